@@ -1,0 +1,77 @@
+#pragma once
+
+#include <host/CommandResult.h>
+#include <maya/MArgList.h>
+#include <maya/MFnPlugin.h>
+#include <maya/MStatus.h>
+#include <maya/MSyntax.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+/// Who registered a command: a loaded plug-in, or the host itself (tests).
+struct PluginRecord {
+    std::string name;
+};
+
+/// The outcome of running one command.
+struct Invocation {
+    MStatus status;
+    CommandResult result;
+};
+
+/// The commands a host knows, each owned by the plug-in that registered it.
+class OPENMAYA_EXPORT CommandRegistry {
+public:
+    CommandRegistry() = default;
+    CommandRegistry(const CommandRegistry&) = delete;
+    CommandRegistry& operator=(const CommandRegistry&) = delete;
+    ~CommandRegistry();
+
+    /// kFailure when `name` is already registered, kInvalidParameter for an empty
+    /// name or a null creator. The syntax is built here, once.
+    MStatus registerCommand(const PluginRecord& owner, const std::string& name, MCreatorFunction creator,
+        MCreateSyntaxFunction newSyntax);
+    /// kFailure when `owner` has no command of that name.
+    MStatus deregisterCommand(const PluginRecord& owner, const std::string& name);
+    /// Removes whatever `owner` still has registered.
+    void removeCommandsOf(const PluginRecord& owner);
+
+    bool contains(const std::string& name) const;
+    /// The names `owner` has registered, sorted.
+    std::vector<std::string> commandsOf(const PluginRecord& owner) const;
+
+    /// Runs `name` with `args`: creates the command object, parses nothing itself
+    /// (the command does), calls doIt, and deletes the object. An unknown name,
+    /// a null object from the creator, and any exception out of the command are
+    /// shown as one error line naming the command and give kFailure (unknown
+    /// name: kNotFound).
+    Invocation run(const std::string& name, const MArgList& args) const;
+
+private:
+    struct Entry {
+        const PluginRecord* owner;
+        MCreatorFunction creator;
+        MSyntax syntax;
+    };
+    std::map<std::string, std::unique_ptr<Entry>> commands_;
+};
+
+/// The link between an MObject handed to a plug-in and the host's record of that
+/// plug-in, for MFnPlugin.
+class OPENMAYA_EXPORT ObjectAccess {
+public:
+    struct LoadingPlugin {
+        CommandRegistry* registry;
+        const PluginRecord* record;
+    };
+    static MObject objectFor(LoadingPlugin& plugin);
+    /// Null for an object that names no plug-in.
+    static LoadingPlugin* pluginOf(const MObject& object);
+};
+
+}  // namespace host

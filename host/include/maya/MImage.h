@@ -1,0 +1,65 @@
+#pragma once
+
+#include <maya/MStatus.h>
+#include <maya/MString.h>
+
+#include <memory>
+
+/// An 8-bit RGBA image held in memory.
+///
+/// Pixels are four bytes each (red, green, blue, alpha), the top row of the image
+/// first, each row `width` pixels long: the pixel in column c and row r starts at
+/// byte (r * width + c) * 4. An image holds at most 2^30 pixels.
+class OPENMAYA_EXPORT MImage {
+public:
+    MImage();
+    MImage(const MImage&) = delete;
+    MImage& operator=(const MImage&) = delete;
+    MImage(MImage&&) noexcept;
+    MImage& operator=(MImage&&) noexcept;
+    ~MImage();
+
+    /// Replaces the image with the first subimage of the file at `path`, in any
+    /// format the host reads. Grey becomes R = G = B, a missing alpha 255, deeper
+    /// samples 8 bits; stored alpha is kept, not premultiplied. On failure the
+    /// image is empty: kNotFound for a missing path or a directory, kFailure for a
+    /// file that is not a readable image (unknown, corrupt, truncated),
+    /// kInvalidParameter for an image of more than 2^30 pixels (refused from its
+    /// header), kInsufficientMemory when the pixels cannot be allocated.
+    MStatus readFromFile(MString path);
+
+    /// Replaces the image with a width by height image of transparent black.
+    /// kInvalidParameter for a size of 0 or over 2^30 pixels (the image is then
+    /// empty).
+    MStatus create(unsigned int width, unsigned int height);
+
+    /// The size in pixels. kFailure on an empty image (both set to 0).
+    MStatus getSize(unsigned int& width, unsigned int& height) const;
+
+    /// Resamples the image to width by height with a separable filter that keeps
+    /// transparent pixels from bleeding colour. With `preserveAspectRatio` the
+    /// result is the largest size of the image's proportions that fits inside
+    /// width by height. kFailure on an empty image; kInvalidParameter for a width
+    /// or height below 1, or a result over 2^30 pixels. On failure the image is
+    /// unchanged.
+    MStatus resize(int width, int height, bool preserveAspectRatio = true);
+
+    /// The RGBA bytes, `width * height * 4` of them; null when the image is empty.
+    unsigned char* pixels() const;
+
+    /// Writes the image to `path` in `format`: "iff" (the host's native IFF),
+    /// "png", "jpg", "tif", "exr", "tga" or "bmp". The file is written beside its
+    /// target under a temporary name and renamed into place, so a failed write
+    /// leaves any earlier file at `path` as it was and no partial file. kFailure
+    /// on an empty image or a failed encode, kNotImplemented for an unknown
+    /// format, kNotFound for a missing folder, kInvalidParameter when `path` is a
+    /// directory.
+    MStatus writeToFile(MString path, MString format = MString("iff")) const;
+
+    /// Frees the pixels; the image is then empty.
+    void release();
+
+private:
+    struct Pixels;
+    std::unique_ptr<Pixels> pixels_;
+};

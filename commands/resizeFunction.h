@@ -1,0 +1,16 @@
+#pragma once
+
+#include <maya/MArgList.h>
+#include <maya/MPxCommand.h>
+#include <maya/MStatus.h>
+#include <maya/MSyntax.h>
+
+class resizeFunction : public MPxCommand {
+public:
+    ~resizeFunction() override;
+
+    MStatus doIt(const MArgList& args) override;
+
+    static void* creator();
+    static MSyntax newSyntax();
+};

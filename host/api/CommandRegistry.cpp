@@ -1,0 +1,119 @@
+#include <host/CommandRegistry.h>
+#include <host/ScriptEditor.h>
+
+#include <maya/MPxCommand.h>
+
+#include <exception>
+#include <utility>
+
+namespace host {
+
+// Gives a command object created by the registry the syntax built at registration.
+class CommandAccess {
+public:
+    static void setSyntax(MPxCommand& command, const MSyntax& syntax) { command.syntax_ = &syntax; }
+};
+
+namespace {
+
+void showInternalError(const std::string& commandName, const std::string& what)
+{
+    ScriptEditor::show(LineKind::Error, commandName + ": internal error: " + what);
+}
+
+}  // namespace
+
+CommandRegistry::~CommandRegistry() = default;
+
+MStatus CommandRegistry::registerCommand(const PluginRecord& owner, const std::string& name,
+    MCreatorFunction creator, MCreateSyntaxFunction newSyntax)
+{
+    if (name.empty() || creator == nullptr)
+        return MStatus::kInvalidParameter;
+    if (contains(name))
+        return MStatus::kFailure;
+    MSyntax syntax = newSyntax != nullptr ? newSyntax() : MSyntax();
+    commands_.emplace(name, std::make_unique<Entry>(Entry { &owner, creator, std::move(syntax) }));
+    return MStatus::kSuccess;
+}
+
+MStatus CommandRegistry::deregisterCommand(const PluginRecord& owner, const std::string& name)
+{
+    const auto found = commands_.find(name);
+    if (found == commands_.end() || found->second->owner != &owner)
+        return MStatus::kFailure;
+    commands_.erase(found);
+    return MStatus::kSuccess;
+}
+
+void CommandRegistry::removeCommandsOf(const PluginRecord& owner)
+{
+    for (auto entry = commands_.begin(); entry != commands_.end();) {
+        if (entry->second->owner == &owner)
+            entry = commands_.erase(entry);
+        else
+            ++entry;
+    }
+}
+
+bool CommandRegistry::contains(const std::string& name) const
+{
+    return commands_.count(name) != 0;
+}
+
+std::vector<std::string> CommandRegistry::commandsOf(const PluginRecord& owner) const
+{
+    std::vector<std::string> names;
+    for (const auto& [name, entry] : commands_) {
+        if (entry->owner == &owner)
+            names.push_back(name);
+    }
+    return names;
+}
+
+Invocation CommandRegistry::run(const std::string& name, const MArgList& args) const
+{
+    Invocation invocation;
+    const auto found = commands_.find(name);
+    if (found == commands_.end()) {
+        ScriptEditor::show(LineKind::Error, "Cannot find procedure \"" + name + "\".");
+        invocation.status = MStatus::kNotFound;
+        return invocation;
+    }
+    const Entry& entry = *found->second;
+
+    // A command is plug-in code: whatever it throws stops at this boundary so
+    // that the host keeps running.
+    try {
+        std::unique_ptr<MPxCommand> command(static_cast<MPxCommand*>(entry.creator()));
+        if (command == nullptr) {
+            showInternalError(name, "the creator made no command object");
+            invocation.status = MStatus::kFailure;
+            return invocation;
+        }
+        CommandAccess::setSyntax(*command, entry.syntax);
+        ResultScope scope(invocation.result);
+        invocation.status = command->doIt(args);
+    } catch (const std::exception& error) {
+        showInternalError(name, error.what());
+        invocation = Invocation { MStatus::kFailure, std::monostate {} };
+    } catch (...) {
+        showInternalError(name, "unknown exception");
+        invocation = Invocation { MStatus::kFailure, std::monostate {} };
+    }
+    return invocation;
+}
+
+MObject ObjectAccess::objectFor(LoadingPlugin& plugin)
+{
+    MObject object;
+    object.object_ = &plugin;
+    return object;
+}
+
+ObjectAccess::LoadingPlugin* ObjectAccess::pluginOf(const MObject& object)
+{
+    return static_cast<LoadingPlugin*>(object.object_);
+}
+
+}  // namespace host

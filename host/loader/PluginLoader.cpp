@@ -1,0 +1,170 @@
+#include <host/PluginLoader.h>
+
+#include <maya/MObject.h>
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <utility>
+
+namespace host {
+
+namespace {
+
+using EntryPoint = MStatus (*)(MObject);
+
+struct LibraryCloser {
+    void operator()(void* handle) const { dlclose(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+std::string pluginNameOf(const std::string& path)
+{
+    return std::filesystem::path(path).stem().string();
+}
+
+std::string lastDlError()
+{
+    const char* text = dlerror();
+    return text != nullptr ? text : "unknown error";
+}
+
+// Empty when the library exports the API version this host loads, else what is wrong.
+std::string apiVersionProblem(void* library)
+{
+    const auto* version = static_cast<const char*>(dlsym(library, "MApiVersion"));
+    if (version == nullptr)
+        return "it exports no MApiVersion";
+    // Read no further than the longest version the host could accept plus its NUL.
+    const std::size_t longestVersion = std::strlen(kApiVersion) + 1;
+    if (std::memchr(version, '\0', longestVersion) == nullptr)
+        return "its MApiVersion is not a version string";
+    if (std::strcmp(version, kApiVersion) != 0)
+        return "it was built for API version " + std::string(version) + ", this host loads " + kApiVersion;
+    return "";
+}
+
+EntryPoint entryPointOf(void* library, const char* name)
+{
+    return reinterpret_cast<EntryPoint>(dlsym(library, name));
+}
+
+// Calls a plug-in entry point; an exception out of plug-in code is a failure.
+MStatus callEntryPoint(EntryPoint entryPoint, MObject object, std::string& exceptionText)
+{
+    try {
+        return entryPoint(object);
+    } catch (const std::exception& error) {
+        exceptionText = error.what();
+    } catch (...) {
+        exceptionText = "unknown exception";
+    }
+    return MStatus::kFailure;
+}
+
+std::string entryPointFailure(const char* entryPointName, const std::string& pluginName, MStatus status,
+    const std::string& exceptionText)
+{
+    const std::string subject = std::string(entryPointName) + " of \"" + pluginName + "\"";
+    if (!exceptionText.empty())
+        return subject + " threw: " + exceptionText;
+    return subject + " failed: " + status.errorString().asChar();
+}
+
+}  // namespace
+
+struct PluginLoader::Plugin {
+    LibraryHandle library;
+    PluginRecord record;
+    ObjectAccess::LoadingPlugin loading;
+    EntryPoint initializePlugin;
+    EntryPoint uninitializePlugin;
+};
+
+PluginLoader::PluginLoader(CommandRegistry& registry)
+    : registry_(registry)
+{
+}
+
+PluginLoader::~PluginLoader()
+{
+    while (!plugins_.empty()) {
+        std::string ignored;
+        unload(plugins_.back()->record.name, ignored);
+    }
+}
+
+PluginLoader::LoadOutcome PluginLoader::load(const std::string& path)
+{
+    const std::string name = pluginNameOf(path);
+    if (isLoaded(name))
+        return { MStatus::kFailure, "Plug-in \"" + name + "\" is already loaded", false };
+
+    LibraryHandle library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (library == nullptr)
+        return { MStatus::kNotFound, "Cannot load plug-in \"" + path + "\": " + lastDlError(), false };
+    const std::string refusal = "Cannot load plug-in \"" + path + "\": ";
+    const std::string versionProblem = apiVersionProblem(library.get());
+    if (!versionProblem.empty())
+        return { MStatus::kFailure, refusal + versionProblem, false };
+    const EntryPoint initializePlugin = entryPointOf(library.get(), "initializePlugin");
+    const EntryPoint uninitializePlugin = entryPointOf(library.get(), "uninitializePlugin");
+    if (initializePlugin == nullptr || uninitializePlugin == nullptr)
+        return { MStatus::kFailure, refusal + "it lacks initializePlugin or uninitializePlugin", false };
+
+    plugins_.push_back(std::make_unique<Plugin>(
+        Plugin { std::move(library), PluginRecord { name }, {}, initializePlugin, uninitializePlugin }));
+    Plugin& plugin = *plugins_.back();
+    plugin.loading = ObjectAccess::LoadingPlugin { &registry_, &plugin.record };
+
+    // A failing initializePlugin leaves the plug-in loaded with what it did
+    // register, so that the user can still unload it.
+    std::string exceptionText;
+    const MStatus status
+        = callEntryPoint(plugin.initializePlugin, ObjectAccess::objectFor(plugin.loading), exceptionText);
+    if (!status)
+        return { status, entryPointFailure("initializePlugin", name, status, exceptionText), true };
+    return { MStatus::kSuccess, "", true };
+}
+
+MStatus PluginLoader::unload(const std::string& name, std::string& error)
+{
+    auto found = plugins_.begin();
+    while (found != plugins_.end() && (*found)->record.name != name)
+        ++found;
+    if (found == plugins_.end()) {
+        error = "Plug-in \"" + name + "\" is not loaded";
+        return MStatus::kNotFound;
+    }
+    Plugin& plugin = **found;
+
+    std::string exceptionText;
+    const MStatus status
+        = callEntryPoint(plugin.uninitializePlugin, ObjectAccess::objectFor(plugin.loading), exceptionText);
+    error = status ? "" : entryPointFailure("uninitializePlugin", name, status, exceptionText);
+    // The commands go before the library: their creators and code live in it.
+    registry_.removeCommandsOf(plugin.record);
+    plugins_.erase(found);
+    return status;
+}
+
+bool PluginLoader::isLoaded(const std::string& name) const
+{
+    for (const auto& plugin : plugins_) {
+        if (plugin->record.name == name)
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::string> PluginLoader::loadedPlugins() const
+{
+    std::vector<std::string> names;
+    for (const auto& plugin : plugins_)
+        names.push_back(plugin->record.name);
+    return names;
+}
+
+}  // namespace host

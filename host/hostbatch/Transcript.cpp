@@ -1,0 +1,171 @@
+#include "Transcript.h"
+
+#include <charconv>
+#include <cmath>
+#include <type_traits>
+
+namespace hostbatch {
+
+namespace {
+
+// Room for any int or double in shortest form, with sign and exponent.
+constexpr std::size_t kNumberRoom = 32;
+
+template <typename Number> void appendNumber(std::string& out, Number value)
+{
+    char digits[kNumberRoom];
+    const std::to_chars_result written = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, written.ptr);
+}
+
+// Reserving first keeps a result of millions of elements to one allocation.
+template <typename Element, typename AppendElement>
+void appendList(std::string& out, const std::vector<Element>& elements, std::string_view separator,
+    AppendElement appendElement)
+{
+    if constexpr (std::is_same_v<Element, int>)
+        out.reserve(out.size() + elements.size() * 12);
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (i > 0)
+            out += separator;
+        appendElement(out, elements[i]);
+    }
+}
+
+void appendResultText(std::string& out, const host::CommandResult& result)
+{
+    std::visit(
+        [&out](const auto& value) {
+            using Value = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<Value, std::monostate>) {
+            } else if constexpr (std::is_same_v<Value, bool>) {
+                out += value ? '1' : '0';
+            } else if constexpr (std::is_same_v<Value, int> || std::is_same_v<Value, double>) {
+                appendNumber(out, value);
+            } else if constexpr (std::is_same_v<Value, std::string>) {
+                out += value;
+            } else if constexpr (std::is_same_v<Value, std::vector<int>>) {
+                appendList(out, value, " ", [](std::string& to, int element) { appendNumber(to, element); });
+            } else {
+                appendList(
+                    out, value, " ", [](std::string& to, const std::string& element) { to += element; });
+            }
+        },
+        result);
+}
+
+void appendJsonDouble(std::string& out, double value)
+{
+    if (std::isfinite(value))
+        appendNumber(out, value);
+    else
+        out += "null";
+}
+
+void appendResultJson(std::string& out, const host::CommandResult& result)
+{
+    std::visit(
+        [&out](const auto& value) {
+            using Value = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<Value, std::monostate>) {
+                out += "null";
+            } else if constexpr (std::is_same_v<Value, bool>) {
+                out += value ? "true" : "false";
+            } else if constexpr (std::is_same_v<Value, int>) {
+                appendNumber(out, value);
+            } else if constexpr (std::is_same_v<Value, double>) {
+                appendJsonDouble(out, value);
+            } else if constexpr (std::is_same_v<Value, std::string>) {
+                appendJsonString(out, value);
+            } else if constexpr (std::is_same_v<Value, std::vector<int>>) {
+                out += '[';
+                appendList(out, value, ",", [](std::string& to, int element) { appendNumber(to, element); });
+                out += ']';
+            } else {
+                out += '[';
+                appendList(out, value, ",",
+                    [](std::string& to, const std::string& element) { appendJsonString(to, element); });
+                out += ']';
+            }
+        },
+        result);
+}
+
+}  // namespace
+
+void appendText(std::string& out, const StatementOutcome& outcome)
+{
+    for (const host::EditorLine& line : outcome.lines) {
+        switch (line.kind) {
+        case host::LineKind::Error:
+            out += "// Error: " + line.text + " //\n";
+            break;
+        case host::LineKind::Warning:
+            out += "// Warning: " + line.text + " //\n";
+            break;
+        case host::LineKind::Info:
+            out += line.text + '\n';
+            break;
+        case host::LineKind::StatusPrint:
+            break;  // already written to standard error when it was shown
+        }
+    }
+    if (std::holds_alternative<std::monostate>(outcome.result))
+        return;
+    out += "// Result: ";
+    appendResultText(out, outcome.result);
+    out += " //\n";
+}
+
+void appendJson(std::string& out, const StatementOutcome& outcome)
+{
+    out += "{\"command\":";
+    appendJsonString(out, outcome.command);
+    out += ",\"status\":";
+    appendNumber(out, static_cast<int>(outcome.status.statusCode()));
+    out += ",\"result\":";
+    appendResultJson(out, outcome.result);
+    out += ",\"lines\":[";
+    bool first = true;
+    for (const host::EditorLine& line : outcome.lines) {
+        if (line.kind == host::LineKind::StatusPrint)
+            continue;  // already written to standard error when it was shown
+        if (!first)
+            out += ',';
+        first = false;
+        out += "{\"kind\":";
+        appendJsonString(out, host::lineKindName(line.kind));
+        out += ",\"text\":";
+        appendJsonString(out, line.text);
+        out += '}';
+    }
+    out += "]}\n";
+}
+
+void appendJsonString(std::string& out, std::string_view text)
+{
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            out += "\\u00";
+            out += kHexDigits[byte >> 4];
+            out += kHexDigits[byte & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace hostbatch

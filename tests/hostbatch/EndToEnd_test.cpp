@@ -1,0 +1,86 @@
+// Runs the built hostbatch on each case under cases/ and compares everything it
+// printed with the case's expected.txt, word for word. A case is a folder with
+// `args` (hostbatch's arguments, in shell syntax, on one line), any scripts it
+// names, an optional `stdin.txt`, and `expected.txt`: standard output, then
+// "--- stderr ---" and standard error, then "--- exit N ---". Each case runs in a
+// fresh folder of its own that holds its files and `echo_plugin.so`.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> caseNames()
+{
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(CASES_DIR))
+        if (entry.is_directory())
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Single quotes keep a path whole in the shell; the paths here hold none.
+std::string shellQuoted(const fs::path& path)
+{
+    return "'" + path.string() + "'";
+}
+
+// A fresh working folder holding the case's files and the echo plug-in.
+fs::path prepareWorkFolder(const fs::path& caseFolder, const std::string& name)
+{
+    const fs::path work = fs::path(WORK_DIR) / name;
+    fs::remove_all(work);
+    fs::create_directories(work);
+    for (const fs::directory_entry& entry : fs::directory_iterator(caseFolder))
+        if (entry.path().filename() != "expected.txt")
+            fs::copy(entry.path(), work / entry.path().filename(), fs::copy_options::recursive);
+    fs::create_symlink(ECHO_PLUGIN, work / "echo_plugin.so");
+    return work;
+}
+
+std::string firstLine(const std::string& text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+class EndToEnd : public testing::TestWithParam<std::string> { };
+
+TEST_P(EndToEnd, PrintsTheExpectedTranscript)
+{
+    const fs::path caseFolder = fs::path(CASES_DIR) / GetParam();
+    const fs::path work = prepareWorkFolder(caseFolder, GetParam());
+    const std::string input = fs::exists(work / "stdin.txt") ? "stdin.txt" : "/dev/null";
+    const std::string command = "cd " + shellQuoted(work) + " && " + shellQuoted(HOSTBATCH_BINARY) + " "
+        + firstLine(readFile(work / "args")) + " <" + input + " >stdout.out 2>stderr.out";
+
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << command;
+
+    const std::string transcript = readFile(work / "stdout.out") + "--- stderr ---\n"
+        + readFile(work / "stderr.out") + "--- exit " + std::to_string(WEXITSTATUS(status)) + " ---\n";
+    EXPECT_EQ(transcript, readFile(caseFolder / "expected.txt")) << command;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, testing::ValuesIn(caseNames()),
+    [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace

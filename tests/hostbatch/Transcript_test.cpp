@@ -1,0 +1,155 @@
+#include "Transcript.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+using host::CommandResult;
+using host::EditorLine;
+using host::LineKind;
+
+hostbatch::StatementOutcome withResult(CommandResult result)
+{
+    hostbatch::StatementOutcome outcome;
+    outcome.command = "cmd";
+    outcome.result = std::move(result);
+    return outcome;
+}
+
+struct ResultCase {
+    const char* name;
+    CommandResult result;
+    std::string text;
+    std::string json;
+};
+
+std::ostream& operator<<(std::ostream& out, const ResultCase& resultCase)
+{
+    return out << resultCase.name;
+}
+
+class ResultTest : public testing::TestWithParam<ResultCase> { };
+
+TEST_P(ResultTest, FormatsAsTextAndJson)
+{
+    const ResultCase& expected = GetParam();
+    std::string text;
+    hostbatch::appendText(text, withResult(expected.result));
+    EXPECT_EQ(text, expected.text);
+    std::string json;
+    hostbatch::appendJson(json, withResult(expected.result));
+    EXPECT_EQ(json, R"({"command":"cmd","status":0,"result":)" + expected.json + R"(,"lines":[]})" + "\n");
+}
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(Results, ResultTest,
+    testing::Values(ResultCase { "none", std::monostate {}, "", "null" },
+        ResultCase { "int", 640, "// Result: 640 //\n", "640" },
+        ResultCase { "negativeInt", -2147483647 - 1, "// Result: -2147483648 //\n", "-2147483648" },
+        ResultCase { "double", 0.1, "// Result: 0.1 //\n", "0.1" },
+        ResultCase { "wholeDouble", 3.0, "// Result: 3 //\n", "3" },
+        ResultCase { "largeDouble", 1e21, "// Result: 1e+21 //\n", "1e+21" },
+        ResultCase { "infinity", kInfinity, "// Result: inf //\n", "null" },
+        ResultCase { "notANumber", std::numeric_limits<double>::quiet_NaN(), "// Result: nan //\n", "null" },
+        ResultCase { "true", true, "// Result: 1 //\n", "true" },
+        ResultCase { "false", false, "// Result: 0 //\n", "false" },
+        ResultCase { "string", std::string("a \"b\""), "// Result: a \"b\" //\n", R"("a \"b\"")" },
+        ResultCase { "emptyString", std::string(), "// Result:  //\n", R"("")" },
+        ResultCase { "ints", std::vector<int> { 1, -2, 3 }, "// Result: 1 -2 3 //\n", "[1,-2,3]" },
+        ResultCase { "emptyInts", std::vector<int> {}, "// Result:  //\n", "[]" },
+        ResultCase {
+            "strings", std::vector<std::string> { "a", "b c" }, "// Result: a b c //\n", R"(["a","b c"])" },
+        ResultCase { "emptyStrings", std::vector<std::string> {}, "// Result:  //\n", "[]" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct EscapeCase {
+    const char* name;
+    std::string text;
+    std::string json;
+};
+
+std::ostream& operator<<(std::ostream& out, const EscapeCase& escapeCase)
+{
+    return out << escapeCase.name;
+}
+
+class JsonStringTest : public testing::TestWithParam<EscapeCase> { };
+
+TEST_P(JsonStringTest, EscapesWhatJsonRequires)
+{
+    std::string json;
+    hostbatch::appendJsonString(json, GetParam().text);
+    EXPECT_EQ(json, GetParam().json);
+}
+
+INSTANTIATE_TEST_SUITE_P(Escapes, JsonStringTest,
+    testing::Values(EscapeCase { "plain", "abc", R"("abc")" },
+        EscapeCase { "quoteAndBackslash", R"(a"b\c)", R"("a\"b\\c")" },
+        EscapeCase { "shortEscapes", "a\nb\tc\rd", R"("a\nb\tc\rd")" },
+        EscapeCase { "otherControls", std::string("\x01\x1f\x7f", 3), R"("\u0001\u001f\u007f")" },
+        EscapeCase { "nulByte", std::string("a\0b", 3), R"("a\u0000b")" },
+        EscapeCase { "highBytesPassed", "\xc3\xa9\xff", "\"\xc3\xa9\xff\"" },
+        EscapeCase { "slashKept", "a/b", R"("a/b")" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+hostbatch::StatementOutcome withLines()
+{
+    hostbatch::StatementOutcome outcome;
+    outcome.command = "echoMessages";
+    outcome.status = MS::kFailure;
+    outcome.lines = {
+        EditorLine { LineKind::Info, "some \"info\"" },
+        EditorLine { LineKind::StatusPrint, "echoMessages: Unexpected Internal Failure" },
+        EditorLine { LineKind::Warning, "a warning" },
+        EditorLine { LineKind::Error, "an error" },
+    };
+    return outcome;
+}
+
+TEST(TranscriptLines, TextFramesErrorsAndWarningsAndLeavesStatusPrintsOut)
+{
+    std::string text;
+    hostbatch::appendText(text, withLines());
+    EXPECT_EQ(text, "some \"info\"\n// Warning: a warning //\n// Error: an error //\n");
+}
+
+TEST(TranscriptLines, JsonListsKindsInOrderAndLeavesStatusPrintsOut)
+{
+    std::string json;
+    hostbatch::appendJson(json, withLines());
+    EXPECT_EQ(json,
+        R"({"command":"echoMessages","status":1,"result":null,"lines":[)"
+        R"({"kind":"info","text":"some \"info\""},{"kind":"warning","text":"a warning"},)"
+        R"({"kind":"error","text":"an error"}]})"
+        "\n");
+}
+
+TEST(TranscriptLines, ResultFollowsTheLines)
+{
+    hostbatch::StatementOutcome outcome = withResult(7);
+    outcome.lines = { EditorLine { LineKind::Info, "computing" } };
+    std::string text = "earlier\n";
+    hostbatch::appendText(text, outcome);
+    EXPECT_EQ(text, "earlier\ncomputing\n// Result: 7 //\n");
+}
+
+TEST(TranscriptLines, LargeIntArrayHasEveryElementOnce)
+{
+    std::vector<int> values(100000);
+    for (int i = 0; i < static_cast<int>(values.size()); ++i)
+        values[i] = i * 7 - 50000;
+    std::string text;
+    hostbatch::appendText(text, withResult(values));
+    std::string expected = "// Result:";
+    for (int value : values)
+        expected += " " + std::to_string(value);
+    expected += " //\n";
+    EXPECT_EQ(text, expected);
+}
+
+}  // namespace

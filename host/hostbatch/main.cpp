@@ -35,15 +35,19 @@ Text transcript, per statement: its script-editor lines ('// Error: ... //',
 '// Warning: ... //', info lines as they are), then '// Result: value //' when it
 set a result. With --json, per statement:
   {"command":"name","status":0,"result":value or null,"lines":[{"kind":"info","text":"..."}]}
-Status prints of the plug-ins go to standard error only.
+Status prints of the plug-ins go to standard error only. Lines that a --plugin
+load shows are printed like those of a loadPlugin statement.
 
 Exit status: 0 when every statement succeeded, 1 when one failed (the run stops
 there unless --keep-going), 2 for a usage error, an unreadable script, or a
 --plugin that could not be fully loaded.
 
 Example:
-  hostbatch --plugin ./pictile.so -c 'queryFunction -f "image.png" -w'
+  hostbatch --plugin ./pictile.so -c 'queryFunction -f "image.png" -qX'
+  // Result: 640 //
 )";
+
+constexpr const char* kHelpHint = "\nTry 'hostbatch --help'.";
 
 struct Source {
     std::string name;
@@ -121,7 +125,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "--plugin" || argument == "-c") {
             if (!hasValue) {
-                error = "option '" + std::string(argument) + "' needs an argument";
+                error = "option '" + std::string(argument) + "' needs an argument" + kHelpHint;
                 return false;
             }
             ++i;
@@ -131,7 +135,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             }
             source = Source { "<command>", argv[i] };
         } else {
-            error = "unknown option '" + std::string(argument) + "'";
+            error = "unknown option '" + std::string(argument) + "'" + kHelpHint;
             return false;
         }
         options.sources.push_back(std::move(source));
@@ -197,7 +201,7 @@ int main(int argc, char** argv)
     Options options;
     std::string usageError;
     if (!parseArguments(argc, argv, options, usageError)) {
-        std::fprintf(stderr, "hostbatch: %s\nTry 'hostbatch --help'.\n", usageError.c_str());
+        std::fprintf(stderr, "hostbatch: %s\n", usageError.c_str());
         return 2;
     }
     if (options.help) {

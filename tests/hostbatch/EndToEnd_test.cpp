@@ -3,7 +3,8 @@
 // `args` (hostbatch's arguments, in shell syntax, on one line), any scripts it
 // names, an optional `stdin.txt`, and `expected.txt`: standard output, then
 // "--- stderr ---" and standard error, then "--- exit N ---". Each case runs in a
-// fresh folder of its own that holds its files and `echo_plugin.so`.
+// fresh folder of its own that holds its files, `echo_plugin.so`, and a copy of
+// it, `echo_copy.so`, whose commands clash with the original's.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -44,7 +45,7 @@ std::string shellQuoted(const fs::path& path)
     return "'" + path.string() + "'";
 }
 
-// A fresh working folder holding the case's files and the echo plug-in.
+// A fresh working folder holding the case's files and the echo plug-in twice.
 fs::path prepareWorkFolder(const fs::path& caseFolder, const std::string& name)
 {
     const fs::path work = fs::path(WORK_DIR) / name;
@@ -54,6 +55,8 @@ fs::path prepareWorkFolder(const fs::path& caseFolder, const std::string& name)
         if (entry.path().filename() != "expected.txt")
             fs::copy(entry.path(), work / entry.path().filename(), fs::copy_options::recursive);
     fs::create_symlink(ECHO_PLUGIN, work / "echo_plugin.so");
+    // A copy, not a link, so that it loads as a library of its own.
+    fs::copy_file(ECHO_PLUGIN, work / "echo_copy.so");
     return work;
 }
 

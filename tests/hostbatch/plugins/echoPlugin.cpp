@@ -201,7 +201,7 @@ PLUGIN_EXPORT MStatus initializePlugin(MObject obj)
     for (const CommandEntry& command : kCommands) {
         status = plugin.registerCommand(command.name, command.creator);
         if (!status) {
-            MGlobal::displayError(MString("echo_plugin: cannot register ") + command.name);
+            MGlobal::displayError(MString("echo plug-in: cannot register ") + command.name);
             return status;
         }
     }
@@ -217,7 +217,7 @@ PLUGIN_EXPORT MStatus uninitializePlugin(MObject obj)
     for (const CommandEntry& command : kCommands) {
         status = plugin.deregisterCommand(command.name);
         if (!status) {
-            MGlobal::displayError(MString("echo_plugin: cannot deregister ") + command.name);
+            MGlobal::displayError(MString("echo plug-in: cannot deregister ") + command.name);
             return status;
         }
     }

@@ -1,0 +1,58 @@
+#include "editorTest.h"
+
+#include <maya/MGlobal.h>
+#include <maya/MStatus.h>
+#include <maya/MString.h>
+
+using host::EditorLine;
+using host::LineKind;
+using host::ScriptEditor;
+
+using StatusTest = EditorTest;
+
+TEST_F(StatusTest, PerrorWritesOneLineToStandardErrorAndTheEditor)
+{
+    testing::internal::CaptureStderr();
+    MStatus(MS::kFailure).perror("queryFunction");
+    MStatus(MS::kNotFound).perror(MString(""));
+    MStatus(MS::kInvalidParameter).perror();
+
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+        "queryFunction: Unexpected Internal Failure\nNot Found\nInvalid Parameter\n");
+    const std::vector<EditorLine> expected {
+        { LineKind::StatusPrint, "queryFunction: Unexpected Internal Failure" },
+        { LineKind::StatusPrint, "Not Found" },
+        { LineKind::StatusPrint, "Invalid Parameter" },
+    };
+    EXPECT_EQ(ScriptEditor::take(), expected);
+}
+
+TEST_F(StatusTest, OnlySuccessConvertsToTrue)
+{
+    EXPECT_TRUE(MStatus());
+    EXPECT_FALSE(MStatus(MS::kFailure));
+    EXPECT_FALSE(MStatus(MS::kEndOfFile));
+}
+
+TEST_F(StatusTest, DisplayedMessagesKeepTheirKindAndOrderUntilTaken)
+{
+    MGlobal::displayWarning("first");
+    MGlobal::displayError("second");
+    MGlobal::displayInfo("third");
+
+    const std::vector<EditorLine> expected {
+        { LineKind::Warning, "first" },
+        { LineKind::Error, "second" },
+        { LineKind::Info, "third" },
+    };
+    EXPECT_EQ(ScriptEditor::take(), expected);
+    EXPECT_TRUE(ScriptEditor::take().empty());
+}
+
+TEST_F(StatusTest, LineKindNames)
+{
+    EXPECT_STREQ(host::lineKindName(LineKind::Error), "error");
+    EXPECT_STREQ(host::lineKindName(LineKind::Warning), "warning");
+    EXPECT_STREQ(host::lineKindName(LineKind::Info), "info");
+    EXPECT_STREQ(host::lineKindName(LineKind::StatusPrint), "status");
+}

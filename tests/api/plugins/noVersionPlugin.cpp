@@ -1,0 +1,11 @@
+#include "flawedCommand.h"
+
+PLUGIN_EXPORT MStatus initializePlugin(MObject obj)
+{
+    return registerFlawedCommand(obj);
+}
+
+PLUGIN_EXPORT MStatus uninitializePlugin(MObject)
+{
+    return MS::kSuccess;
+}

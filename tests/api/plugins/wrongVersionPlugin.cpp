@@ -1,0 +1,13 @@
+#include "flawedCommand.h"
+
+PLUGIN_EXPORT const char MApiVersion[] = "599";
+
+PLUGIN_EXPORT MStatus initializePlugin(MObject obj)
+{
+    return registerFlawedCommand(obj);
+}
+
+PLUGIN_EXPORT MStatus uninitializePlugin(MObject)
+{
+    return MS::kSuccess;
+}

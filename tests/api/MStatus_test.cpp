@@ -27,13 +27,6 @@ TEST_F(StatusTest, PerrorWritesOneLineToStandardErrorAndTheEditor)
     EXPECT_EQ(ScriptEditor::take(), expected);
 }
 
-TEST_F(StatusTest, OnlySuccessConvertsToTrue)
-{
-    EXPECT_TRUE(MStatus());
-    EXPECT_FALSE(MStatus(MS::kFailure));
-    EXPECT_FALSE(MStatus(MS::kEndOfFile));
-}
-
 TEST_F(StatusTest, DisplayedMessagesKeepTheirKindAndOrderUntilTaken)
 {
     MGlobal::displayWarning("first");
@@ -47,12 +40,4 @@ TEST_F(StatusTest, DisplayedMessagesKeepTheirKindAndOrderUntilTaken)
     };
     EXPECT_EQ(ScriptEditor::take(), expected);
     EXPECT_TRUE(ScriptEditor::take().empty());
-}
-
-TEST_F(StatusTest, LineKindNames)
-{
-    EXPECT_STREQ(host::lineKindName(LineKind::Error), "error");
-    EXPECT_STREQ(host::lineKindName(LineKind::Warning), "warning");
-    EXPECT_STREQ(host::lineKindName(LineKind::Info), "info");
-    EXPECT_STREQ(host::lineKindName(LineKind::StatusPrint), "status");
 }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace {
 
 struct SubstringCase {
@@ -49,13 +47,6 @@ TEST(MStringTest, NullAndCountedTextBecomeOrdinaryStrings)
     EXPECT_EQ(MString("photo", -1), "");
     EXPECT_TRUE(MString("") == nullptr);
     EXPECT_TRUE(MString("a") != nullptr);
-}
-
-TEST(MStringTest, StreamsItsText)
-{
-    std::ostringstream out;
-    out << MString("pictile");
-    EXPECT_EQ(out.str(), "pictile");
 }
 
 }  // namespace

@@ -138,18 +138,4 @@ TEST(TranscriptLines, ResultFollowsTheLines)
     EXPECT_EQ(text, "earlier\ncomputing\n// Result: 7 //\n");
 }
 
-TEST(TranscriptLines, LargeIntArrayHasEveryElementOnce)
-{
-    std::vector<int> values(100000);
-    for (int i = 0; i < static_cast<int>(values.size()); ++i)
-        values[i] = i * 7 - 50000;
-    std::string text;
-    hostbatch::appendText(text, withResult(values));
-    std::string expected = "// Result:";
-    for (int value : values)
-        expected += " " + std::to_string(value);
-    expected += " //\n";
-    EXPECT_EQ(text, expected);
-}
-
 }  // namespace

@@ -89,8 +89,9 @@ TEST_P(AverageFunctionLayouts, MatchThePlainAverageOfTheFittedImage)
     MImage expected = readImage("ramp.png");
     const unsigned int fittedWidth = c.width - c.width % c.stepX;
     const unsigned int fittedHeight = c.height - c.height % c.stepY;
-    if (fittedWidth != c.width || fittedHeight != c.height)
+    if (fittedWidth != c.width || fittedHeight != c.height) {
         ASSERT_TRUE(expected.resize(static_cast<int>(fittedWidth), static_cast<int>(fittedHeight), false));
+    }
 
     for (bool grey : { false, true }) {
         std::vector<std::string> args { "-f", "ramp.png" };

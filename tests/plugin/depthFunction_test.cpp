@@ -42,8 +42,9 @@ TEST_P(DepthFunctionGrid, SamplesTheFirstPixelOfEveryBlock)
     MImage expected = readImage("grid.png");
     const unsigned int fittedWidth = c.width - c.width % c.stepX;
     const unsigned int fittedHeight = c.height - c.height % c.stepY;
-    if (fittedWidth != c.width || fittedHeight != c.height)
+    if (fittedWidth != c.width || fittedHeight != c.height) {
         ASSERT_TRUE(expected.resize(static_cast<int>(fittedWidth), static_cast<int>(fittedHeight), false));
+    }
 
     std::vector<std::string> args { "-f", "grid.png" };
     args.insert(args.end(), c.stepArgs.begin(), c.stepArgs.end());

@@ -98,9 +98,10 @@ TEST_P(ResizeFunctionSizes, SquareOfHalfTheSizeUnlessThePixelCountMatches)
     writeList("photo.png");
     // What the host's own resize makes of the image, or the image itself.
     MImage expected = readImage("imgs/photo.png");
-    if (c.outputWidth != c.width || c.outputHeight != c.height)
+    if (c.outputWidth != c.width || c.outputHeight != c.height) {
         ASSERT_TRUE(
             expected.resize(static_cast<int>(c.outputWidth), static_cast<int>(c.outputHeight), false));
+    }
 
     ASSERT_EQ(resize(c.size, "2").status, MS::kSuccess);
 

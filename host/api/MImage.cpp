@@ -1,0 +1,117 @@
+#include <maya/MImage.h>
+
+#include "ImageFile.h"
+#include "ImageResize.h"
+#include "RgbaImage.h"
+
+#include <algorithm>
+
+namespace host {
+
+PixelBytes allocateBytes(std::size_t count)
+{
+    return PixelBytes(static_cast<unsigned char*>(std::malloc(count == 0 ? 1 : count)));
+}
+
+}  // namespace host
+
+struct MImage::Pixels {
+    host::RgbaImage image;
+};
+
+namespace {
+
+std::uint64_t pixelCount(std::uint64_t width, std::uint64_t height)
+{
+    return width * height;
+}
+
+}  // namespace
+
+MImage::MImage() = default;
+MImage::MImage(MImage&&) noexcept = default;
+MImage& MImage::operator=(MImage&&) noexcept = default;
+MImage::~MImage() = default;
+
+MStatus MImage::readFromFile(MString path)
+{
+    release();
+    host::RgbaImage image;
+    MStatus status = host::readImageFile(path.asChar(), image);
+    if (!status)
+        return status;
+    pixels_ = std::make_unique<Pixels>(Pixels { std::move(image) });
+    return MS::kSuccess;
+}
+
+MStatus MImage::create(unsigned int width, unsigned int height)
+{
+    release();
+    const std::uint64_t count = pixelCount(width, height);
+    if (count == 0 || count > host::kMaxImagePixels)
+        return MS::kInvalidParameter;
+    host::PixelBytes bytes(static_cast<unsigned char*>(std::calloc(count, 4)));
+    if (!bytes)
+        return MS::kInsufficientMemory;
+    pixels_ = std::make_unique<Pixels>(Pixels { host::RgbaImage { width, height, std::move(bytes) } });
+    return MS::kSuccess;
+}
+
+MStatus MImage::getSize(unsigned int& width, unsigned int& height) const
+{
+    if (!pixels_) {
+        width = 0;
+        height = 0;
+        return MS::kFailure;
+    }
+    width = pixels_->image.width;
+    height = pixels_->image.height;
+    return MS::kSuccess;
+}
+
+MStatus MImage::resize(int width, int height, bool preserveAspectRatio)
+{
+    if (!pixels_)
+        return MS::kFailure;
+    if (width < 1 || height < 1)
+        return MS::kInvalidParameter;
+
+    const host::RgbaImage& source = pixels_->image;
+    host::ImageSize target { std::uint64_t(width), std::uint64_t(height) };
+    if (preserveAspectRatio)
+        target = host::fitInside({ source.width, source.height }, target);
+    if (target.width == source.width && target.height == source.height)
+        return MS::kSuccess;
+    const std::uint64_t count = pixelCount(target.width, target.height);
+    if (count > host::kMaxImagePixels)
+        return MS::kInvalidParameter;
+    if (std::max<std::uint64_t>(source.width, target.width) > host::kMaxResampleRowPixels)
+        return MS::kInvalidParameter;
+
+    host::PixelBytes bytes = host::allocateBytes(count * 4);
+    if (!bytes)
+        return MS::kInsufficientMemory;
+    if (!host::resampleRgba(source.bytes.get(), source.width, source.height, bytes.get(),
+            static_cast<unsigned int>(target.width), static_cast<unsigned int>(target.height)))
+        return MS::kInsufficientMemory;
+    pixels_->image = host::RgbaImage { static_cast<unsigned int>(target.width),
+        static_cast<unsigned int>(target.height), std::move(bytes) };
+    return MS::kSuccess;
+}
+
+unsigned char* MImage::pixels() const
+{
+    return pixels_ ? pixels_->image.bytes.get() : nullptr;
+}
+
+MStatus MImage::writeToFile(MString path, MString format) const
+{
+    if (!pixels_)
+        return MS::kFailure;
+    return host::writeImageFile(pixels_->image, path.asChar(), format.asChar());
+}
+
+void MImage::release()
+{
+    pixels_.reset();
+}

@@ -39,9 +39,11 @@ public:
     /// Resamples the image to width by height with a separable filter that keeps
     /// transparent pixels from bleeding colour. With `preserveAspectRatio` the
     /// result is the largest size of the image's proportions that fits inside
-    /// width by height. kFailure on an empty image; kInvalidParameter for a width
-    /// or height below 1, or a result over 2^30 pixels. On failure the image is
-    /// unchanged.
+    /// width by height; a result of the image's own size changes nothing. kFailure
+    /// on an empty image; kInvalidParameter for a width or height below 1, a result
+    /// over 2^30 pixels, or a row (before or after) over 2^24 pixels;
+    /// kInsufficientMemory when the result cannot be allocated. On failure the
+    /// image is unchanged.
     MStatus resize(int width, int height, bool preserveAspectRatio = true);
 
     /// The RGBA bytes, `width * height * 4` of them; null when the image is empty.

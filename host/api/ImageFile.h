@@ -1,0 +1,17 @@
+#pragma once
+
+#include "RgbaImage.h"
+
+#include <maya/MStatus.h>
+
+namespace host {
+
+/// Decodes the first subimage of the file at `path` into `image`, replacing it.
+/// On failure `image` is empty; the statuses are those of MImage::readFromFile.
+MStatus readImageFile(const char* path, RgbaImage& image);
+
+/// Writes `image` to `path` in `format` through a temporary file renamed into
+/// place; the statuses are those of MImage::writeToFile.
+MStatus writeImageFile(const RgbaImage& image, const char* path, const char* format);
+
+}  // namespace host

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+namespace host {
+
+struct ImageSize {
+    std::uint64_t width;
+    std::uint64_t height;
+};
+
+/// The largest size of width:height proportions that fits inside boxWidth by
+/// boxHeight, each side rounded to nearest and at least 1. All four sides must be
+/// at least 1.
+ImageSize fitInside(ImageSize image, ImageSize box);
+
+/// The widest row resampleRgba takes, in or out: the resampler sizes its buffers
+/// with int arithmetic.
+inline constexpr std::uint64_t kMaxResampleRowPixels = std::uint64_t(1) << 24;
+
+/// Resamples the RGBA `source` into `target` with a separable filter weighted by
+/// alpha, so that transparent pixels give no colour; edges are clamped. False when
+/// the working buffers cannot be allocated.
+bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigned int sourceHeight,
+    unsigned char* target, unsigned int targetWidth, unsigned int targetHeight);
+
+}  // namespace host

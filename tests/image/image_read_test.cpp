@@ -1,0 +1,298 @@
+#include "ImageTestSupport.h"
+
+#include <maya/MImage.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+using namespace imagetest;
+
+namespace {
+
+MStatus readInto(MImage& image, const std::string& path)
+{
+    return image.readFromFile(MString(path));
+}
+
+// Every failed read must leave the image empty, even one that held pixels.
+void expectEmpty(const MImage& image)
+{
+    unsigned int width = 7;
+    unsigned int height = 7;
+    EXPECT_EQ(image.getSize(width, height), MS::kFailure);
+    EXPECT_EQ(width, 0u);
+    EXPECT_EQ(height, 0u);
+    EXPECT_EQ(image.pixels(), nullptr);
+}
+
+struct EightBitCase {
+    const char* name;
+    const char* format;
+    int channels;
+    Bytes samples;  // 2 x 2 pixels: top-left, top-right, bottom-left, bottom-right
+    Bytes expected;
+};
+
+void PrintTo(const EightBitCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class EightBitRead : public testing::TestWithParam<EightBitCase> { };
+
+TEST_P(EightBitRead, ExpandsToRgbaTopRowFirst)
+{
+    const EightBitCase& c = GetParam();
+    TemporaryFolder folder;
+    const std::string path = folder.file(std::string("in.") + c.format);
+    writeFixture(path, c.format, 2, 2, c.channels, OIIO::TypeDesc::UINT8, c.samples.data());
+
+    MImage image;
+    ASSERT_EQ(readInto(image, path), MS::kSuccess);
+    unsigned int width = 0;
+    unsigned int height = 0;
+    ASSERT_EQ(image.getSize(width, height), MS::kSuccess);
+    EXPECT_EQ(width, 2u);
+    EXPECT_EQ(height, 2u);
+    EXPECT_EQ(pixelsOf(image), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, EightBitRead,
+    testing::Values(EightBitCase { "PngGrey", "png", 1, { 0, 85, 170, 255 },
+                        { 0, 0, 0, 255, 85, 85, 85, 255, 170, 170, 170, 255, 255, 255, 255, 255 } },
+        EightBitCase { "PngGreyAlpha", "png", 2, { 10, 0, 20, 1, 30, 128, 40, 255 },
+            { 10, 10, 10, 0, 20, 20, 20, 1, 30, 30, 30, 128, 40, 40, 40, 255 } },
+        EightBitCase { "PngRgb", "png", 3, { 255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 2, 3 },
+            { 255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 1, 2, 3, 255 } },
+        EightBitCase { "PngRgbaUnassociated", "png", 4,
+            { 200, 100, 50, 128, 1, 2, 3, 4, 255, 255, 255, 0, 9, 8, 7, 255 },
+            { 200, 100, 50, 128, 1, 2, 3, 4, 255, 255, 255, 0, 9, 8, 7, 255 } },
+        EightBitCase { "TiffRgba", "tiff", 4, { 200, 100, 50, 128, 1, 2, 3, 4, 5, 6, 7, 8, 9, 8, 7, 255 },
+            { 200, 100, 50, 128, 1, 2, 3, 4, 5, 6, 7, 8, 9, 8, 7, 255 } },
+        EightBitCase { "TiffFiveChannelsKeepsFirstFour", "tiff", 5,
+            { 1, 2, 3, 4, 99, 5, 6, 7, 8, 99, 9, 10, 11, 12, 99, 13, 14, 15, 16, 99 },
+            { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 } },
+        EightBitCase { "TargaRgb", "targa", 3, { 255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 2, 3 },
+            { 255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 1, 2, 3, 255 } },
+        EightBitCase { "BmpRgb", "bmp", 3, { 255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 2, 3 },
+            { 255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 1, 2, 3, 255 } }),
+    [](const testing::TestParamInfo<EightBitCase>& info) { return std::string(info.param.name); });
+
+struct DeepCase {
+    const char* name;
+    const char* format;
+    OIIO::TypeDesc type;
+};
+
+void PrintTo(const DeepCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DeepRead : public testing::TestWithParam<DeepCase> { };
+
+// Deeper samples scale to 0..255, clamped: 65535 is 255 * 257, so 0x8080 (128 *
+// 257) gives 128 and 0x3333 (51 * 257) gives 51; floats 1.0 and 0.2 give 255 and 51.
+TEST_P(DeepRead, ScalesSamplesToEightBits)
+{
+    const DeepCase& c = GetParam();
+    TemporaryFolder folder;
+    const std::string path = folder.file("in");
+    const std::uint16_t wide[] = { 65535, 0x8080, 0x3333, 0, 0x3333, 0, 65535, 0x8080 };
+    const float real[] = { 1.0f, 2.0f, 0.2f, -1.0f, 0.2f, 0.0f, 1.0f, 1.0f };
+    const void* samples = c.type == OIIO::TypeDesc::UINT16 ? static_cast<const void*>(wide) : real;
+    writeFixture(path, c.format, 2, 1, 4, c.type, samples);
+
+    MImage image;
+    ASSERT_EQ(readInto(image, path), MS::kSuccess);
+    const Bytes expected = c.type == OIIO::TypeDesc::UINT16 ? Bytes { 255, 128, 51, 0, 51, 0, 255, 128 }
+                                                            : Bytes { 255, 255, 51, 0, 51, 0, 255, 255 };
+    EXPECT_EQ(pixelsOf(image), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DeepRead,
+    testing::Values(DeepCase { "Png16", "png", OIIO::TypeDesc::UINT16 },
+        DeepCase { "Tiff16", "tiff", OIIO::TypeDesc::UINT16 },
+        DeepCase { "TiffFloat", "tiff", OIIO::TypeDesc::FLOAT }),
+    [](const testing::TestParamInfo<DeepCase>& info) { return std::string(info.param.name); });
+
+TEST(ImageRead, JpegUniformColourComesBackClose)
+{
+    TemporaryFolder folder;
+    const std::string path = folder.file("in.jpg");
+    Bytes samples;
+    for (int i = 0; i < 16 * 16; ++i)
+        samples.insert(samples.end(), { 200, 120, 40 });
+    writeFixture(path, "jpeg", 16, 16, 3, OIIO::TypeDesc::UINT8, samples.data());
+
+    MImage image;
+    ASSERT_EQ(readInto(image, path), MS::kSuccess);
+    const Bytes pixels = pixelsOf(image);
+    ASSERT_EQ(pixels.size(), 16u * 16u * 4u);
+    for (std::size_t i = 0; i < pixels.size(); i += 4) {
+        EXPECT_NEAR(pixels[i], 200, 3);
+        EXPECT_NEAR(pixels[i + 1], 120, 3);
+        EXPECT_NEAR(pixels[i + 2], 40, 3);
+        EXPECT_EQ(pixels[i + 3], 255);
+    }
+}
+
+std::uint32_t crc32(const unsigned char* bytes, std::size_t count)
+{
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void appendBigEndian(Bytes& bytes, std::uint32_t value)
+{
+    bytes.insert(bytes.end(),
+        { static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+            static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value) });
+}
+
+void appendPngChunk(Bytes& png, const char* type, const Bytes& data)
+{
+    appendBigEndian(png, static_cast<std::uint32_t>(data.size()));
+    Bytes typed(type, type + 4);
+    typed.insert(typed.end(), data.begin(), data.end());
+    png.insert(png.end(), typed.begin(), typed.end());
+    appendBigEndian(png, crc32(typed.data(), typed.size()));
+}
+
+// A valid PNG header claiming 100000 x 100000 RGBA pixels, with one empty zlib
+// stream for data: decoding it would need 40 GB.
+Bytes hugePng()
+{
+    Bytes png = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+    Bytes header;
+    appendBigEndian(header, 100000);
+    appendBigEndian(header, 100000);
+    header.insert(header.end(), { 8, 6, 0, 0, 0 });
+    appendPngChunk(png, "IHDR", header);
+    appendPngChunk(png, "IDAT", { 0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01 });
+    appendPngChunk(png, "IEND", {});
+    return png;
+}
+
+// An uncompressed true-colour Targa header claiming 65535 x 65535 pixels.
+Bytes hugeTarga()
+{
+    Bytes tga = { 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 32, 8 };
+    tga.insert(tga.end(), 64, 0);
+    return tga;
+}
+
+// A valid file of `format` cut after half its bytes.
+Bytes truncatedFile(const TemporaryFolder& folder, const char* format, int channels)
+{
+    const std::string path = folder.file(std::string("whole.") + format);
+    const Bytes samples = variedPixels(64 * 64);
+    Bytes packed;
+    for (std::size_t i = 0; i < samples.size(); i += 4)
+        packed.insert(packed.end(), samples.begin() + long(i), samples.begin() + long(i) + channels);
+    writeFixture(path, format, 64, 64, channels, OIIO::TypeDesc::UINT8, packed.data());
+    Bytes bytes = readFileBytes(path);
+    bytes.resize(bytes.size() / 2);
+    return bytes;
+}
+
+enum class Fixture {
+    Missing,
+    Folder,
+    NotAnImage,
+    TruncatedPng,
+    TruncatedJpeg,
+    TruncatedTiff,
+    HugePng,
+    HugeTarga
+};
+
+struct RefusalCase {
+    const char* name;
+    Fixture fixture;
+    MStatus::MStatusCode expected;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class RefusedRead : public testing::TestWithParam<RefusalCase> { };
+
+TEST_P(RefusedRead, FailsAndLeavesTheImageEmpty)
+{
+    const RefusalCase& c = GetParam();
+    TemporaryFolder folder;
+    const std::string path = folder.file("input");
+    switch (c.fixture) {
+    case Fixture::Missing:
+        break;
+    case Fixture::Folder:
+        std::filesystem::create_directory(path);
+        break;
+    case Fixture::NotAnImage:
+        writeFileBytes(path, Bytes(300, 'x'));
+        break;
+    case Fixture::TruncatedPng:
+        writeFileBytes(path, truncatedFile(folder, "png", 4));
+        break;
+    case Fixture::TruncatedJpeg:
+        writeFileBytes(path, truncatedFile(folder, "jpeg", 3));
+        break;
+    case Fixture::TruncatedTiff:
+        writeFileBytes(path, truncatedFile(folder, "tiff", 4));
+        break;
+    case Fixture::HugePng:
+        writeFileBytes(path, hugePng());
+        break;
+    case Fixture::HugeTarga:
+        writeFileBytes(path + ".tga", hugeTarga());
+        std::filesystem::rename(path + ".tga", path);
+        break;
+    }
+
+    MImage image;
+    ASSERT_EQ(image.create(3, 3), MS::kSuccess);
+    EXPECT_EQ(readInto(image, path), c.expected);
+    expectEmpty(image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, RefusedRead,
+    testing::Values(RefusalCase { "MissingFile", Fixture::Missing, MS::kNotFound },
+        RefusalCase { "Directory", Fixture::Folder, MS::kNotFound },
+        RefusalCase { "NotAnImage", Fixture::NotAnImage, MS::kFailure },
+        RefusalCase { "TruncatedPng", Fixture::TruncatedPng, MS::kFailure },
+        RefusalCase { "TruncatedJpeg", Fixture::TruncatedJpeg, MS::kFailure },
+        RefusalCase { "TruncatedTiff", Fixture::TruncatedTiff, MS::kFailure },
+        RefusalCase { "HugePngHeader", Fixture::HugePng, MS::kInvalidParameter },
+        RefusalCase { "HugeTargaHeader", Fixture::HugeTarga, MS::kInvalidParameter }),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST(ImageRead, SuccessAfterFailureHoldsTheNewImage)
+{
+    TemporaryFolder folder;
+    const std::string path = folder.file("in.png");
+    const Bytes samples = { 1, 2, 3, 4, 5, 6, 7, 8 };
+    writeFixture(path, "png", 1, 2, 4, OIIO::TypeDesc::UINT8, samples.data());
+
+    MImage image;
+    EXPECT_EQ(readInto(image, folder.file("missing.png")), MS::kNotFound);
+    ASSERT_EQ(readInto(image, path), MS::kSuccess);
+    unsigned int width = 0;
+    unsigned int height = 0;
+    ASSERT_EQ(image.getSize(width, height), MS::kSuccess);
+    EXPECT_EQ(width, 1u);
+    EXPECT_EQ(height, 2u);
+    EXPECT_EQ(pixelsOf(image), samples);
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -135,7 +136,7 @@ mode_t newFileMode()
     std::string line;
     while (std::getline(processStatus, line)) {
         if (line.rfind("Umask:", 0) == 0) {
-            umask = static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+            umask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
             break;
         }
     }
@@ -209,8 +210,10 @@ MStatus encode(OIIO::ImageOutput& output, const RgbaImage& image, const std::str
     if (!written || !closed)
         return MS::kFailure;
     if (writeFailuresInForce.load() > 0) {
-        std::error_code ignored;
-        fs::resize_file(path, fs::file_size(path, ignored) / 2, ignored);
+        std::error_code error;
+        const std::uintmax_t size = fs::file_size(path, error);
+        if (!error)
+            fs::resize_file(path, size / 2, error);
         return MS::kFailure;
     }
     return MS::kSuccess;
@@ -235,6 +238,8 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     if (!pathStatus)
         return pathStatus;
 
+    // Errors left by other readers on this thread would count against this one.
+    takeGlobalErrors();
     OIIO::ImageSpec config;
     // Keep stored alpha as it is instead of premultiplying colour by it.
     config.attribute("oiio:UnassociatedAlpha", 1);
@@ -249,8 +254,9 @@ MStatus readImageFile(const char* path, RgbaImage& image)
         takeErrors(*input);
         return MS::kFailure;
     }
+    // Two steps, so that no product of three header fields can wrap around.
     const std::uint64_t sliceCount = std::uint64_t(spec.width) * std::uint64_t(spec.height);
-    if (sliceCount * std::uint64_t(spec.depth) > kMaxImagePixels) {
+    if (sliceCount > kMaxImagePixels || sliceCount * std::uint64_t(spec.depth) > kMaxImagePixels) {
         takeErrors(*input);
         return MS::kInvalidParameter;
     }

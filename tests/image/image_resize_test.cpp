@@ -162,15 +162,6 @@ INSTANTIATE_TEST_SUITE_P(Boxes, FitResize,
         FitCase { { 1000, 1 }, { 10, 10 }, { 10, 1 } }, FitCase { { 10, 5 }, { 400, 400 }, { 400, 200 } },
         FitCase { { 7, 3 }, { 5, 100 }, { 5, 2 } }));
 
-TEST(ImageResize, IgnoresProportionsWhenAsked)
-{
-    MImage image;
-    fillImage(image, 4, 4, variedPixels(16));
-
-    ASSERT_EQ(image.resize(7, 3, false), MS::kSuccess);
-    EXPECT_EQ(sizeOf(image), (Size { 7, 3 }));
-}
-
 class SameSizeResize : public testing::TestWithParam<bool> { };
 
 TEST_P(SameSizeResize, ChangesNothing)
@@ -186,17 +177,6 @@ TEST_P(SameSizeResize, ChangesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(AspectRatio, SameSizeResize, testing::Bool());
-
-TEST(ImageResize, FittedToItsOwnSizeChangesNothing)
-{
-    MImage image;
-    const Bytes pixels = variedPixels(6 * 2);
-    fillImage(image, 6, 2, pixels);
-
-    ASSERT_EQ(image.resize(6, 50, true), MS::kSuccess);
-    EXPECT_EQ(sizeOf(image), (Size { 6, 2 }));
-    EXPECT_EQ(pixelsOf(image), pixels);
-}
 
 struct RefusalCase {
     const char* name;
@@ -284,15 +264,6 @@ TEST(ImageMove, TakesThePixelsAndEmptiesTheSource)
     MImage assigned;
     assigned = std::move(target);
     EXPECT_EQ(assigned.pixels(), bytes);
-}
-
-TEST(ImageRelease, EmptiesTheImage)
-{
-    MImage image;
-    ASSERT_EQ(image.create(2, 2), MS::kSuccess);
-    image.release();
-    EXPECT_EQ(image.pixels(), nullptr);
-    EXPECT_EQ(sizeOf(image), (Size { 0, 0 }));
 }
 
 }  // namespace

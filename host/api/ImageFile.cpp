@@ -192,11 +192,11 @@ private:
 MStatus encode(OIIO::ImageOutput& output, const RgbaImage& image, const std::string& path)
 {
     const int channels = output.supports("alpha") ? 4 : 3;
-    OIIO::ImageSpec spec(int(image.width), int(image.height), channels, OIIO::TypeDesc::UINT8);
+    OIIO::ImageSpec layout(int(image.width), int(image.height), channels, OIIO::TypeDesc::UINT8);
     // The pixels hold unassociated alpha; without this the writers would divide
     // colour by alpha on the way out.
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (!output.open(path, spec)) {
+    layout.attribute("oiio:UnassociatedAlpha", 1);
+    if (!output.open(path, layout)) {
         takeErrors(output);
         return MS::kFailure;
     }
@@ -249,22 +249,22 @@ MStatus readImageFile(const char* path, RgbaImage& image)
         return MS::kFailure;
     }
 
-    const OIIO::ImageSpec& spec = input->spec();
-    if (spec.width < 1 || spec.height < 1 || spec.depth < 1 || spec.nchannels < 1) {
+    const OIIO::ImageSpec& header = input->spec();
+    if (header.width < 1 || header.height < 1 || header.depth < 1 || header.nchannels < 1) {
         takeErrors(*input);
         return MS::kFailure;
     }
     // Two steps, so that no product of three header fields can wrap around.
-    const std::uint64_t sliceCount = std::uint64_t(spec.width) * std::uint64_t(spec.height);
-    if (sliceCount > kMaxImagePixels || sliceCount * std::uint64_t(spec.depth) > kMaxImagePixels) {
+    const std::uint64_t sliceCount = std::uint64_t(header.width) * std::uint64_t(header.height);
+    if (sliceCount > kMaxImagePixels || sliceCount * std::uint64_t(header.depth) > kMaxImagePixels) {
         takeErrors(*input);
         return MS::kInvalidParameter;
     }
 
     // A volume decodes every slice; only the first is kept.
-    const int channels = std::min(spec.nchannels, 4);
+    const int channels = std::min(header.nchannels, 4);
     const std::uint64_t byteCount
-        = std::max(sliceCount * 4, sliceCount * std::uint64_t(spec.depth) * std::uint64_t(channels));
+        = std::max(sliceCount * 4, sliceCount * std::uint64_t(header.depth) * std::uint64_t(channels));
     PixelBytes bytes = allocateBytes(byteCount);
     if (!bytes) {
         takeErrors(*input);
@@ -279,7 +279,7 @@ MStatus readImageFile(const char* path, RgbaImage& image)
         return MS::kFailure;
 
     expandToRgba(bytes.get(), sliceCount, channels);
-    image = RgbaImage { unsigned(spec.width), unsigned(spec.height), std::move(bytes) };
+    image = RgbaImage { unsigned(header.width), unsigned(header.height), std::move(bytes) };
     return MS::kSuccess;
 }
 

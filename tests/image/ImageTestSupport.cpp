@@ -60,9 +60,9 @@ void writeFixture(const std::string& path, const char* format, int width, int he
 {
     std::unique_ptr<OIIO::ImageOutput> output = OIIO::ImageOutput::create(format);
     ASSERT_TRUE(output) << OIIO::geterror();
-    OIIO::ImageSpec spec(width, height, channels, type);
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    ASSERT_TRUE(output->open(path, spec)) << output->geterror();
+    OIIO::ImageSpec layout(width, height, channels, type);
+    layout.attribute("oiio:UnassociatedAlpha", 1);
+    ASSERT_TRUE(output->open(path, layout)) << output->geterror();
     ASSERT_TRUE(output->write_image(type, samples)) << output->geterror();
     ASSERT_TRUE(output->close()) << output->geterror();
 }

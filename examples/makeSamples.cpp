@@ -15,7 +15,7 @@ struct Rgba {
 };
 
 bool writeSample(const std::string& path, unsigned int width, unsigned int height, const char* format,
-                 const std::function<Rgba(unsigned int, unsigned int)>& pixelAt)
+    const std::function<Rgba(unsigned int, unsigned int)>& pixelAt)
 {
     MImage image;
     if (!image.create(width, height))
@@ -49,15 +49,17 @@ int main(int argc, char** argv)
     const std::string folder = std::string(argv[1]) + "/";
 
     // An evening sky: blue at the top, orange towards the horizon.
-    const bool sunset = writeSample(folder + "sunset.png", 640, 480, "png", [](unsigned int x, unsigned int y) {
-        return Rgba { scaled(y, 480), static_cast<unsigned char>(60 + scaled(y, 480) / 3),
-                      static_cast<unsigned char>(200 - scaled(y, 480) * 3 / 4), static_cast<unsigned char>(255 - x % 2) };
-    });
+    const bool sunset
+        = writeSample(folder + "sunset.png", 640, 480, "png", [](unsigned int x, unsigned int y) {
+              return Rgba { scaled(y, 480), static_cast<unsigned char>(60 + scaled(y, 480) / 3),
+                  static_cast<unsigned char>(200 - scaled(y, 480) * 3 / 4),
+                  static_cast<unsigned char>(255 - x % 2) };
+          });
     // Tiles of 25 x 10 pixels, each a colour of its own.
     const bool tiles = writeSample(folder + "tiles.png", 100, 50, "png", [](unsigned int x, unsigned int y) {
         const unsigned int tile = (y / 10) * 4 + x / 25;
         return Rgba { static_cast<unsigned char>(tile * 12), static_cast<unsigned char>(255 - tile * 12),
-                      static_cast<unsigned char>((tile % 3) * 120), 255 };
+            static_cast<unsigned char>((tile % 3) * 120), 255 };
     });
     // A round badge on a transparent ground, of an awkward size.
     const bool badge = writeSample(folder + "badge.png", 25, 23, "png", [](unsigned int x, unsigned int y) {
@@ -66,9 +68,11 @@ int main(int argc, char** argv)
         const bool inside = dx * dx + dy * dy <= 100;
         return Rgba { 220, 40, 60, static_cast<unsigned char>(inside ? 255 : 0) };
     });
-    const bool photo = writeSample(folder + "meadow.jpg", 200, 100, "jpg", [](unsigned int x, unsigned int y) {
-        return Rgba { static_cast<unsigned char>(40 + x / 4), static_cast<unsigned char>(120 + y), 30, 255 };
-    });
+    const bool photo
+        = writeSample(folder + "meadow.jpg", 200, 100, "jpg", [](unsigned int x, unsigned int y) {
+              return Rgba { static_cast<unsigned char>(40 + x / 4), static_cast<unsigned char>(120 + y), 30,
+                  255 };
+          });
     if (!(sunset && tiles && badge && photo)) {
         std::fprintf(stderr, "%s: could not write the sample images into %s\n", argv[0], folder.c_str());
         return 1;

@@ -9,40 +9,219 @@ namespace {
 
 constexpr std::size_t kChannels = 4;
 
-void appendGreyBlock(std::vector<int>& values, const std::uint64_t* sums, std::uint64_t pixelCount)
+// The number of bits needed to write `value`.
+unsigned bitWidth(std::uint64_t value)
 {
-    const double count = static_cast<double>(pixelCount);
-    // The grey value comes from the unrounded averages, so 1.5, 1.5 and 0.5 give
-    // 1, not the 0 that the truncated averages would.
-    const double red = static_cast<double>(sums[0]) / count;
-    const double green = static_cast<double>(sums[1]) / count;
-    const double blue = static_cast<double>(sums[2]) / count;
-    const int grey = static_cast<int>((red + green + blue) / 3.0);
-    values.push_back(grey);
-    values.push_back(grey);
-    values.push_back(grey);
-    values.push_back(static_cast<int>(sums[3] / pixelCount));
+    unsigned bits = 0;
+    for (; value != 0; value >>= 1)
+        ++bits;
+    return bits;
 }
 
-void appendColourBlock(std::vector<int>& values, const std::uint64_t* sums, std::uint64_t pixelCount)
+// The averages of a block: channel sums divided by the block's pixel count,
+// truncated. Dividing by a number only known at run time costs tens of cycles,
+// which at small blocks outweighs all the summing; a multiply and a shift give
+// the same quotient for every sum a block can have (at most 255 per pixel) when
+// the multiplier is 2^shift / count rounded up and the shift covers both the
+// widest sum and the count (Granlund and Montgomery, 1994). A multiplier below
+// 2^32 and sums below 2^31 keep the product within 64 bits and let the compiler
+// use its 32 x 32 -> 64 bit vector multiply; larger blocks divide plainly.
+class BlockDivider {
+public:
+    explicit BlockDivider(std::uint64_t pixelCount)
+        : pixelCount_(pixelCount)
+    {
+        const unsigned sumBits = bitWidth(255 * pixelCount);
+        const unsigned countBits = bitWidth(pixelCount - 1);  // smallest b with 2^b >= count
+        if (sumBits > 31)
+            return;
+        const std::uint64_t multiplier
+            = ((std::uint64_t { 1 } << (sumBits + countBits)) + pixelCount - 1) / pixelCount;
+        if (multiplier > 0xffffffffu)
+            return;
+        multiplier_ = static_cast<std::uint32_t>(multiplier);
+        shift_ = sumBits + countBits;
+    }
+
+    bool multiplies() const { return multiplier_ != 0; }
+    std::uint64_t pixelCount() const { return pixelCount_; }
+
+    // For sums that the multiplier covers: below 2^31 when multiplies().
+    template <typename Sum>
+    void averageAll(int* __restrict out, const Sum* __restrict sums, std::size_t count) const
+    {
+        if (multiplies()) {
+            const std::uint64_t multiplier = multiplier_;
+            const unsigned shift = shift_;
+            for (std::size_t i = 0; i < count; ++i)
+                out[i] = static_cast<int>(
+                    (std::uint64_t { static_cast<std::uint32_t>(sums[i]) } * multiplier) >> shift);
+        } else {
+            for (std::size_t i = 0; i < count; ++i)
+                out[i] = static_cast<int>(sums[i] / pixelCount_);
+        }
+    }
+
+private:
+    std::uint64_t pixelCount_;
+    std::uint32_t multiplier_ = 0;
+    unsigned shift_ = 0;
+};
+
+// Whole-number division truncates exactly as dividing the sums as reals and
+// dropping the fraction would: the sums stay far below 2^53, and a real quotient
+// just below a whole number is never rounded up to it at these magnitudes. The
+// grey value is computed in reals from the unrounded averages, so that 1.5, 1.5
+// and 0.5 give 1, not the 0 that the truncated averages would. Dividing by a
+// power of two and multiplying by its inverse are both exact, so blocks of such
+// counts multiply.
+template <typename Sum>
+void writeGreyBlocks(int* out, const Sum* blockSums, std::size_t blocks, const BlockDivider& divider)
 {
-    // Whole-number division truncates exactly as dividing the sums as reals and
-    // dropping the fraction would: the sums stay far below 2^53.
-    for (std::size_t channel = 0; channel < kChannels; ++channel)
-        values.push_back(static_cast<int>(sums[channel] / pixelCount));
+    const std::uint64_t pixelCount = divider.pixelCount();
+    const double count = static_cast<double>(pixelCount);
+    const bool powerOfTwo = (pixelCount & (pixelCount - 1)) == 0;
+    const double inverse = 1.0 / count;
+    for (std::size_t block = 0; block < blocks; ++block, out += kChannels, blockSums += kChannels) {
+        double red = static_cast<double>(blockSums[0]);
+        double green = static_cast<double>(blockSums[1]);
+        double blue = static_cast<double>(blockSums[2]);
+        if (powerOfTwo) {
+            red *= inverse;
+            green *= inverse;
+            blue *= inverse;
+        } else {
+            red /= count;
+            green /= count;
+            blue /= count;
+        }
+        const int grey = static_cast<int>((red + green + blue) / 3.0);
+        out[0] = grey;
+        out[1] = grey;
+        out[2] = grey;
+        out[3] = static_cast<int>(static_cast<std::uint64_t>(blockSums[3]) / pixelCount);
+    }
+}
+
+// Adds `rowCount` rows of bytes, `rowBytes` each and `rowBytes` apart, into the
+// per-byte column sums. Four rows (or two) per pass cut the loads and stores of the sums
+// to a quarter; the loops are plain enough for the compiler to vectorise.
+template <typename Lane>
+void addRows(
+    Lane* __restrict sums, const unsigned char* __restrict rows, std::size_t rowBytes, std::uint32_t rowCount)
+{
+    std::uint32_t row = 0;
+    for (; row + 3 < rowCount; row += 4) {
+        const unsigned char* __restrict first = rows + row * rowBytes;
+        const unsigned char* __restrict second = first + rowBytes;
+        const unsigned char* __restrict third = second + rowBytes;
+        const unsigned char* __restrict fourth = third + rowBytes;
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            sums[i] = static_cast<Lane>(sums[i] + ((first[i] + second[i]) + (third[i] + fourth[i])));
+    }
+    if (row + 1 < rowCount) {
+        const unsigned char* __restrict first = rows + row * rowBytes;
+        const unsigned char* __restrict second = first + rowBytes;
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            sums[i] = static_cast<Lane>(sums[i] + (first[i] + second[i]));
+        row += 2;
+    }
+    if (row < rowCount) {
+        const unsigned char* __restrict next = rows + row * rowBytes;
+        for (std::size_t i = 0; i < rowBytes; ++i)
+            sums[i] = static_cast<Lane>(sums[i] + next[i]);
+    }
+}
+
+// Adds every stepX pixels of column sums into one block sum per channel. A step
+// known at compile time (1 or 2, the costly small blocks) lets the compiler turn
+// the walk into straight vector code; 0 takes the step from the grid.
+template <std::uint32_t FixedStep, typename Lane, typename Sum>
+void foldColumns(
+    Sum* __restrict blockSums, const Lane* __restrict columnSums, std::uint32_t columns, std::uint32_t stepX)
+{
+    const std::uint32_t step = FixedStep != 0 ? FixedStep : stepX;
+    for (std::uint32_t column = 0; column < columns; ++column) {
+        const Lane* block = columnSums + std::size_t { column } * step * kChannels;
+        Sum* sums = blockSums + std::size_t { column } * kChannels;
+        for (std::size_t channel = 0; channel < kChannels; ++channel)
+            sums[channel] = block[channel];
+        for (std::uint32_t x = 1; x < step; ++x)
+            for (std::size_t channel = 0; channel < kChannels; ++channel)
+                sums[channel] += block[x * kChannels + channel];
+    }
+}
+
+// Turns one row of blocks, given as column sums, into its values at `out`.
+template <typename Lane, typename Sum>
+int* writeBlockRow(int* out, const Lane* columnSums, std::vector<Sum>& blockSums, const BlockGrid& grid,
+    bool grey, const BlockDivider& divider)
+{
+    const std::uint32_t columns = grid.columns();
+    if (grid.stepX == 1)
+        foldColumns<1>(blockSums.data(), columnSums, columns, 1);
+    else if (grid.stepX == 2)
+        foldColumns<2>(blockSums.data(), columnSums, columns, 2);
+    else
+        foldColumns<0>(blockSums.data(), columnSums, columns, grid.stepX);
+    if (grey)
+        writeGreyBlocks(out, blockSums.data(), columns, divider);
+    else
+        divider.averageAll(out, blockSums.data(), blockSums.size());
+    return out + blockSums.size();
+}
+
+// The walk for one width of column sum and of block sum: a Lane holds stepY times
+// 255, a Sum the whole block's. Blocks one row high need no column sums: the row
+// itself is one.
+template <typename Lane, typename Sum>
+void averageWith(
+    int* out, const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockDivider& divider)
+{
+    const std::size_t rowBytes = std::size_t { grid.width } * kChannels;
+    std::vector<Sum> blockSums(std::size_t { grid.columns() } * kChannels);
+    if (grid.stepY == 1) {
+        for (std::uint32_t row = 0; row != grid.height; ++row)
+            out = writeBlockRow(out, pixels + row * rowBytes, blockSums, grid, grey, divider);
+        return;
+    }
+    std::vector<Lane> columnSums(rowBytes);
+    for (std::uint32_t blockTop = 0; blockTop != grid.height; blockTop += grid.stepY) {
+        std::fill(columnSums.begin(), columnSums.end(), Lane { 0 });
+        addRows(columnSums.data(), pixels + std::size_t { blockTop } * rowBytes, rowBytes, grid.stepY);
+        out = writeBlockRow(out, columnSums.data(), blockSums, grid, grey, divider);
+    }
+}
+
+template <typename Sum>
+void averageWithSums(
+    int* out, const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockDivider& divider)
+{
+    // The narrowest column sum that cannot overflow over stepY rows of 255.
+    if (grid.stepY == 1)
+        averageWith<unsigned char, Sum>(out, pixels, grid, grey, divider);
+    else if (grid.stepY <= 0xffffu / 255)
+        averageWith<std::uint16_t, Sum>(out, pixels, grid, grey, divider);
+    else if (grid.stepY <= 0xffffffffu / 255)
+        averageWith<std::uint32_t, Sum>(out, pixels, grid, grey, divider);
+    else
+        averageWith<std::uint64_t, Sum>(out, pixels, grid, grey, divider);
 }
 
 }  // namespace
 
 std::vector<int> sampleBlocks(const unsigned char* pixels, const BlockGrid& grid)
 {
-    std::vector<int> values;
-    values.reserve(std::size_t { grid.columns() } * grid.rows() * kChannels);
+    std::vector<int> values(blockValueCount(grid));
+    int* out = values.data();
     for (std::uint32_t y = 0; y != grid.height; y += grid.stepY) {
         const unsigned char* row = pixels + std::size_t { y } * grid.width * kChannels;
-        for (std::uint32_t x = 0; x != grid.width; x += grid.stepX) {
+        for (std::uint32_t x = 0; x != grid.width; x += grid.stepX, out += kChannels) {
             const unsigned char* pixel = row + std::size_t { x } * kChannels;
-            values.insert(values.end(), pixel, pixel + kChannels);
+            out[0] = pixel[0];
+            out[1] = pixel[1];
+            out[2] = pixel[2];
+            out[3] = pixel[3];
         }
     }
     return values;
@@ -50,37 +229,21 @@ std::vector<int> sampleBlocks(const unsigned char* pixels, const BlockGrid& grid
 
 std::vector<int> averageBlocks(const unsigned char* pixels, const BlockGrid& grid, bool grey)
 {
-    const std::size_t columns = grid.columns();
-    const std::uint64_t pixelCount = std::uint64_t { grid.stepX } * grid.stepY;
-    const std::size_t rowBytes = std::size_t { grid.width } * kChannels;
-    const std::size_t blockBytes = std::size_t { grid.stepX } * kChannels;
-
-    std::vector<int> values;
-    values.reserve(columns * grid.rows() * kChannels);
-    std::vector<std::uint64_t> sums(columns * kChannels);
-    for (std::uint32_t blockTop = 0; blockTop != grid.height; blockTop += grid.stepY) {
-        std::fill(sums.begin(), sums.end(), 0);
-        for (std::uint32_t i = 0; i < grid.stepY; ++i) {
-            const unsigned char* row = pixels + (std::size_t { blockTop } + i) * rowBytes;
-            for (std::size_t column = 0; column < columns; ++column) {
-                const unsigned char* block = row + column * blockBytes;
-                std::uint64_t* blockSums = &sums[column * kChannels];
-                for (std::size_t byte = 0; byte < blockBytes; byte += kChannels) {
-                    blockSums[0] += block[byte];
-                    blockSums[1] += block[byte + 1];
-                    blockSums[2] += block[byte + 2];
-                    blockSums[3] += block[byte + 3];
-                }
-            }
-        }
-        for (std::size_t column = 0; column < columns; ++column) {
-            if (grey)
-                appendGreyBlock(values, &sums[column * kChannels], pixelCount);
-            else
-                appendColourBlock(values, &sums[column * kChannels], pixelCount);
-        }
-    }
+    std::vector<int> values(blockValueCount(grid));
+    averageBlocksInto(values.data(), pixels, grid, grey);
     return values;
+}
+
+void averageBlocksInto(int* values, const unsigned char* pixels, const BlockGrid& grid, bool grey)
+{
+    if (blockValueCount(grid) == 0)
+        return;
+    const std::uint64_t pixelCount = std::uint64_t { grid.stepX } * grid.stepY;
+    const BlockDivider divider(pixelCount);
+    if (pixelCount <= 0xffffffffu / 255)
+        averageWithSums<std::uint32_t>(values, pixels, grid, grey, divider);
+    else
+        averageWithSums<std::uint64_t>(values, pixels, grid, grey, divider);
 }
 
 }  // namespace pictile

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +29,12 @@ inline std::uint32_t fittedLength(std::uint32_t length, std::uint32_t step)
     return length - length % step;
 }
 
+/// How many values the block walks give: four per block.
+inline std::size_t blockValueCount(const BlockGrid& grid)
+{
+    return std::size_t { grid.columns() } * grid.rows() * 4;
+}
+
 /// The four channel bytes of the first pixel of every block, block after block in
 /// row order.
 std::vector<int> sampleBlocks(const unsigned char* pixels, const BlockGrid& grid);
@@ -36,5 +43,8 @@ std::vector<int> sampleBlocks(const unsigned char* pixels, const BlockGrid& grid
 /// alpha; with `grey`, the truncated mean of the three colour averages three
 /// times, then the alpha average.
 std::vector<int> averageBlocks(const unsigned char* pixels, const BlockGrid& grid, bool grey);
+
+/// averageBlocks into `values`, which has room for blockValueCount(grid) of them.
+void averageBlocksInto(int* values, const unsigned char* pixels, const BlockGrid& grid, bool grey);
 
 }  // namespace pictile

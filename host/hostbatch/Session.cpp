@@ -4,6 +4,7 @@
 #include <maya/MArgList.h>
 #include <maya/MString.h>
 
+#include <chrono>
 #include <utility>
 
 namespace hostbatch {
@@ -44,6 +45,7 @@ host::PluginLoader::LoadOutcome Session::loadPlugin(
 
 StatementOutcome Session::run(const Statement& statement)
 {
+    const auto start = std::chrono::steady_clock::now();
     StatementOutcome outcome;
     const std::string& name = statement.words.front();
     if (name == "loadPlugin")
@@ -54,6 +56,10 @@ StatementOutcome Session::run(const Statement& statement)
         outcome = runCommand(statement);
     outcome.command = name;
     outcome.lines = host::ScriptEditor::take();
+    if (timeStatements_) {
+        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+        outcome.milliseconds = elapsed.count();
+    }
     return outcome;
 }
 

@@ -28,6 +28,9 @@ public:
     /// `lines` (the loader's reason is not among them).
     host::PluginLoader::LoadOutcome loadPlugin(const std::string& path, std::vector<host::EditorLine>& lines);
 
+    /// From now on, gives every statement's outcome its wall time (off at first).
+    void timeStatements(bool on) { timeStatements_ = on; }
+
     /// Runs one statement: the built-ins `loadPlugin "path"` and `unloadPlugin
     /// "name"`, or else the registered command of that name. The outcome's
     /// status is kSuccess, the loader's or the command's status (kNotFound for
@@ -51,6 +54,7 @@ private:
     // The loader unloads its plug-ins from the registry, so it must go first.
     host::CommandRegistry registry_;
     host::PluginLoader loader_;
+    bool timeStatements_ = false;
 };
 
 }  // namespace hostbatch

@@ -54,6 +54,16 @@ void appendResultText(std::string& out, const host::CommandResult& result)
         result);
 }
 
+// Milliseconds with three decimals: microseconds are as fine as a wall clock
+// around a command is worth reading.
+void appendMilliseconds(std::string& out, double milliseconds)
+{
+    char digits[kNumberRoom + 8];
+    const std::to_chars_result written
+        = std::to_chars(digits, digits + sizeof digits, milliseconds, std::chars_format::fixed, 3);
+    out.append(digits, written.ptr);
+}
+
 void appendJsonDouble(std::string& out, double value)
 {
     if (std::isfinite(value))
@@ -110,11 +120,16 @@ void appendText(std::string& out, const StatementOutcome& outcome)
             break;  // already written to standard error when it was shown
         }
     }
-    if (std::holds_alternative<std::monostate>(outcome.result))
-        return;
-    out += "// Result: ";
-    appendResultText(out, outcome.result);
-    out += " //\n";
+    if (!std::holds_alternative<std::monostate>(outcome.result)) {
+        out += "// Result: ";
+        appendResultText(out, outcome.result);
+        out += " //\n";
+    }
+    if (outcome.milliseconds) {
+        out += "// Time: ";
+        appendMilliseconds(out, *outcome.milliseconds);
+        out += " ms //\n";
+    }
 }
 
 void appendJson(std::string& out, const StatementOutcome& outcome)
@@ -139,7 +154,12 @@ void appendJson(std::string& out, const StatementOutcome& outcome)
         appendJsonString(out, line.text);
         out += '}';
     }
-    out += "]}\n";
+    out += ']';
+    if (outcome.milliseconds) {
+        out += ",\"ms\":";
+        appendMilliseconds(out, *outcome.milliseconds);
+    }
+    out += "}\n";
 }
 
 void appendJsonString(std::string& out, std::string_view text)

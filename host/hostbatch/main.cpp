@@ -11,13 +11,15 @@
 namespace {
 
 constexpr const char* kUsage
-    = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [-c COMMAND | SCRIPT | -]...
+    = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [--time] [-c COMMAND | SCRIPT | -]...
 
 Runs command scripts against plug-ins, like the host's script editor.
 
   --plugin PATH   load the plug-in at PATH before any script runs (repeatable)
   --json          print one JSON object per statement instead of the text transcript
   --keep-going    run every statement, even after one has failed
+  --time          add each statement's wall time: '// Time: 12.345 ms //' after
+                  its lines, or "ms":12.345 in its JSON object
   -c COMMAND      run COMMAND, a script given on the command line
   SCRIPT          run the script file SCRIPT
   -               run the script on standard input (also when no source is given)
@@ -58,6 +60,7 @@ struct Options {
     std::vector<std::string> plugins;
     bool json = false;
     bool keepGoing = false;
+    bool time = false;
     bool help = false;
     std::vector<Source> sources;
 };
@@ -122,6 +125,9 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "--keep-going") {
             options.keepGoing = true;
+            continue;
+        } else if (argument == "--time") {
+            options.time = true;
             continue;
         } else if (argument == "--plugin" || argument == "-c") {
             if (!hasValue) {
@@ -210,6 +216,7 @@ int main(int argc, char** argv)
     }
 
     hostbatch::Session session;
+    session.timeStatements(options.time);
     TranscriptWriter writer(options.json);
     if (!loadPlugins(session, options, writer))
         return 2;

@@ -59,6 +59,22 @@ TEST_F(SessionWithEcho, KeepsEachStatementsLinesApartWithItsStatusPrints)
     EXPECT_TRUE(std::holds_alternative<std::monostate>(outcomes[1].result));
 }
 
+TEST_F(SessionWithEcho, TimesStatementsOnlyWhenAsked)
+{
+    const auto untimed = runScript("echoInt 1; loadPlugin");
+    ASSERT_EQ(untimed.size(), 2u);
+    EXPECT_FALSE(untimed[0].milliseconds.has_value());
+    EXPECT_FALSE(untimed[1].milliseconds.has_value());
+
+    session.timeStatements(true);
+    const auto timed = runScript("echoInt 1; loadPlugin; unknownCommand");
+    ASSERT_EQ(timed.size(), 3u);
+    for (const hostbatch::StatementOutcome& outcome : timed) {
+        ASSERT_TRUE(outcome.milliseconds.has_value()) << outcome.command;
+        EXPECT_GE(*outcome.milliseconds, 0.0) << outcome.command;
+    }
+}
+
 struct BuiltinCase {
     const char* name;
     std::vector<std::string> words;

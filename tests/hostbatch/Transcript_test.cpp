@@ -138,4 +138,43 @@ TEST(TranscriptLines, ResultFollowsTheLines)
     EXPECT_EQ(text, "earlier\ncomputing\n// Result: 7 //\n");
 }
 
+struct TimedCase {
+    const char* name;
+    CommandResult result;
+    double milliseconds;
+    std::string text;
+    std::string json;
+};
+
+std::ostream& operator<<(std::ostream& out, const TimedCase& timedCase)
+{
+    return out << timedCase.name;
+}
+
+class TimedTest : public testing::TestWithParam<TimedCase> { };
+
+TEST_P(TimedTest, TimeComesLastWithThreeDecimals)
+{
+    const TimedCase& expected = GetParam();
+    hostbatch::StatementOutcome outcome = withResult(expected.result);
+    outcome.milliseconds = expected.milliseconds;
+    std::string text;
+    hostbatch::appendText(text, outcome);
+    EXPECT_EQ(text, expected.text);
+    std::string json;
+    hostbatch::appendJson(json, outcome);
+    EXPECT_EQ(json, R"({"command":"cmd","status":0,"result":)" + expected.json + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, TimedTest,
+    testing::Values(TimedCase { "noResult", std::monostate {}, 0.0, "// Time: 0.000 ms //\n",
+                        R"(null,"lines":[],"ms":0.000})" },
+        TimedCase { "afterResult", 7, 12.3456, "// Result: 7 //\n// Time: 12.346 ms //\n",
+            R"(7,"lines":[],"ms":12.346})" },
+        TimedCase { "roundsDown", std::vector<int> { 1, 2 }, 1.0004,
+            "// Result: 1 2 //\n// Time: 1.000 ms //\n", R"([1,2],"lines":[],"ms":1.000})" },
+        TimedCase { "longRun", std::monostate {}, 61234.5, "// Time: 61234.500 ms //\n",
+            R"(null,"lines":[],"ms":61234.500})" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -1,7 +1,5 @@
 #include "commandSteps.h"
 
-#include "pixelBlocks.h"
-
 #include <maya/MGlobal.h>
 
 namespace pictile {
@@ -84,6 +82,33 @@ MStatus fitToBlocks(MImage& image, unsigned int width, unsigned int height, cons
         return MS::kFailure;
     }
     return MS::kSuccess;
+}
+
+MStatus loadImageInBlocks(const MArgDatabase& parser, const char* sizeMessage, MImage& image, BlockGrid& grid)
+{
+    MString filename;
+    MStatus stat = requireFileFlag(parser, filename);
+    if (!stat)
+        return stat;  // error already shown
+    BlockSteps steps;
+    stat = chooseBlockSteps(parser, steps);
+    if (!stat)
+        return stat;  // error already shown
+    stat = loadImage(image, filename);
+    if (!stat)
+        return stat;  // error already shown
+    unsigned int width = 0;
+    unsigned int height = 0;
+    stat = checkImageSize(image, width, height, sizeMessage);
+    if (!stat)
+        return stat;  // error already shown
+    unsigned int fittedWidth = 0;
+    unsigned int fittedHeight = 0;
+    const MStatus fitted = fitToBlocks(image, width, height, steps, fittedWidth, fittedHeight);
+    if (!fitted)
+        return fitted;  // error already shown
+    grid = BlockGrid { fittedWidth, fittedHeight, steps.sectionWidth, steps.sectionHeight };
+    return stat;
 }
 
 }  // namespace pictile

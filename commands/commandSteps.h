@@ -5,6 +5,8 @@
 #include <maya/MStatus.h>
 #include <maya/MString.h>
 
+#include "pixelBlocks.h"
+
 #include <cstdint>
 
 // The steps the image commands share. Each step shows its own error line and
@@ -40,5 +42,12 @@ MStatus checkImageSize(
 /// host refuses the resize.
 MStatus fitToBlocks(MImage& image, unsigned int width, unsigned int height, const BlockSteps& steps,
     unsigned int& fittedWidth, unsigned int& fittedHeight);
+
+/// The steps of the block commands, in order: require the file flag, choose block
+/// steps, load the image, check its size (showing `sizeMessage`) and fit it to
+/// blocks. On success `grid` describes the fitted image and the status is that of
+/// the size query.
+MStatus loadImageInBlocks(
+    const MArgDatabase& parser, const char* sizeMessage, MImage& image, BlockGrid& grid);
 
 }  // namespace pictile

@@ -6,7 +6,6 @@
 #include <maya/MArgDatabase.h>
 #include <maya/MImage.h>
 #include <maya/MIntArray.h>
-#include <maya/MString.h>
 
 depthFunction::~depthFunction() = default;
 
@@ -31,31 +30,13 @@ MStatus depthFunction::doIt(const MArgList& args)
     if (!stat)
         return stat;  // the host has shown why
 
-    MString filename;
     MImage image;
-    MIntArray result;
-    stat = pictile::requireFileFlag(parser, filename);
+    pictile::BlockGrid grid {};
+    stat = pictile::loadImageInBlocks(parser, "Size failed!", image, grid);
     if (!stat)
         return stat;  // error already shown
-    pictile::BlockSteps steps;
-    stat = pictile::chooseBlockSteps(parser, steps);
-    if (!stat)
-        return stat;  // error already shown
-    stat = pictile::loadImage(image, filename);
-    if (!stat)
-        return stat;  // error already shown
-    unsigned int width = 0;
-    unsigned int height = 0;
-    stat = pictile::checkImageSize(image, width, height, "Size failed!");
-    if (!stat)
-        return stat;  // error already shown
-    unsigned int fittedWidth = 0;
-    unsigned int fittedHeight = 0;
-    MStatus fitted = pictile::fitToBlocks(image, width, height, steps, fittedWidth, fittedHeight);
-    if (!fitted)
-        return fitted;  // error already shown
 
-    const pictile::BlockGrid grid { fittedWidth, fittedHeight, steps.sectionWidth, steps.sectionHeight };
+    MIntArray result;
     for (int value : pictile::sampleBlocks(image.pixels(), grid))
         result.append(value);
     clearResult();

@@ -57,6 +57,8 @@ MStatus checkReadablePath(const char* path)
 // samples.
 void expandToRgba(unsigned char* bytes, std::uint64_t count, int channels)
 {
+    if (channels == 4)
+        return;  // already RGBA: a pass over every pixel would only copy each onto itself
     for (std::uint64_t i = count; i-- > 0;) {
         const unsigned char* packed = bytes + i * channels;
         unsigned char rgba[4];

@@ -1,5 +1,7 @@
 #include "ImageFile.h"
 
+#include "ImageCheck.h"
+
 #include <host/ImageFaults.h>
 
 #include <OpenImageIO/imageio.h>
@@ -239,6 +241,9 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     const MStatus pathStatus = checkReadablePath(path);
     if (!pathStatus)
         return pathStatus;
+    std::ifstream file(path, std::ios::binary);
+    if (!imageLooksSound(file))
+        return MS::kFailure;
 
     // Errors left by other readers on this thread would count against this one.
     takeGlobalErrors();

@@ -1,0 +1,217 @@
+#include "ImageCheck.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+constexpr std::uint32_t kHasRgb = 1;
+constexpr std::uint32_t kHasAlpha = 2;
+constexpr std::uint32_t kHasDepth = 4;
+
+struct Chunk {
+    std::string tag;
+    std::uint32_t size = 0;
+    std::streamoff dataStart = 0;
+};
+
+struct Header {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t planes = 0;  // byte planes per tile: channels times bytes per sample
+    bool compressed = false;
+};
+
+std::uint32_t bigEndian(const unsigned char* bytes, int count)
+{
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+bool readChunk(std::istream& file, std::streamoff end, Chunk& chunk)
+{
+    unsigned char head[8];
+    chunk.dataStart = static_cast<std::streamoff>(file.tellg()) + 8;
+    if (chunk.dataStart > end || !file.read(reinterpret_cast<char*>(head), 8))
+        return false;
+    chunk.tag.assign(reinterpret_cast<const char*>(head), 4);
+    chunk.size = bigEndian(head + 4, 4);
+    return chunk.dataStart + static_cast<std::streamoff>(chunk.size) <= end;
+}
+
+// Chunks are padded to four bytes; the padding of the last one may be missing.
+void skipTo(std::istream& file, const Chunk& chunk)
+{
+    const std::streamoff next = chunk.dataStart + ((std::streamoff(chunk.size) + 3) & ~std::streamoff(3));
+    file.seekg(next);
+}
+
+bool readBytes(std::istream& file, const Chunk& chunk, std::vector<unsigned char>& bytes)
+{
+    bytes.resize(chunk.size);
+    file.seekg(chunk.dataStart);
+    return static_cast<bool>(file.read(reinterpret_cast<char*>(bytes.data()), chunk.size));
+}
+
+bool readHeader(std::istream& file, const Chunk& chunk, Header& header)
+{
+    std::vector<unsigned char> bytes;
+    if (chunk.tag != "TBHD" || chunk.size < 24 || !readBytes(file, chunk, bytes))
+        return false;
+    header.width = bigEndian(&bytes[0], 4);
+    header.height = bigEndian(&bytes[4], 4);
+    const std::uint32_t flags = bigEndian(&bytes[12], 4);
+    const std::uint32_t bytesPerSample = bigEndian(&bytes[16], 2) == 0 ? 1 : 2;
+    const std::uint32_t compression = bigEndian(&bytes[20], 4);
+    const std::uint32_t channels = (flags & kHasRgb ? 3 : 0) + (flags & kHasAlpha ? 1 : 0);
+    header.planes = channels * bytesPerSample;
+    header.compressed = compression == 1;
+    return header.width > 0 && header.height > 0 && channels > 0 && (flags & kHasDepth) == 0
+        && bigEndian(&bytes[16], 2) <= 1 && compression <= 1;
+}
+
+// Each byte plane of a tile is packed on its own: a count byte n, then either
+// one byte repeated (n & 0x7f) + 1 times (high bit set) or that many literal bytes.
+bool runsFitPlanes(const unsigned char* data, std::size_t size, std::size_t planeSize, std::uint32_t planes)
+{
+    std::size_t position = 0;
+    for (std::uint32_t plane = 0; plane < planes; ++plane) {
+        std::size_t filled = 0;
+        while (filled < planeSize) {
+            if (position >= size)
+                return false;
+            const unsigned char count = data[position++];
+            const std::size_t run = (count & 0x7f) + 1u;
+            position += (count & 0x80) ? 1 : run;
+            filled += run;
+            if (position > size || filled > planeSize)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool tileIsSound(std::istream& file, const Chunk& chunk, const Header& header)
+{
+    std::vector<unsigned char> bytes;
+    if (chunk.tag != "RGBA" || chunk.size < 8 || !readBytes(file, chunk, bytes))
+        return false;
+    const std::uint32_t left = bigEndian(&bytes[0], 2);
+    const std::uint32_t top = bigEndian(&bytes[2], 2);
+    const std::uint32_t right = bigEndian(&bytes[4], 2);
+    const std::uint32_t bottom = bigEndian(&bytes[6], 2);
+    if (left > right || top > bottom || right >= header.width || bottom >= header.height)
+        return false;
+    const std::size_t planeSize = std::size_t { right - left + 1 } * (bottom - top + 1);
+    const std::size_t dataSize = bytes.size() - 8;
+    // A tile that packing would not shrink is stored as it is.
+    if (dataSize == planeSize * header.planes)
+        return true;
+    return header.compressed && runsFitPlanes(bytes.data() + 8, dataSize, planeSize, header.planes);
+}
+
+bool tilesAreSound(std::istream& file, const Chunk& form, const Header& header)
+{
+    char type[4];
+    if (form.tag != "FOR4" || form.size < 4 || !file.read(type, 4) || std::string(type, 4) != "TBMP")
+        return false;
+    const std::streamoff end = form.dataStart + form.size;
+    while (file.tellg() < end) {
+        Chunk tile;
+        if (!readChunk(file, end, tile) || !tileIsSound(file, tile, header))
+            return false;
+        skipTo(file, tile);
+    }
+    return true;
+}
+
+bool iffLooksSound(std::istream& file, std::streamoff fileSize)
+{
+    Chunk form;
+    if (!readChunk(file, fileSize, form))
+        return false;
+    char type[4];
+    if (!file.read(type, 4) || std::string(type, 4) != "CIMG")
+        return false;
+
+    // The decoder may read on past the form, so nothing may follow it but padding.
+    const std::streamoff end = form.dataStart + form.size;
+    if (fileSize - end >= 4)
+        return false;
+    Chunk headerChunk;
+    Header header;
+    if (!readChunk(file, end, headerChunk) || !readHeader(file, headerChunk, header))
+        return false;
+    skipTo(file, headerChunk);
+    while (file.tellg() < end) {
+        Chunk chunk;
+        if (!readChunk(file, end, chunk))
+            return false;
+        if (chunk.tag == "FOR4" && !tilesAreSound(file, chunk, header))
+            return false;
+        skipTo(file, chunk);
+    }
+    return true;
+}
+
+std::uint32_t pngCrc(const unsigned char* bytes, std::size_t size)
+{
+    std::uint32_t crc = 0xffffffffu;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return crc ^ 0xffffffffu;
+}
+
+bool pngLooksSound(std::istream& file, std::streamoff fileSize)
+{
+    file.seekg(8);
+    std::vector<unsigned char> typeAndData;
+    while (true) {
+        unsigned char head[8];
+        const std::streamoff start = file.tellg();
+        if (start < 0 || start + 12 > fileSize || !file.read(reinterpret_cast<char*>(head), 8))
+            return false;
+        const std::uint32_t length = bigEndian(head, 4);
+        if (start + 12 + std::streamoff(length) > fileSize)
+            return false;
+        typeAndData.assign(head + 4, head + 8);
+        typeAndData.resize(4 + std::size_t { length });
+        unsigned char crc[4];
+        if (!file.read(reinterpret_cast<char*>(typeAndData.data() + 4), length)
+            || !file.read(reinterpret_cast<char*>(crc), 4)
+            || pngCrc(typeAndData.data(), typeAndData.size()) != bigEndian(crc, 4))
+            return false;
+        if (std::string(reinterpret_cast<const char*>(head + 4), 4) == "IEND")
+            return true;
+    }
+}
+
+}  // namespace
+
+bool imageLooksSound(std::istream& file)
+{
+    static const char pngSignature[] = "\x89PNG\r\n\x1a\n";
+    file.seekg(0, std::ios::end);
+    const std::streamoff fileSize = file.tellg();
+    file.seekg(0);
+    char magic[8] = {};
+    file.read(magic, sizeof magic);
+    file.clear();
+    file.seekg(0);
+    if (std::string(magic, 4) == "FOR4")
+        return iffLooksSound(file, fileSize);
+    if (std::string(magic, 8) == std::string(pngSignature, 8))
+        return pngLooksSound(file, fileSize);
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <istream>
+
+namespace host {
+
+/// Whether a file in one of the formats whose decoders misbehave on damage is
+/// whole and within its bounds, checked before the decoder sees it; any other
+/// file passes.
+///
+/// IFF ("FOR4" form of type "CIMG"): every chunk, tile and run-length packet must
+/// stay inside its bounds and the channel layout and compression must be known,
+/// because the host's IFF decoder writes past its buffers on a run that overruns.
+/// PNG: every chunk through IEND must be whole with a matching CRC, because the
+/// PNG decoder prints to standard error and leaks on a truncated or damaged chunk.
+bool imageLooksSound(std::istream& file);
+
+}  // namespace host

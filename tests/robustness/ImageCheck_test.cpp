@@ -1,0 +1,141 @@
+// Damaged IFF and PNG files are refused before their decoders see them: the IFF
+// decoder writes past its buffers on a run that overruns a channel, and the PNG
+// decoder prints to standard error and leaks on a cut chunk.
+#include "RobustnessSupport.h"
+
+#include <maya/MImage.h>
+#include <maya/MString.h>
+
+#include <gtest/gtest.h>
+
+namespace robustness {
+namespace {
+
+// A 2 x 2 tile: four byte planes of four bytes each.
+constexpr std::size_t kPlane = 4;
+
+Bytes repeatedRuns(unsigned char value)
+{
+    Bytes runs;
+    for (int plane = 0; plane < 4; ++plane)
+        runs.insert(runs.end(), { static_cast<unsigned char>(0x80 | (kPlane - 1)), value });
+    return runs;
+}
+
+struct IffCase {
+    const char* name;
+    Bytes file;
+    MStatus::MStatusCode expected;
+};
+
+std::vector<IffCase> iffCases()
+{
+    const Bytes raw(kPlane * 4, 77);
+    Bytes overrun = repeatedRuns(77);
+    overrun[0] = 0x80 | 0x7f;  // 128 copies into a plane of 4
+    Bytes literalPastEnd = repeatedRuns(77);
+    literalPastEnd.resize(6);
+    literalPastEnd.push_back(0x05);  // six literal bytes, one left
+    literalPastEnd.push_back(1);
+    Bytes trailing = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    trailing.insert(trailing.end(), 8, 0);
+    Bytes cut = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    cut.resize(cut.size() - 6);
+    return {
+        { "raw_tile", iffFile(2, 2, false, { { 0, 0, 1, 1, raw } }), MS::kSuccess },
+        { "packed_tile", iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } }), MS::kSuccess },
+        { "run_overruns_channel", iffFile(2, 2, true, { { 0, 0, 1, 1, overrun } }), MS::kFailure },
+        { "literal_past_chunk", iffFile(2, 2, true, { { 0, 0, 1, 1, literalPastEnd } }), MS::kFailure },
+        { "tile_outside_image", iffFile(2, 2, true, { { 1, 1, 2, 2, repeatedRuns(77) } }), MS::kFailure },
+        { "tile_corners_swapped", iffFile(2, 2, true, { { 1, 0, 0, 1, repeatedRuns(77) } }), MS::kFailure },
+        { "data_after_form", trailing, MS::kFailure },
+        { "cut_in_tile", cut, MS::kFailure },
+    };
+}
+
+class IffCheck : public testing::TestWithParam<IffCase> { };
+
+TEST_P(IffCheck, ReadsOnlyWholeFiles)
+{
+    Workspace folder;
+    const std::string path = folder.file("images/tile.iff");
+    writeBytes(path, GetParam().file);
+    MImage image;
+    EXPECT_EQ(image.readFromFile(MString(path)).statusCode(), GetParam().expected);
+    if (GetParam().expected != MS::kSuccess)
+        return;
+    unsigned int width = 0;
+    unsigned int height = 0;
+    ASSERT_TRUE(image.getSize(width, height));
+    ASSERT_EQ(width * height, 4u);
+    for (unsigned int i = 0; i < 16; ++i)
+        EXPECT_EQ(image.pixels()[i], 77) << "byte " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Robustness, IffCheck, testing::ValuesIn(iffCases()),
+    [](const testing::TestParamInfo<IffCase>& info) { return std::string(info.param.name); });
+
+TEST(IffCheck, ReadsWhatTheHostWrites)
+{
+    Workspace folder;
+    const std::string path = folder.file("images/written.iff");
+    writeGradient(path, 70, 65, "iff");
+    MImage image;
+    ASSERT_TRUE(image.readFromFile(MString(path)));
+    unsigned int width = 0;
+    unsigned int height = 0;
+    image.getSize(width, height);
+    EXPECT_EQ(width, 70u);
+    EXPECT_EQ(height, 65u);
+    EXPECT_EQ(image.pixels()[(64 * 70 + 69) * 4], (69 * 10 + 64) % 256);
+}
+
+Bytes greyPng()
+{
+    return pngFile(2, 2, 8, 0, 0, { { 10, 20 }, { 30, 40 } });
+}
+
+struct PngCase {
+    const char* name;
+    Bytes file;
+    MStatus::MStatusCode expected;
+};
+
+std::vector<PngCase> pngCases()
+{
+    Bytes flipped = greyPng();
+    flipped[flipped.size() - 20] ^= 0x01;  // inside IDAT, so its CRC no longer matches
+    Bytes noEnd = greyPng();
+    noEnd.resize(noEnd.size() - 12);
+    Bytes trailing = greyPng();
+    trailing.insert(trailing.end(), { 'j', 'u', 'n', 'k' });
+    const Bytes whole = greyPng();
+    return {
+        { "whole", greyPng(), MS::kSuccess },
+        { "data_after_end", trailing, MS::kSuccess },
+        { "byte_flipped", flipped, MS::kFailure },
+        { "no_end_chunk", noEnd, MS::kFailure },
+        { "cut_in_header", Bytes(whole.begin(), whole.begin() + 20), MS::kFailure },
+        { "signature_only", Bytes(whole.begin(), whole.begin() + 8), MS::kFailure },
+    };
+}
+
+class PngCheck : public testing::TestWithParam<PngCase> { };
+
+TEST_P(PngCheck, ReadsOnlyWholeFiles)
+{
+    Workspace folder;
+    const std::string path = folder.file("images/grey.png");
+    writeBytes(path, GetParam().file);
+    MImage image;
+    ASSERT_EQ(image.readFromFile(MString(path)).statusCode(), GetParam().expected);
+    if (GetParam().expected == MS::kSuccess) {
+        EXPECT_EQ(image.pixels()[3 * 4], 40);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Robustness, PngCheck, testing::ValuesIn(pngCases()),
+    [](const testing::TestParamInfo<PngCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace robustness

@@ -1,0 +1,250 @@
+#include "RobustnessSupport.h"
+
+#include <maya/MImage.h>
+#include <maya/MString.h>
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace robustness {
+
+namespace {
+
+std::string readText(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string shellQuoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+void appendBigEndian(Bytes& bytes, std::uint32_t value, int count)
+{
+    for (int shift = (count - 1) * 8; shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+void appendText(Bytes& bytes, const char* text)
+{
+    bytes.insert(bytes.end(), text, text + 4);
+}
+
+void appendPngChunk(Bytes& png, const char* type, const Bytes& data)
+{
+    appendBigEndian(png, static_cast<std::uint32_t>(data.size()), 4);
+    Bytes typeAndData;
+    appendText(typeAndData, type);
+    typeAndData.insert(typeAndData.end(), data.begin(), data.end());
+    png.insert(png.end(), typeAndData.begin(), typeAndData.end());
+    appendBigEndian(png, static_cast<std::uint32_t>(crc32(0, typeAndData.data(), typeAndData.size())), 4);
+}
+
+// An IFF chunk: tag, size, data, padded to four bytes.
+void appendIffChunk(Bytes& iff, const char* tag, const Bytes& data)
+{
+    appendText(iff, tag);
+    appendBigEndian(iff, static_cast<std::uint32_t>(data.size()), 4);
+    iff.insert(iff.end(), data.begin(), data.end());
+    while (iff.size() % 4 != 0)
+        iff.push_back(0);
+}
+
+}  // namespace
+
+Workspace::Workspace()
+{
+    static std::atomic<int> made { 0 };
+    path_ = fs::temp_directory_path()
+        / ("pictile-robust-" + std::to_string(getpid()) + "-" + std::to_string(made++));
+    fs::remove_all(path_);
+    fs::create_directories(path_ / "images");
+    fs::create_directories(path_ / kOutputFolder);
+}
+
+Workspace::~Workspace()
+{
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+Run Workspace::hostbatch(const std::string& script, const std::string& options) const
+{
+    std::ofstream(path_ / "script.mel", std::ios::binary) << script;
+    const std::string command = "cd " + shellQuoted(path_.string()) + " && " + shellQuoted(HOSTBATCH_BINARY)
+        + " --plugin " + shellQuoted(PICTILE_PLUGIN) + " " + options
+        + " script.mel </dev/null >stdout.out 2>stderr.out";
+    const int status = std::system(command.c_str());
+    Run run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = readText(path_ / "stdout.out");
+    run.err = readText(path_ / "stderr.out");
+    return run;
+}
+
+Bytes readBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good()) << path;
+}
+
+void writeGradient(const std::string& path, unsigned int width, unsigned int height, const char* format)
+{
+    MImage image;
+    ASSERT_TRUE(image.create(width, height));
+    unsigned char* pixel = image.pixels();
+    for (unsigned int y = 0; y < height; ++y) {
+        for (unsigned int x = 0; x < width; ++x, pixel += 4) {
+            pixel[0] = static_cast<unsigned char>(x * 10 + y);
+            pixel[1] = static_cast<unsigned char>(2 * x);
+            pixel[2] = static_cast<unsigned char>(3 * y);
+            pixel[3] = 255;
+        }
+    }
+    ASSERT_TRUE(image.writeToFile(MString(path), MString(format))) << path;
+}
+
+Bytes pngFile(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType, int interlace,
+    const std::vector<Bytes>& rows, const Bytes& palette)
+{
+    Bytes png = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
+    Bytes header;
+    appendBigEndian(header, width, 4);
+    appendBigEndian(header, height, 4);
+    header.insert(header.end(),
+        { static_cast<unsigned char>(bitDepth), static_cast<unsigned char>(colourType), 0, 0,
+            static_cast<unsigned char>(interlace) });
+    appendPngChunk(png, "IHDR", header);
+    if (!palette.empty())
+        appendPngChunk(png, "PLTE", palette);
+    Bytes raw;
+    for (const Bytes& row : rows) {
+        raw.push_back(0);
+        raw.insert(raw.end(), row.begin(), row.end());
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    Bytes packed(packedSize);
+    compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
+    packed.resize(packedSize);
+    appendPngChunk(png, "IDAT", packed);
+    appendPngChunk(png, "IEND", {});
+    return png;
+}
+
+void writePngWithLibpng(const std::string& path, std::uint32_t width, std::uint32_t height, int bitDepth,
+    int colourType, bool interlaced, const std::vector<Bytes>& rows, const Bytes& palette)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, bitDepth, colourType,
+        interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+        PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> colours;
+    for (std::size_t i = 0; i + 2 < palette.size(); i += 3)
+        colours.push_back(png_color { palette[i], palette[i + 1], palette[i + 2] });
+    if (!colours.empty())
+        png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
+    std::vector<png_bytep> rowPointers;
+    for (const Bytes& row : rows)
+        rowPointers.push_back(const_cast<png_bytep>(row.data()));
+    png_set_rows(png, info, rowPointers.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+}
+
+void writeCmykJpeg(const std::string& path, int width, int height, const unsigned char cmyk[4])
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    jpeg_compress_struct compressor {};
+    jpeg_error_mgr errors {};
+    compressor.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&compressor);
+    jpeg_stdio_dest(&compressor, file);
+    compressor.image_width = static_cast<JDIMENSION>(width);
+    compressor.image_height = static_cast<JDIMENSION>(height);
+    compressor.input_components = 4;
+    compressor.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&compressor);
+    jpeg_set_quality(&compressor, 100, TRUE);
+    compressor.write_Adobe_marker = TRUE;
+    jpeg_start_compress(&compressor, TRUE);
+    Bytes row;
+    for (int x = 0; x < width; ++x)
+        row.insert(row.end(), cmyk, cmyk + 4);
+    while (compressor.next_scanline < compressor.image_height) {
+        JSAMPROW rowPointer = row.data();
+        jpeg_write_scanlines(&compressor, &rowPointer, 1);
+    }
+    jpeg_finish_compress(&compressor);
+    jpeg_destroy_compress(&compressor);
+    std::fclose(file);
+}
+
+Bytes iffFile(std::uint32_t width, std::uint32_t height, bool compressed, const std::vector<IffTile>& tiles)
+{
+    Bytes header;
+    appendBigEndian(header, width, 4);
+    appendBigEndian(header, height, 4);
+    appendBigEndian(header, 1, 2);  // pixel aspect 1:1
+    appendBigEndian(header, 1, 2);
+    appendBigEndian(header, 3, 4);  // red, green, blue and alpha
+    appendBigEndian(header, 0, 2);  // one byte a sample
+    appendBigEndian(header, static_cast<std::uint32_t>(tiles.size()), 2);
+    appendBigEndian(header, compressed ? 1 : 0, 4);
+    appendBigEndian(header, 0, 4);
+    appendBigEndian(header, 0, 4);
+
+    Bytes tileForm;
+    appendText(tileForm, "TBMP");
+    for (const IffTile& tile : tiles) {
+        Bytes chunk;
+        appendBigEndian(chunk, tile.left, 2);
+        appendBigEndian(chunk, tile.top, 2);
+        appendBigEndian(chunk, tile.right, 2);
+        appendBigEndian(chunk, tile.bottom, 2);
+        chunk.insert(chunk.end(), tile.payload.begin(), tile.payload.end());
+        appendIffChunk(tileForm, "RGBA", chunk);
+    }
+    Bytes body;
+    appendText(body, "CIMG");
+    appendIffChunk(body, "TBHD", header);
+    appendIffChunk(body, "FOR4", tileForm);
+    Bytes iff;
+    appendIffChunk(iff, "FOR4", body);
+    return iff;
+}
+
+}  // namespace robustness

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Builders for damaged and unusual image files, and a way to run hostbatch with
+// the real plug-in in a scratch folder laid out the way resizeFunction expects.
+
+namespace robustness {
+
+using Bytes = std::vector<unsigned char>;
+
+inline const char* const kListFile = "F:/Dovrin's Documents/My Images/DIRlist.txt";
+inline const char* const kOutputFolder = "F:/Dovrin's Documents/My Images/Resized/";
+
+/// What one hostbatch run printed, and how it exited.
+struct Run {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+/// A fresh folder holding `images/` and the list file's folders, removed with
+/// everything in it when the object goes.
+class Workspace {
+public:
+    Workspace();
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+    ~Workspace();
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& relative) const { return (path_ / relative).string(); }
+
+    /// Runs hostbatch with the plug-in on `script` in this folder, with `options`
+    /// (for example "--keep-going") before the script.
+    Run hostbatch(const std::string& script, const std::string& options = "") const;
+
+private:
+    std::filesystem::path path_;
+};
+
+Bytes readBytes(const std::string& path);
+void writeBytes(const std::string& path, const Bytes& bytes);
+
+/// Writes a width by height image through MImage (any format it writes); the
+/// pixel in column x and row y is ((x * 10 + y) % 256, 2x, 3y, 255) modulo 256.
+void writeGradient(const std::string& path, unsigned int width, unsigned int height, const char* format);
+
+/// A PNG with the given IHDR fields and pixel rows (unfiltered sample bytes, no
+/// filter byte), an optional palette, and every chunk's CRC right.
+Bytes pngFile(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType, int interlace,
+    const std::vector<Bytes>& rows, const Bytes& palette = {});
+
+/// The same PNG built by libpng, which does the interlacing.
+void writePngWithLibpng(const std::string& path, std::uint32_t width, std::uint32_t height, int bitDepth,
+    int colourType, bool interlaced, const std::vector<Bytes>& rows, const Bytes& palette = {});
+
+/// A CMYK JPEG (as Adobe tools write it: inverted samples) of one colour.
+void writeCmykJpeg(const std::string& path, int width, int height, const unsigned char cmyk[4]);
+
+/// One tile of a host IFF image: its corners and its stored bytes.
+struct IffTile {
+    std::uint16_t left, top, right, bottom;
+    Bytes payload;
+};
+
+/// A host IFF image of RGBA, 8 bits a sample, with the given tiles.
+Bytes iffFile(std::uint32_t width, std::uint32_t height, bool compressed, const std::vector<IffTile>& tiles);
+
+}  // namespace robustness

@@ -1,7 +1,9 @@
 #include "Transcript.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 namespace hostbatch {
@@ -18,18 +20,65 @@ template <typename Number> void appendNumber(std::string& out, Number value)
     out.append(digits, written.ptr);
 }
 
-// Reserving first keeps a result of millions of elements to one allocation.
 template <typename Element, typename AppendElement>
 void appendList(std::string& out, const std::vector<Element>& elements, std::string_view separator,
     AppendElement appendElement)
 {
-    if constexpr (std::is_same_v<Element, int>)
-        out.reserve(out.size() + elements.size() * 12);
     for (std::size_t i = 0; i < elements.size(); ++i) {
         if (i > 0)
             out += separator;
         appendElement(out, elements[i]);
     }
+}
+
+// The digits of 0 to 999, the values image results are made of, padded to four
+// bytes so that each is one fixed-size copy.
+struct SmallNumber {
+    char digits[4];
+    std::size_t length;
+};
+
+const std::array<SmallNumber, 1000>& smallNumbers()
+{
+    static const std::array<SmallNumber, 1000> numbers = [] {
+        std::array<SmallNumber, 1000> table {};
+        for (int value = 0; value < 1000; ++value) {
+            SmallNumber& number = table[std::size_t(value)];
+            number.length
+                = std::size_t(std::to_chars(number.digits, number.digits + 4, value).ptr - number.digits);
+        }
+        return table;
+    }();
+    return numbers;
+}
+
+// A result of millions of integers is a large part of a command's time when
+// printed one append at a time, so the digits go into a block on the stack that
+// is appended whole when nearly full.
+void appendIntList(std::string& out, const std::vector<int>& elements, char separator)
+{
+    constexpr std::size_t kWidest = 12;  // "-2147483648" and a separator
+    const std::array<SmallNumber, 1000>& numbers = smallNumbers();
+    out.reserve(out.size() + elements.size() * 4);
+    char block[16384];
+    char* cursor = block;
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (cursor > block + sizeof block - kWidest) {
+            out.append(block, cursor);
+            cursor = block;
+        }
+        if (i > 0)
+            *cursor++ = separator;
+        const int value = elements[i];
+        if (value >= 0 && value < 1000) {
+            const SmallNumber& number = numbers[std::size_t(value)];
+            std::memcpy(cursor, number.digits, sizeof number.digits);
+            cursor += number.length;
+        } else {
+            cursor = std::to_chars(cursor, cursor + kWidest, value).ptr;
+        }
+    }
+    out.append(block, cursor);
 }
 
 void appendResultText(std::string& out, const host::CommandResult& result)
@@ -45,7 +94,7 @@ void appendResultText(std::string& out, const host::CommandResult& result)
             } else if constexpr (std::is_same_v<Value, std::string>) {
                 out += value;
             } else if constexpr (std::is_same_v<Value, std::vector<int>>) {
-                appendList(out, value, " ", [](std::string& to, int element) { appendNumber(to, element); });
+                appendIntList(out, value, ' ');
             } else {
                 appendList(
                     out, value, " ", [](std::string& to, const std::string& element) { to += element; });
@@ -89,7 +138,7 @@ void appendResultJson(std::string& out, const host::CommandResult& result)
                 appendJsonString(out, value);
             } else if constexpr (std::is_same_v<Value, std::vector<int>>) {
                 out += '[';
-                appendList(out, value, ",", [](std::string& to, int element) { appendNumber(to, element); });
+                appendIntList(out, value, ',');
                 out += ']';
             } else {
                 out += '[';

@@ -177,4 +177,27 @@ INSTANTIATE_TEST_SUITE_P(Times, TimedTest,
             R"(null,"lines":[],"ms":61234.500})" }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Long enough to fill the printing block several times, with values on both
+// sides of the small-number table and at the ends of int; the expected text is
+// joined from std::to_string.
+TEST(TranscriptResults, LongIntegerListsPrintEveryValue)
+{
+    const int edges[] = { 0, 9, 10, 99, 100, 999, 1000, 1001, -1, -999, 2147483647, -2147483647 - 1 };
+    std::vector<int> values;
+    for (int round = 0; round < 3000; ++round)
+        values.push_back(round % 5 == 0 ? edges[round / 5 % 12] : round * 37 % 1300 - 150);
+    std::string spaced;
+    std::string commas;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        spaced += (i > 0 ? " " : "") + std::to_string(values[i]);
+        commas += (i > 0 ? "," : "") + std::to_string(values[i]);
+    }
+    std::string text;
+    hostbatch::appendText(text, withResult(values));
+    EXPECT_EQ(text, "// Result: " + spaced + " //\n");
+    std::string json;
+    hostbatch::appendJson(json, withResult(values));
+    EXPECT_EQ(json, R"({"command":"cmd","status":0,"result":[)" + commas + R"(],"lines":[]})" + "\n");
+}
+
 }  // namespace

@@ -1,5 +1,7 @@
 #include "ImageCheck.h"
 
+#include "RgbaImage.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -171,10 +173,31 @@ std::uint32_t pngCrc(const unsigned char* bytes, std::size_t size)
     return crc ^ 0xffffffffu;
 }
 
+// Deflate packs at most 1032 bytes into one, so image data shorter than that
+// share of the claimed pixels cannot hold them; refusing it spares allocating
+// and decoding up to 4 GiB for a few bytes.
+bool pngDataCanHoldPixels(const std::vector<unsigned char>& header, std::uint64_t dataSize)
+{
+    static const std::uint64_t samplesPerColourType[] = { 1, 0, 3, 1, 2, 0, 4 };
+    const std::uint64_t width = bigEndian(&header[4], 4);
+    const std::uint64_t height = bigEndian(&header[8], 4);
+    const std::uint64_t bitDepth = header[12];
+    const std::uint64_t colourType = header[13];
+    const std::uint64_t samples = colourType < 7 ? samplesPerColourType[colourType] : 0;
+    // An image over the host's limit is refused from its header, as such.
+    if (width * height > kMaxImagePixels)
+        return true;
+    const std::uint64_t pixelBytes = width * height * samples * bitDepth / 8;
+    constexpr std::uint64_t kMostInflation = 1032;
+    return dataSize * kMostInflation + 1024 >= pixelBytes;
+}
+
 bool pngLooksSound(std::istream& file, std::streamoff fileSize)
 {
     file.seekg(8);
     std::vector<unsigned char> typeAndData;
+    std::vector<unsigned char> header;
+    std::uint64_t dataSize = 0;
     while (true) {
         unsigned char head[8];
         const std::streamoff start = file.tellg();
@@ -190,8 +213,13 @@ bool pngLooksSound(std::istream& file, std::streamoff fileSize)
             || !file.read(reinterpret_cast<char*>(crc), 4)
             || pngCrc(typeAndData.data(), typeAndData.size()) != bigEndian(crc, 4))
             return false;
-        if (std::string(reinterpret_cast<const char*>(head + 4), 4) == "IEND")
-            return true;
+        const std::string type(reinterpret_cast<const char*>(head + 4), 4);
+        if (type == "IHDR" && length >= 13)
+            header = typeAndData;
+        if (type == "IDAT")
+            dataSize += length;
+        if (type == "IEND")
+            return !header.empty() && pngDataCanHoldPixels(header, dataSize);
     }
 }
 

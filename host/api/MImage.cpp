@@ -5,6 +5,7 @@
 #include "RgbaImage.h"
 
 #include <algorithm>
+#include <string>
 
 namespace host {
 
@@ -26,6 +27,13 @@ std::uint64_t pixelCount(std::uint64_t width, std::uint64_t height)
     return width * height;
 }
 
+// The file system stops a name at its first NUL, so such a path would quietly
+// name another file.
+bool holdsNul(const MString& path)
+{
+    return std::char_traits<char>::length(path.asChar()) != path.length();
+}
+
 }  // namespace
 
 MImage::MImage() = default;
@@ -36,6 +44,8 @@ MImage::~MImage() = default;
 MStatus MImage::readFromFile(MString path)
 {
     release();
+    if (holdsNul(path))
+        return MS::kNotFound;
     host::RgbaImage image;
     MStatus status = host::readImageFile(path.asChar(), image);
     if (!status)
@@ -108,6 +118,8 @@ MStatus MImage::writeToFile(MString path, MString format) const
 {
     if (!pixels_)
         return MS::kFailure;
+    if (holdsNul(path))
+        return MS::kInvalidParameter;
     return host::writeImageFile(pixels_->image, path.asChar(), format.asChar());
 }
 

@@ -15,6 +15,8 @@
 #include <iterator>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,14 +32,6 @@ std::string readText(const fs::path& path)
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-std::string shellQuoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 void appendBigEndian(Bytes& bytes, std::uint32_t value, int count)
@@ -89,17 +83,40 @@ Workspace::~Workspace()
     fs::remove_all(path_, ignored);
 }
 
-Run Workspace::hostbatch(const std::string& script, const std::string& options) const
+HostbatchRun Workspace::hostbatch(const std::string& script, const std::vector<std::string>& options) const
 {
     std::ofstream(path_ / "script.mel", std::ios::binary) << script;
-    const std::string command = "cd " + shellQuoted(path_.string()) + " && " + shellQuoted(HOSTBATCH_BINARY)
-        + " --plugin " + shellQuoted(PICTILE_PLUGIN) + " " + options
-        + " script.mel </dev/null >stdout.out 2>stderr.out";
-    const int status = std::system(command.c_str());
-    Run run;
+    std::vector<std::string> words = { HOSTBATCH_BINARY, "--plugin", PICTILE_PLUGIN };
+    words.insert(words.end(), options.begin(), options.end());
+    words.push_back("script.mel");
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    const std::string out = (path_ / "stdout.out").string();
+    const std::string err = (path_ / "stderr.out").string();
+    const pid_t child = fork();
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        const int input = open("/dev/null", O_RDONLY);
+        const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errors = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (input < 0 || output < 0 || errors < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0
+            || dup2(errors, 2) < 0 || chdir(path_.c_str()) != 0)
+            _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    HostbatchRun run;
+    int status = 0;
+    rusage usage {};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child)
+        return run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readText(path_ / "stdout.out");
-    run.err = readText(path_ / "stderr.out");
+    run.out = readText(out);
+    run.err = readText(err);
+    run.peakKilobytes = usage.ru_maxrss;
     return run;
 }
 

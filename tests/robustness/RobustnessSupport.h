@@ -16,10 +16,11 @@ inline const char* const kListFile = "F:/Dovrin's Documents/My Images/DIRlist.tx
 inline const char* const kOutputFolder = "F:/Dovrin's Documents/My Images/Resized/";
 
 /// What one hostbatch run printed, and how it exited.
-struct Run {
+struct HostbatchRun {
     int exitCode = -1;
     std::string out;
     std::string err;
+    long peakKilobytes = 0;  ///< The most memory the process held at once.
 };
 
 /// A fresh folder holding `images/` and the list file's folders, removed with
@@ -36,7 +37,7 @@ public:
 
     /// Runs hostbatch with the plug-in on `script` in this folder, with `options`
     /// (for example "--keep-going") before the script.
-    Run hostbatch(const std::string& script, const std::string& options = "") const;
+    HostbatchRun hostbatch(const std::string& script, const std::vector<std::string>& options = {}) const;
 
 private:
     std::filesystem::path path_;

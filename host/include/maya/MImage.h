@@ -22,8 +22,9 @@ public:
     /// Replaces the image with the first subimage of the file at `path`, in any
     /// format the host reads. Grey becomes R = G = B, a missing alpha 255, deeper
     /// samples 8 bits; stored alpha is kept, not premultiplied. On failure the
-    /// image is empty: kNotFound for a missing path or a directory, kFailure for a
-    /// file that is not a readable image (unknown, corrupt, truncated),
+    /// image is empty: kNotFound for a missing path, a directory or a path holding
+    /// a NUL character, kFailure for a file that is not a readable image (unknown,
+    /// corrupt, truncated, or too short for the pixels its header claims),
     /// kInvalidParameter for an image of more than 2^30 pixels (refused from its
     /// header), kInsufficientMemory when the pixels cannot be allocated.
     MStatus readFromFile(MString path);
@@ -55,7 +56,7 @@ public:
     /// leaves any earlier file at `path` as it was and no partial file. kFailure
     /// on an empty image or a failed encode, kNotImplemented for an unknown
     /// format, kNotFound for a missing folder, kInvalidParameter when `path` is a
-    /// directory.
+    /// directory or holds a NUL character.
     MStatus writeToFile(MString path, MString format = MString("iff")) const;
 
     /// Frees the pixels; the image is then empty.

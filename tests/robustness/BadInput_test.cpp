@@ -1,0 +1,301 @@
+// Every command on bad input through the real hostbatch: each row prepares the
+// files, runs one statement and states the whole transcript and exit status.
+// Nothing may print to standard error, crash, or hold more than kMemoryBound.
+#include "RobustnessSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace robustness {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Far above what any of these commands needs, far below what a file's header
+// may claim.
+constexpr long kMemoryBound = 600 * 1024;
+
+const std::string kDefaultSteps = "no x, y coordianates specified - using default: 10x10\n";
+
+std::string error(const std::string& text)
+{
+    return "// Error: " + text + " //\n";
+}
+
+std::string result(const std::string& text)
+{
+    return "// Result: " + text + " //\n";
+}
+
+using Prepare = std::function<void(const Workspace&)>;
+
+struct Row {
+    const char* name;
+    Prepare prepare;
+    std::string statement;
+    std::string transcript;
+    int exitCode;
+};
+
+Prepare gradient(const std::string& name, unsigned int width, unsigned int height, const char* format)
+{
+    return
+        [=](const Workspace& folder) { writeGradient(folder.file("images/" + name), width, height, format); };
+}
+
+// The gradient image `name`, cut to `keep(size)` bytes.
+Prepare truncated(const std::string& name, const char* format, std::function<std::size_t(std::size_t)> keep)
+{
+    return [=](const Workspace& folder) {
+        const std::string path = folder.file("images/" + name);
+        writeGradient(path, 20, 20, format);
+        Bytes bytes = readBytes(path);
+        bytes.resize(keep(bytes.size()));
+        writeBytes(path, bytes);
+    };
+}
+
+std::function<std::size_t(std::size_t)> at(std::size_t count)
+{
+    return [count](std::size_t) { return count; };
+}
+std::size_t half(std::size_t size)
+{
+    return size / 2;
+}
+std::size_t lastTwentyCut(std::size_t size)
+{
+    return size - 20;
+}
+
+Prepare bytes(const std::string& name, const Bytes& content)
+{
+    return [=](const Workspace& folder) { writeBytes(folder.file("images/" + name), content); };
+}
+
+Bytes randomBytes(std::size_t count)
+{
+    std::mt19937 generator(1234);
+    Bytes noise(count);
+    for (unsigned char& byte : noise)
+        byte = static_cast<unsigned char>(generator());
+    return noise;
+}
+
+Prepare list(const std::string& content)
+{
+    return [=](const Workspace& folder) {
+        writeGradient(folder.file("images/a.png"), 20, 20, "png");
+        writeGradient(folder.file("images/b.png"), 16, 8, "png");
+        writeBytes(folder.file(kListFile), Bytes(content.begin(), content.end()));
+    };
+}
+
+// A 12 x 10 image whose pixel (x, y) is red when x + y is even, else blue.
+Bytes checkerRow(unsigned int y, unsigned int width, int bytesPerPixel)
+{
+    Bytes row;
+    for (unsigned int x = 0; x < width; ++x) {
+        const bool red = (x + y) % 2 == 0;
+        const Bytes rgb
+            = { static_cast<unsigned char>(red ? 200 : 0), 0, static_cast<unsigned char>(red ? 0 : 150) };
+        row.insert(row.end(), rgb.begin(), rgb.begin() + bytesPerPixel);
+    }
+    return row;
+}
+
+std::string checkerSamples(unsigned int stepX, unsigned int stepY)
+{
+    std::string text;
+    for (unsigned int y = 0; y < 10; y += stepY)
+        for (unsigned int x = 0; x < 12; x += stepX)
+            text += (x + y) % 2 == 0 ? "200 0 0 255 " : "0 0 150 255 ";
+    text.pop_back();
+    return text;
+}
+
+std::vector<Row> imageRows()
+{
+    const std::string query = "queryFunction -f \"images/";
+    const auto missing = [](const std::string& name) { return error("images/" + name + " does not exist!"); };
+    std::vector<Row> rows = {
+        { "zero_bytes", bytes("empty.png", {}), query + "empty.png\" -qX", missing("empty.png"), 1 },
+        { "directory_as_file", [](const Workspace& f) { fs::create_directory(f.file("images/folder.png")); },
+            query + "folder.png\" -qX", missing("folder.png"), 1 },
+        { "png_cut_after_signature", truncated("cut.png", "png", at(8)), query + "cut.png\" -qX",
+            missing("cut.png"), 1 },
+        { "png_cut_in_header", truncated("cut.png", "png", at(30)), query + "cut.png\" -qX",
+            missing("cut.png"), 1 },
+        { "png_cut_in_half", truncated("cut.png", "png", half), query + "cut.png\" -qX", missing("cut.png"),
+            1 },
+        { "png_cut_near_end", truncated("cut.png", "png", lastTwentyCut), query + "cut.png\" -qX",
+            missing("cut.png"), 1 },
+        { "jpeg_cut_after_marker", truncated("cut.jpg", "jpg", at(2)), query + "cut.jpg\" -qX",
+            missing("cut.jpg"), 1 },
+        { "jpeg_cut_in_half", truncated("cut.jpg", "jpg", half), query + "cut.jpg\" -qX", missing("cut.jpg"),
+            1 },
+        { "jpeg_cut_near_end", truncated("cut.jpg", "jpg", lastTwentyCut), query + "cut.jpg\" -qX",
+            missing("cut.jpg"), 1 },
+        { "tiff_cut_in_header", truncated("cut.tif", "tif", at(8)), query + "cut.tif\" -qX",
+            missing("cut.tif"), 1 },
+        { "tiff_cut_in_half", truncated("cut.tif", "tif", half), query + "cut.tif\" -qX", missing("cut.tif"),
+            1 },
+        { "tiff_cut_near_end", truncated("cut.tif", "tif", lastTwentyCut), query + "cut.tif\" -qX",
+            missing("cut.tif"), 1 },
+        { "iff_cut_in_header", truncated("cut.iff", "iff", at(12)), query + "cut.iff\" -qX",
+            missing("cut.iff"), 1 },
+        { "iff_cut_in_half", truncated("cut.iff", "iff", half), query + "cut.iff\" -qX", missing("cut.iff"),
+            1 },
+        { "iff_cut_near_end", truncated("cut.iff", "iff", lastTwentyCut), query + "cut.iff\" -qX",
+            missing("cut.iff"), 1 },
+    };
+    for (const char* extension : { "png", "jpg", "tif", "iff", "exr", "gif", "bmp", "tga" }) {
+        const std::string name = std::string("noise.") + extension;
+        rows.push_back(
+            { "random_bytes", bytes(name, randomBytes(3000)), query + name + "\" -qX", missing(name), 1 });
+    }
+    const Bytes black(4, 0);
+    rows.insert(rows.end(),
+        {
+            { "png_header_claims_100000_square", bytes("huge.png", pngFile(100000, 100000, 8, 2, 0, {})),
+                query + "huge.png\" -qX", missing("huge.png"), 1 },
+            { "png_header_claims_65535_square", bytes("huge.png", pngFile(65535, 65535, 8, 6, 0, {})),
+                query + "huge.png\" -qX", missing("huge.png"), 1 },
+            { "png_header_claims_2_to_30_pixels",
+                bytes("huge.png", pngFile(32768, 32768, 8, 6, 0, { black })), query + "huge.png\" -qX",
+                missing("huge.png"), 1 },
+            { "iff_header_claims_65535_square", bytes("huge.iff", iffFile(65535, 65535, true, {})),
+                query + "huge.iff\" -qX", missing("huge.iff"), 1 },
+            { "one_pixel", gradient("dot.png", 1, 1, "png"), query + "dot.png\" -qX", error("Size failed!"),
+                1 },
+            { "one_pixel_average", gradient("dot.png", 1, 1, "png"), "averageFunction -f \"images/dot.png\"",
+                kDefaultSteps + error("cant get size!"), 1 },
+            { "one_by_100000", gradient("line.png", 1, 100000, "png"), query + "line.png\" -qY",
+                error("Size failed!"), 1 },
+            { "palette_png",
+                [](const Workspace& f) {
+                    std::vector<Bytes> rows;
+                    for (unsigned int y = 0; y < 10; ++y)
+                        rows.push_back(Bytes(12, static_cast<unsigned char>(y % 3)));
+                    writeBytes(f.file("images/palette.png"),
+                        pngFile(12, 10, 8, 3, 0, rows, { 10, 20, 30, 40, 50, 60, 70, 80, 90 }));
+                },
+                "depthFunction -f \"images/palette.png\" -x 12 -y 1",
+                result("10 20 30 255 40 50 60 255 70 80 90 255 10 20 30 255 40 50 60 255 70 80 90 255 10 20 "
+                       "30 255 "
+                       "40 50 60 255 70 80 90 255 10 20 30 255"),
+                0 },
+            { "interlaced_png",
+                [](const Workspace& f) {
+                    std::vector<Bytes> rows;
+                    for (unsigned int y = 0; y < 10; ++y)
+                        rows.push_back(checkerRow(y, 12, 3));
+                    writePngWithLibpng(f.file("images/interlaced.png"), 12, 10, 8, 2, true, rows);
+                },
+                "depthFunction -f \"images/interlaced.png\" -x 3 -y 5", result(checkerSamples(3, 5)), 0 },
+            { "sixteen_bit_png",
+                [](const Workspace& f) {
+                    Bytes row;
+                    for (int x = 0; x < 10; ++x)
+                        row.insert(row.end(), { 0xff, 0xff, 0x80, 0x80, 0x00, 0x00 });
+                    writeBytes(
+                        f.file("images/deep.png"), pngFile(10, 10, 16, 2, 0, std::vector<Bytes>(10, row)));
+                },
+                "averageFunction -f \"images/deep.png\" -x 10 -y 10", result("255 128 0 255"), 0 },
+            { "cmyk_jpeg",
+                [](const Workspace& f) {
+                    const unsigned char cmyk[4] = { 255, 0, 255, 255 };
+                    writeCmykJpeg(f.file("images/cmyk.jpg"), 16, 12, cmyk);
+                },
+                query + "cmyk.jpg\" -qY", result("12"), 0 },
+        });
+    return rows;
+}
+
+std::vector<Row> stepRows()
+{
+    const Prepare image = gradient("g.png", 20, 20, "png");
+    const std::string depth = "depthFunction -f \"images/g.png\" ";
+    const std::string average = "averageFunction -f \"images/g.png\" ";
+    const std::string steps = error("Block steps must be at least 1!");
+    std::string firstRow;
+    for (unsigned int x = 0; x < 20; x += 2)
+        firstRow += std::to_string(x * 10) + " " + std::to_string(2 * x) + " 0 255 ";
+    firstRow.pop_back();
+    return {
+        { "step_zero", image, depth + "-x 0", steps, 1 },
+        { "step_negative", image, depth + "-y -1", steps, 1 },
+        { "step_fraction_below_one", image, average + "-x 0.5", steps, 1 },
+        { "step_fraction_truncated", image, depth + "-x 2.5 -y 20", result(firstRow), 0 },
+        { "step_largest_unsigned", image, depth + "-x 4294967295", error("Cant resize image!"), 1 },
+        { "step_past_unsigned", image, average + "-y 4294967296", steps, 1 },
+        { "step_larger_than_image", image, average + "-x 21 -y 5", error("Cant resize image!"), 1 },
+        { "step_overflows_double", image, depth + "-x 1e400", steps, 1 },
+    };
+}
+
+std::vector<Row> resizeRows()
+{
+    const std::string resize = "resizeFunction -folder \"images/\" ";
+    const Prepare twoNames = list("a.png b.png\n");
+    return {
+        { "size_zero", twoNames, resize + "-size 0 -number 2", error("resizing failed!"), 1 },
+        { "size_one", twoNames, resize + "-size 1 -number 2", error("resizing failed!"), 1 },
+        { "size_two", twoNames, resize + "-size 2 -number 3", result("a.png b.png"), 0 },
+        { "size_largest_unsigned", twoNames, resize + "-size 4294967295 -number 2", error("resizing failed!"),
+            1 },
+        { "size_past_unsigned", twoNames, resize + "-size 4294967296 -number 2",
+            error("missing required param"), 1 },
+        { "size_negative", twoNames, resize + "-size -4 -number 2", error("missing required param"), 1 },
+        { "number_zero", twoNames, resize + "-size 8 -number 0", error("-number must be at least 1!"), 1 },
+        { "number_negative", twoNames, resize + "-size 8 -number -1", error("-number must be at least 1!"),
+            1 },
+        { "number_largest_int_short_list", twoNames, resize + "-size 8 -number 2147483647",
+            error("images/ does not exist!"), 1 },
+        { "list_is_directory", [](const Workspace& f) { fs::create_directory(f.file(kListFile)); },
+            resize + "-size 8 -number 2", error("images/ does not exist!"), 1 },
+        { "list_missing", [](const Workspace&) {}, resize + "-size 8 -number 2",
+            error("images/ does not exist!"), 1 },
+        { "list_binary", list(std::string("\x01\x02\xff\xfe", 4)), resize + "-size 8 -number 2",
+            error("images/\x01\x02\xff\xfe does not exist!"), 1 },
+        { "list_crlf", list("a.png\r\nb.png\r\n"), resize + "-size 8 -number 3", result("a.png b.png"), 0 },
+        { "list_name_holding_nul", list(std::string("a.png\0x b.png", 13)), resize + "-size 8 -number 3",
+            error(std::string("images/a.png\0x does not exist!", 30)), 1 },
+    };
+}
+
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.statement;
+}
+
+class BadInput : public testing::TestWithParam<Row> { };
+
+TEST_P(BadInput, ShowsOneClearOutcome)
+{
+    const Row& row = GetParam();
+    Workspace folder;
+    row.prepare(folder);
+    const HostbatchRun run = folder.hostbatch(row.statement + "\n");
+    EXPECT_EQ(run.out, row.transcript) << row.statement;
+    EXPECT_EQ(run.exitCode, row.exitCode);
+    EXPECT_EQ(run.err, "");
+    EXPECT_LT(run.peakKilobytes, kMemoryBound);
+}
+
+std::string rowName(const testing::TestParamInfo<Row>& info)
+{
+    return std::string(info.param.name) + "_" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, BadInput, testing::ValuesIn(imageRows()), rowName);
+INSTANTIATE_TEST_SUITE_P(Steps, BadInput, testing::ValuesIn(stepRows()), rowName);
+INSTANTIATE_TEST_SUITE_P(Resize, BadInput, testing::ValuesIn(resizeRows()), rowName);
+
+}  // namespace
+}  // namespace robustness

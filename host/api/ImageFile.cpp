@@ -223,6 +223,35 @@ MStatus encode(OIIO::ImageOutput& output, const RgbaImage& image, const std::str
     return MS::kSuccess;
 }
 
+// Decodes the first slice, `channels` 8-bit samples a pixel, into `bytes`, in
+// bands of rows: converting deeper samples, the decoder holds a band in its own
+// format (up to 16 bytes a pixel), so the band, not the image, bounds that memory.
+bool readFirstSlice(OIIO::ImageInput& input, int channels, unsigned char* bytes)
+{
+    constexpr std::uint64_t kBandBytes = std::uint64_t(1) << 24;
+    const OIIO::ImageSpec header = input.spec();
+    const bool tiled = header.tile_width > 0 && header.tile_height > 0;
+    const std::uint64_t rowBytes = std::uint64_t(header.width) * header.pixel_bytes(true);
+    const std::uint64_t unitRows = tiled ? std::uint64_t(header.tile_height) : 1;
+    const std::uint64_t units
+        = std::max<std::uint64_t>(1, kBandBytes / std::max<std::uint64_t>(1, rowBytes * unitRows));
+    const int bandRows
+        = static_cast<int>(std::min<std::uint64_t>(units * unitRows, std::uint64_t(header.height)));
+    const std::size_t packedRowBytes = std::size_t(header.width) * std::size_t(channels);
+    for (int top = 0; top < header.height; top += bandRows) {
+        const int bottom = std::min(header.height, top + bandRows);
+        unsigned char* band = bytes + std::size_t(top) * packedRowBytes;
+        const bool read = tiled
+            ? input.read_tiles(0, 0, header.x, header.x + header.width, header.y + top, header.y + bottom,
+                header.z, header.z + 1, 0, channels, OIIO::TypeDesc::UINT8, band)
+            : input.read_scanlines(
+                0, 0, header.y + top, header.y + bottom, header.z, 0, channels, OIIO::TypeDesc::UINT8, band);
+        if (!read)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 ImageWriteFailure::ImageWriteFailure()
@@ -268,16 +297,13 @@ MStatus readImageFile(const char* path, RgbaImage& image)
         return MS::kInvalidParameter;
     }
 
-    // A volume decodes every slice; only the first is kept.
     const int channels = std::min(header.nchannels, 4);
-    const std::uint64_t byteCount
-        = std::max(sliceCount * 4, sliceCount * std::uint64_t(header.depth) * std::uint64_t(channels));
-    PixelBytes bytes = allocateBytes(byteCount);
+    PixelBytes bytes = allocateBytes(sliceCount * 4);
     if (!bytes) {
         takeErrors(*input);
         return MS::kInsufficientMemory;
     }
-    const bool read = input->read_image(0, 0, 0, channels, OIIO::TypeDesc::UINT8, bytes.get());
+    const bool read = readFirstSlice(*input, channels, bytes.get());
     // Some decoders only warn about a truncated file and still return true.
     const bool failed = takeErrors(*input);
     input->close();

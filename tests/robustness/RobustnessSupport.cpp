@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -83,7 +84,8 @@ Workspace::~Workspace()
     fs::remove_all(path_, ignored);
 }
 
-HostbatchRun Workspace::hostbatch(const std::string& script, const std::vector<std::string>& options) const
+HostbatchRun Workspace::hostbatch(
+    const std::string& script, const std::vector<std::string>& options, const std::string& asanOptions) const
 {
     std::ofstream(path_ / "script.mel", std::ios::binary) << script;
     std::vector<std::string> words = { HOSTBATCH_BINARY, "--plugin", PICTILE_PLUGIN };
@@ -93,6 +95,15 @@ HostbatchRun Workspace::hostbatch(const std::string& script, const std::vector<s
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    const char* inherited = std::getenv("ASAN_OPTIONS");
+    std::string asan
+        = std::string("ASAN_OPTIONS=") + (inherited != nullptr ? inherited : "") + ":" + asanOptions;
+    std::vector<char*> environment = { asan.data() };
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::string_view(*variable).rfind("ASAN_OPTIONS=", 0) != 0)
+            environment.push_back(*variable);
+    }
+    environment.push_back(nullptr);
 
     const std::string out = (path_ / "stdout.out").string();
     const std::string err = (path_ / "stderr.out").string();
@@ -105,7 +116,7 @@ HostbatchRun Workspace::hostbatch(const std::string& script, const std::vector<s
         if (input < 0 || output < 0 || errors < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0
             || dup2(errors, 2) < 0 || chdir(path_.c_str()) != 0)
             _exit(127);
-        execv(argv[0], argv.data());
+        execve(argv[0], argv.data(), environment.data());
         _exit(127);
     }
     HostbatchRun run;
@@ -228,6 +239,53 @@ void writeCmykJpeg(const std::string& path, int width, int height, const unsigne
     jpeg_finish_compress(&compressor);
     jpeg_destroy_compress(&compressor);
     std::fclose(file);
+}
+
+Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height)
+{
+    struct Entry {
+        std::uint16_t tag, type;
+        std::uint32_t count, value;
+    };
+    constexpr std::uint16_t kShort = 3;
+    constexpr std::uint16_t kLong = 4;
+    constexpr std::uint32_t kStrips = 4;
+    const std::uint32_t stripRows = (height + kStrips - 1) / kStrips;
+    const std::vector<Entry> entries = {
+        { 256, kLong, 1, width }, { 257, kLong, 1, height },
+        { 258, kShort, 2, 32 | 32u << 16 },  // bits per sample
+        { 259, kShort, 1, 1 },  // no compression
+        { 262, kShort, 1, 1 },  // grey, black is zero
+        { 273, kLong, kStrips, 0 },  // strip offsets, placed below
+        { 277, kShort, 1, 2 },  // samples per pixel
+        { 278, kLong, 1, stripRows }, { 279, kLong, kStrips, 0 },  // strip byte counts, placed below
+        { 284, kShort, 1, 1 },  // samples interleaved
+        { 338, kShort, 1, 2 },  // the extra sample is unassociated alpha
+        { 339, kShort, 2, 3 | 3u << 16 },  // floating point samples
+    };
+    const std::uint32_t offsetsAt = 8 + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
+    const std::uint32_t countsAt = offsetsAt + 4 * kStrips;
+    const std::uint32_t dataAt = countsAt + 4 * kStrips;
+    const auto appendLittle = [](Bytes& bytes, std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    Bytes tiff = { 'I', 'I', 42, 0 };
+    appendLittle(tiff, 8, 4);
+    appendLittle(tiff, static_cast<std::uint32_t>(entries.size()), 2);
+    for (const Entry& entry : entries) {
+        appendLittle(tiff, entry.tag, 2);
+        appendLittle(tiff, entry.type, 2);
+        appendLittle(tiff, entry.count, 4);
+        appendLittle(tiff, entry.tag == 273 ? offsetsAt : entry.tag == 279 ? countsAt : entry.value, 4);
+    }
+    appendLittle(tiff, 0, 4);
+    for (std::uint32_t strip = 0; strip < kStrips; ++strip)
+        appendLittle(tiff, dataAt, 4);
+    for (std::uint32_t strip = 0; strip < kStrips; ++strip)
+        appendLittle(tiff, stripRows * width * 8, 4);
+    tiff.insert(tiff.end(), 64, 0);
+    return tiff;
 }
 
 Bytes iffFile(std::uint32_t width, std::uint32_t height, bool compressed, const std::vector<IffTile>& tiles)

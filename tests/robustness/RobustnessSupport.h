@@ -36,8 +36,10 @@ public:
     std::string file(const std::string& relative) const { return (path_ / relative).string(); }
 
     /// Runs hostbatch with the plug-in on `script` in this folder, with `options`
-    /// (for example "--keep-going") before the script.
-    HostbatchRun hostbatch(const std::string& script, const std::vector<std::string>& options = {}) const;
+    /// (for example "--keep-going") before the script and `asanOptions` added to
+    /// the sanitizer's options.
+    HostbatchRun hostbatch(const std::string& script, const std::vector<std::string>& options = {},
+        const std::string& asanOptions = "") const;
 
 private:
     std::filesystem::path path_;
@@ -61,6 +63,10 @@ void writePngWithLibpng(const std::string& path, std::uint32_t width, std::uint3
 
 /// A CMYK JPEG (as Adobe tools write it: inverted samples) of one colour.
 void writeCmykJpeg(const std::string& path, int width, int height, const unsigned char cmyk[4]);
+
+/// A little-endian TIFF header of width by height pixels of grey and alpha as
+/// 32-bit floats, in four strips that point past the end of the file.
+Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height);
 
 /// One tile of a host IFF image: its corners and its stored bytes.
 struct IffTile {

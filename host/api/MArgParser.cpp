@@ -152,7 +152,7 @@ std::vector<std::string> tokensOf(const MArgList& args)
 {
     std::vector<std::string> tokens;
     for (unsigned int index = 0; index < args.length(); ++index)
-        tokens.emplace_back(args.asString(index).asChar());
+        tokens.emplace_back(args.asString(index).asChar(), args.asString(index).length());
     return tokens;
 }
 

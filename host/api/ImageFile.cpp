@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,9 +224,28 @@ MStatus encode(OIIO::ImageOutput& output, const RgbaImage& image, const std::str
     return MS::kSuccess;
 }
 
+// Reads rows [top, bottom) of a scanline file as stored and converts them to
+// 8 bits here: OpenImageIO's own conversion buffers 256 rows in the stored format
+// whatever was asked, 6 GiB for one row of a BMP 8 million pixels wide.
+bool readScanlineBand(OIIO::ImageInput& input, int top, int bottom, int channels, unsigned char* band)
+{
+    const OIIO::ImageSpec& header = input.spec();
+    if (!header.channelformats.empty())
+        return input.read_scanlines(
+            0, 0, header.y + top, header.y + bottom, header.z, 0, channels, OIIO::TypeDesc::UINT8, band);
+    const std::size_t storedPixelBytes = std::size_t(channels) * header.format.size();
+    std::vector<unsigned char> stored(
+        std::size_t(bottom - top) * std::size_t(header.width) * storedPixelBytes);
+    return input.read_native_scanlines(
+               0, 0, header.y + top, header.y + bottom, header.z, 0, channels, stored.data())
+        && OIIO::convert_image(channels, header.width, bottom - top, 1, stored.data(), header.format,
+            OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, band, OIIO::TypeDesc::UINT8,
+            OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride);
+}
+
 // Decodes the first slice, `channels` 8-bit samples a pixel, into `bytes`, in
-// bands of rows: converting deeper samples, the decoder holds a band in its own
-// format (up to 16 bytes a pixel), so the band, not the image, bounds that memory.
+// bands of rows, so that the samples held in their stored format (up to 16 bytes
+// a pixel) take one band's memory, not the image's.
 bool readFirstSlice(OIIO::ImageInput& input, int channels, unsigned char* bytes)
 {
     constexpr std::uint64_t kBandBytes = std::uint64_t(1) << 24;
@@ -244,8 +264,7 @@ bool readFirstSlice(OIIO::ImageInput& input, int channels, unsigned char* bytes)
         const bool read = tiled
             ? input.read_tiles(0, 0, header.x, header.x + header.width, header.y + top, header.y + bottom,
                 header.z, header.z + 1, 0, channels, OIIO::TypeDesc::UINT8, band)
-            : input.read_scanlines(
-                0, 0, header.y + top, header.y + bottom, header.z, 0, channels, OIIO::TypeDesc::UINT8, band);
+            : readScanlineBand(input, top, bottom, channels, band);
         if (!read)
             return false;
     }

@@ -84,13 +84,13 @@ Workspace::~Workspace()
     fs::remove_all(path_, ignored);
 }
 
-HostbatchRun Workspace::hostbatch(
-    const std::string& script, const std::vector<std::string>& options, const std::string& asanOptions) const
+pid_t Workspace::launch(const std::string& name, const std::string& script,
+    const std::vector<std::string>& options, const std::string& asanOptions) const
 {
-    std::ofstream(path_ / "script.mel", std::ios::binary) << script;
+    std::ofstream(path_ / (name + ".mel"), std::ios::binary) << script;
     std::vector<std::string> words = { HOSTBATCH_BINARY, "--plugin", PICTILE_PLUGIN };
     words.insert(words.end(), options.begin(), options.end());
-    words.push_back("script.mel");
+    words.push_back(name + ".mel");
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
@@ -105,8 +105,8 @@ HostbatchRun Workspace::hostbatch(
     }
     environment.push_back(nullptr);
 
-    const std::string out = (path_ / "stdout.out").string();
-    const std::string err = (path_ / "stderr.out").string();
+    const std::string out = (path_ / (name + ".out")).string();
+    const std::string err = (path_ / (name + ".err")).string();
     const pid_t child = fork();
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
@@ -119,16 +119,38 @@ HostbatchRun Workspace::hostbatch(
         execve(argv[0], argv.data(), environment.data());
         _exit(127);
     }
+    return child;
+}
+
+HostbatchRun Workspace::collect(const std::string& name, pid_t child) const
+{
     HostbatchRun run;
     int status = 0;
     rusage usage {};
     if (child < 0 || wait4(child, &status, 0, &usage) != child)
         return run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = readText(out);
-    run.err = readText(err);
+    run.out = readText(path_ / (name + ".out"));
+    run.err = readText(path_ / (name + ".err"));
     run.peakKilobytes = usage.ru_maxrss;
     return run;
+}
+
+HostbatchRun Workspace::hostbatch(
+    const std::string& script, const std::vector<std::string>& options, const std::string& asanOptions) const
+{
+    return collect("script", launch("script", script, options, asanOptions));
+}
+
+std::vector<HostbatchRun> Workspace::hostbatchTogether(const std::vector<std::string>& scripts) const
+{
+    std::vector<pid_t> children;
+    for (std::size_t i = 0; i < scripts.size(); ++i)
+        children.push_back(launch("together" + std::to_string(i), scripts[i], {}, ""));
+    std::vector<HostbatchRun> runs;
+    for (std::size_t i = 0; i < scripts.size(); ++i)
+        runs.push_back(collect("together" + std::to_string(i), children[i]));
+    return runs;
 }
 
 Bytes readBytes(const std::string& path)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 // Builders for damaged and unusual image files, and a way to run hostbatch with
 // the real plug-in in a scratch folder laid out the way resizeFunction expects.
 
@@ -40,8 +42,14 @@ public:
     /// the sanitizer's options.
     HostbatchRun hostbatch(const std::string& script, const std::vector<std::string>& options = {},
         const std::string& asanOptions = "") const;
+    /// Starts one hostbatch per script at once, then waits for all of them.
+    std::vector<HostbatchRun> hostbatchTogether(const std::vector<std::string>& scripts) const;
 
 private:
+    pid_t launch(const std::string& name, const std::string& script, const std::vector<std::string>& options,
+        const std::string& asanOptions) const;
+    HostbatchRun collect(const std::string& name, pid_t child) const;
+
     std::filesystem::path path_;
 };
 

@@ -25,7 +25,17 @@ struct Header {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint32_t planes = 0;  // byte planes per tile: channels times bytes per sample
+    std::uint32_t tiles = 0;
     bool compressed = false;
+};
+
+// The decoder takes its tile size from the first tile, so no later tile may be
+// larger, and the tiles must cover the image once.
+struct TileCover {
+    std::uint32_t count = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint64_t area = 0;
 };
 
 std::uint32_t bigEndian(const unsigned char* bytes, int count)
@@ -74,7 +84,10 @@ bool readHeader(std::istream& file, const Chunk& chunk, Header& header)
     const std::uint32_t channels = (flags & kHasRgb ? 3 : 0) + (flags & kHasAlpha ? 1 : 0);
     header.planes = channels * bytesPerSample;
     header.compressed = compression == 1;
-    return header.width > 0 && header.height > 0 && channels > 0 && (flags & kHasDepth) == 0
+    header.tiles = bigEndian(&bytes[18], 2);
+    // The decoder mishandles a data window away from the origin.
+    const bool atOrigin = chunk.size < 32 || (bigEndian(&bytes[24], 4) == 0 && bigEndian(&bytes[28], 4) == 0);
+    return atOrigin && header.width > 0 && header.height > 0 && channels > 0 && (flags & kHasDepth) == 0
         && bigEndian(&bytes[16], 2) <= 1 && compression <= 1;
 }
 
@@ -99,7 +112,7 @@ bool runsFitPlanes(const unsigned char* data, std::size_t size, std::size_t plan
     return true;
 }
 
-bool tileIsSound(std::istream& file, const Chunk& chunk, const Header& header)
+bool tileIsSound(std::istream& file, const Chunk& chunk, const Header& header, TileCover& cover)
 {
     std::vector<unsigned char> bytes;
     if (chunk.tag != "RGBA" || chunk.size < 8 || !readBytes(file, chunk, bytes))
@@ -110,7 +123,16 @@ bool tileIsSound(std::istream& file, const Chunk& chunk, const Header& header)
     const std::uint32_t bottom = bigEndian(&bytes[6], 2);
     if (left > right || top > bottom || right >= header.width || bottom >= header.height)
         return false;
-    const std::size_t planeSize = std::size_t { right - left + 1 } * (bottom - top + 1);
+    const std::uint32_t width = right - left + 1;
+    const std::uint32_t height = bottom - top + 1;
+    if (cover.count++ == 0) {
+        cover.width = width;
+        cover.height = height;
+    }
+    if (width > cover.width || height > cover.height)
+        return false;
+    cover.area += std::uint64_t { width } * height;
+    const std::size_t planeSize = std::size_t { width } * height;
     const std::size_t dataSize = bytes.size() - 8;
     // A tile that packing would not shrink is stored as it is.
     if (dataSize == planeSize * header.planes)
@@ -124,13 +146,14 @@ bool tilesAreSound(std::istream& file, const Chunk& form, const Header& header)
     if (form.tag != "FOR4" || form.size < 4 || !file.read(type, 4) || std::string(type, 4) != "TBMP")
         return false;
     const std::streamoff end = form.dataStart + form.size;
+    TileCover cover;
     while (file.tellg() < end) {
         Chunk tile;
-        if (!readChunk(file, end, tile) || !tileIsSound(file, tile, header))
+        if (!readChunk(file, end, tile) || !tileIsSound(file, tile, header, cover))
             return false;
         skipTo(file, tile);
     }
-    return true;
+    return cover.count == header.tiles && cover.area == std::uint64_t { header.width } * header.height;
 }
 
 bool iffLooksSound(std::istream& file, std::streamoff fileSize)

@@ -39,6 +39,8 @@ std::vector<IffCase> iffCases()
     literalPastEnd.push_back(1);
     Bytes trailing = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
     trailing.insert(trailing.end(), 8, 0);
+    Bytes offOrigin = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    offOrigin[8 + 4 + 8 + 24 + 3] = 0xff;  // the low byte of the header's x origin
     Bytes cut = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
     cut.resize(cut.size() - 6);
     return {
@@ -49,6 +51,14 @@ std::vector<IffCase> iffCases()
         { "tile_outside_image", iffFile(2, 2, true, { { 1, 1, 2, 2, repeatedRuns(77) } }), MS::kFailure },
         { "tile_corners_swapped", iffFile(2, 2, true, { { 1, 0, 0, 1, repeatedRuns(77) } }), MS::kFailure },
         { "data_after_form", trailing, MS::kFailure },
+        { "tile_smaller_than_image", iffFile(4, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } }),
+            MS::kFailure },
+        { "second_tile_larger_than_first",
+            iffFile(3, 2, true,
+                { { 0, 0, 0, 0, { 0x80, 77, 0x80, 77, 0x80, 77, 0x80, 77 } },
+                    { 1, 0, 2, 1, Bytes(4 * 4, 77) } }),
+            MS::kFailure },
+        { "data_window_off_origin", offOrigin, MS::kFailure },
         { "cut_in_tile", cut, MS::kFailure },
     };
 }

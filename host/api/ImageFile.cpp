@@ -1,6 +1,7 @@
 #include "ImageFile.h"
 
 #include "ImageCheck.h"
+#include "ImageResize.h"
 
 #include <host/ImageFaults.h>
 
@@ -311,7 +312,10 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     }
     // Two steps, so that no product of three header fields can wrap around.
     const std::uint64_t sliceCount = std::uint64_t(header.width) * std::uint64_t(header.height);
-    if (sliceCount > kMaxImagePixels || sliceCount * std::uint64_t(header.depth) > kMaxImagePixels) {
+    // A row longer than the resampler takes could not be resized either, and one
+    // row is the least a decoder buffers.
+    if (sliceCount > kMaxImagePixels || sliceCount * std::uint64_t(header.depth) > kMaxImagePixels
+        || std::uint64_t(header.width) > kMaxResampleRowPixels) {
         takeErrors(*input);
         return MS::kInvalidParameter;
     }

@@ -5,6 +5,8 @@
 #include "RgbaImage.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <string>
 
 #include <sys/mman.h>
@@ -60,7 +62,16 @@ MStatus MImage::readFromFile(MString path)
     if (holdsNul(path))
         return MS::kNotFound;
     host::RgbaImage image;
-    MStatus status = host::readImageFile(path.asChar(), image);
+    MStatus status;
+    // Some decoders throw on a damaged header (a row too long for their own
+    // buffers) instead of reporting an error.
+    try {
+        status = host::readImageFile(path.asChar(), image);
+    } catch (const std::bad_alloc&) {
+        return MS::kInsufficientMemory;
+    } catch (const std::exception&) {
+        return MS::kFailure;
+    }
     if (!status)
         return status;
     pixels_ = std::make_unique<Pixels>(Pixels { std::move(image) });

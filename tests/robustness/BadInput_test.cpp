@@ -89,6 +89,29 @@ Bytes randomBytes(std::size_t count)
     return noise;
 }
 
+// A 24-bit BMP 822083592 pixels wide and 1 high: within the host's limit, but
+// its row of 2.4 GB overflows the decoder's int.
+Bytes longRowBmp()
+{
+    Bytes bmp = { 'B', 'M' };
+    const auto append = [&bmp](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            bmp.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    append(54 + 48, 4);
+    append(0, 4);
+    append(54, 4);
+    append(40, 4);
+    append(822083592, 4);
+    append(1, 4);
+    append(1, 2);
+    append(24, 2);
+    for (int field = 0; field < 6; ++field)
+        append(0, 4);
+    bmp.resize(bmp.size() + 48, 0x33);
+    return bmp;
+}
+
 Prepare list(const std::string& content)
 {
     return [=](const Workspace& folder) {
@@ -175,6 +198,9 @@ std::vector<Row> imageRows()
             // pixels; any single allocation over 4200 MiB is fatal here.
             { "float_tiff_header_claims_2_to_30_pixels", bytes("deep.tif", deepTiffHeader(32768, 32768)),
                 query + "deep.tif\" -qX", missing("deep.tif"), 1, "max_allocation_size_mb=4200" },
+            // The BMP decoder throws on a row this long rather than failing.
+            { "bmp_header_claims_one_row_of_822083592_pixels", bytes("long.bmp", longRowBmp()),
+                query + "long.bmp\" -qX", missing("long.bmp"), 1 },
             { "iff_header_claims_65535_square", bytes("huge.iff", iffFile(65535, 65535, true, {})),
                 query + "huge.iff\" -qX", missing("huge.iff"), 1 },
             { "one_pixel", gradient("dot.png", 1, 1, "png"), query + "dot.png\" -qX", error("Size failed!"),

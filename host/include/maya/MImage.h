@@ -25,8 +25,9 @@ public:
     /// image is empty: kNotFound for a missing path, a directory or a path holding
     /// a NUL character, kFailure for a file that is not a readable image (unknown,
     /// corrupt, truncated, or too short for the pixels its header claims),
-    /// kInvalidParameter for an image of more than 2^30 pixels (refused from its
-    /// header), kInsufficientMemory when the pixels cannot be allocated.
+    /// kInvalidParameter for an image of more than 2^30 pixels or a row of more
+    /// than 2^24 (refused from its header), kInsufficientMemory when the pixels
+    /// cannot be allocated.
     MStatus readFromFile(MString path);
 
     /// Replaces the image with a width by height image of transparent black.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -13,7 +14,7 @@ namespace {
 
 constexpr std::uint32_t kHasRgb = 1;
 constexpr std::uint32_t kHasAlpha = 2;
-constexpr std::uint32_t kHasDepth = 4;
+constexpr std::uint32_t kKnownFlags = kHasRgb | kHasAlpha;
 
 struct Chunk {
     std::string tag;
@@ -87,7 +88,8 @@ bool readHeader(std::istream& file, const Chunk& chunk, Header& header)
     header.tiles = bigEndian(&bytes[18], 2);
     // The decoder mishandles a data window away from the origin.
     const bool atOrigin = chunk.size < 32 || (bigEndian(&bytes[24], 4) == 0 && bigEndian(&bytes[28], 4) == 0);
-    return atOrigin && header.width > 0 && header.height > 0 && channels > 0 && (flags & kHasDepth) == 0
+    // Any other flag (depth, a black image) makes the decoder assert and abort.
+    return atOrigin && header.width > 0 && header.height > 0 && channels > 0 && (flags & ~kKnownFlags) == 0
         && bigEndian(&bytes[16], 2) <= 1 && compression <= 1;
 }
 
@@ -246,6 +248,34 @@ bool pngLooksSound(std::istream& file, std::streamoff fileSize)
     }
 }
 
+// The IFF decoder, tried on any file the other decoders refuse, looks for its
+// form at every eighth byte; one found after other bytes is not checked here, so
+// it is refused.
+bool holdsIffFormLater(std::istream& file)
+{
+    constexpr std::size_t kStep = 8;
+    std::vector<char> buffer(std::size_t(1) << 16);
+    std::streamoff position = 0;
+    while (true) {
+        file.clear();
+        file.seekg(position);
+        file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::size_t count = static_cast<std::size_t>(file.gcount());
+        for (std::size_t offset = 0; offset + 12 <= count; offset += kStep) {
+            if (std::string_view(&buffer[offset], 4) == "FOR4"
+                && std::string_view(&buffer[offset + 8], 4) == "CIMG")
+                return true;
+        }
+        if (count < buffer.size())
+            break;
+        // Step back one form header's length, so that one across the seam is seen.
+        position += static_cast<std::streamoff>(buffer.size() - 2 * kStep);
+    }
+    file.clear();
+    file.seekg(0);
+    return false;
+}
+
 }  // namespace
 
 bool imageLooksSound(std::istream& file)
@@ -260,6 +290,8 @@ bool imageLooksSound(std::istream& file)
     file.seekg(0);
     if (std::string(magic, 4) == "FOR4")
         return iffLooksSound(file, fileSize);
+    if (holdsIffFormLater(file))
+        return false;
     if (std::string(magic, 8) == std::string(pngSignature, 8))
         return pngLooksSound(file, fileSize);
     return true;

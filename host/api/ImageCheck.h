@@ -10,7 +10,9 @@ namespace host {
 ///
 /// IFF ("FOR4" form of type "CIMG"): every chunk, tile and run-length packet must
 /// stay inside its bounds and the channel layout and compression must be known,
-/// because the host's IFF decoder writes past its buffers on a run that overruns.
+/// because the host's IFF decoder writes past its buffers on a run that overruns
+/// and aborts on flags it does not know. A file holding an IFF form after other
+/// bytes (where that decoder would find it) fails.
 /// PNG: every chunk through IEND must be whole with a matching CRC, and the image
 /// data long enough to inflate to the pixels the header claims, because the PNG
 /// decoder prints to standard error and leaks on a truncated or damaged chunk.

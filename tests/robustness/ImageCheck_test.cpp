@@ -41,6 +41,11 @@ std::vector<IffCase> iffCases()
     trailing.insert(trailing.end(), 8, 0);
     Bytes offOrigin = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
     offOrigin[8 + 4 + 8 + 24 + 3] = 0xff;  // the low byte of the header's x origin
+    Bytes blackFlag = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    blackFlag[8 + 4 + 8 + 12 + 3] |= 0x10;  // the low byte of the header's flags
+    Bytes afterJunk(8 * 15, 0xff);
+    const Bytes whole = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    afterJunk.insert(afterJunk.end(), whole.begin(), whole.end());
     Bytes cut = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
     cut.resize(cut.size() - 6);
     return {
@@ -59,6 +64,8 @@ std::vector<IffCase> iffCases()
                     { 1, 0, 2, 1, Bytes(4 * 4, 77) } }),
             MS::kFailure },
         { "data_window_off_origin", offOrigin, MS::kFailure },
+        { "black_image_flag", blackFlag, MS::kFailure },
+        { "form_after_other_bytes", afterJunk, MS::kFailure },
         { "cut_in_tile", cut, MS::kFailure },
     };
 }

@@ -2,6 +2,9 @@
 
 #include "RgbaImage.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -189,13 +192,12 @@ bool iffLooksSound(std::istream& file, std::streamoff fileSize)
 
 std::uint32_t pngCrc(const unsigned char* bytes, std::size_t size)
 {
-    std::uint32_t crc = 0xffffffffu;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return crc ^ 0xffffffffu;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes lengths as 32-bit; a chunk is at most 2^31 - 1 bytes plus its type.
+    constexpr std::size_t kMostAtOnce = std::size_t(1) << 30;
+    for (std::size_t done = 0; done < size; done += kMostAtOnce)
+        crc = crc32(crc, bytes + done, static_cast<uInt>(std::min(size - done, kMostAtOnce)));
+    return static_cast<std::uint32_t>(crc);
 }
 
 // Deflate packs at most 1032 bytes into one, so image data shorter than that

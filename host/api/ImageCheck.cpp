@@ -294,8 +294,10 @@ bool imageLooksSound(std::istream& file)
         return iffLooksSound(file, fileSize);
     if (holdsIffFormLater(file))
         return false;
-    if (std::string(magic, 8) == std::string(pngSignature, 8))
-        return pngLooksSound(file, fileSize);
+    // A file that begins like a PNG goes to the PNG decoder, which prints to
+    // standard error when the rest of the signature is off.
+    if (std::string(magic, 4) == std::string(pngSignature, 4))
+        return std::string(magic, 8) == std::string(pngSignature, 8) && pngLooksSound(file, fileSize);
     return true;
 }
 

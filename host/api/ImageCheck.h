@@ -13,7 +13,8 @@ namespace host {
 /// because the host's IFF decoder writes past its buffers on a run that overruns
 /// and aborts on flags it does not know. A file holding an IFF form after other
 /// bytes (where that decoder would find it) fails.
-/// PNG: every chunk through IEND must be whole with a matching CRC, and the image
+/// PNG (any file beginning "\x89PNG"): the whole signature must be there, every
+/// chunk through IEND must be whole with a matching CRC, and the image
 /// data long enough to inflate to the pixels the header claims, because the PNG
 /// decoder prints to standard error and leaks on a truncated or damaged chunk.
 bool imageLooksSound(std::istream& file);

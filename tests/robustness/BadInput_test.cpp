@@ -62,6 +62,18 @@ Prepare truncated(const std::string& name, const char* format, std::function<std
     };
 }
 
+// The gradient image `name` with the byte at `offset` replaced.
+Prepare patched(const std::string& name, const char* format, std::size_t offset, unsigned char value)
+{
+    return [=](const Workspace& folder) {
+        const std::string path = folder.file("images/" + name);
+        writeGradient(path, 20, 20, format);
+        Bytes bytes = readBytes(path);
+        bytes.at(offset) = value;
+        writeBytes(path, bytes);
+    };
+}
+
 std::function<std::size_t(std::size_t)> at(std::size_t count)
 {
     return [count](std::size_t) { return count; };
@@ -152,6 +164,12 @@ std::vector<Row> imageRows()
         { "zero_bytes", bytes("empty.png", {}), query + "empty.png\" -qX", missing("empty.png"), 1 },
         { "directory_as_file", [](const Workspace& f) { fs::create_directory(f.file("images/folder.png")); },
             query + "folder.png\" -qX", missing("folder.png"), 1 },
+        // The PNG decoder prints to standard error when only the signature's
+        // line-end bytes are off, as after a text-mode transfer.
+        { "png_signature_line_end_mangled", patched("mangled.png", "png", 7, '\r'),
+            query + "mangled.png\" -qX", missing("mangled.png"), 1 },
+        { "png_signature_tail_mangled", patched("mangled.png", "png", 4, '\n'), query + "mangled.png\" -qX",
+            missing("mangled.png"), 1 },
         { "png_cut_after_signature", truncated("cut.png", "png", at(8)), query + "cut.png\" -qX",
             missing("cut.png"), 1 },
         { "png_cut_in_header", truncated("cut.png", "png", at(30)), query + "cut.png\" -qX",

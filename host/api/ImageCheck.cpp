@@ -91,9 +91,10 @@ bool readHeader(std::istream& file, const Chunk& chunk, Header& header)
     header.tiles = bigEndian(&bytes[18], 2);
     // The decoder mishandles a data window away from the origin.
     const bool atOrigin = chunk.size < 32 || (bigEndian(&bytes[24], 4) == 0 && bigEndian(&bytes[28], 4) == 0);
-    // Any other flag (depth, a black image) makes the decoder assert and abort.
-    return atOrigin && header.width > 0 && header.height > 0 && channels > 0 && (flags & ~kKnownFlags) == 0
-        && bigEndian(&bytes[16], 2) <= 1 && compression <= 1;
+    // Any other flag (depth, a black image) makes the decoder assert and abort;
+    // without colour it leaves its channel count unset and reads with garbage.
+    return atOrigin && header.width > 0 && header.height > 0 && (flags & kHasRgb) != 0
+        && (flags & ~kKnownFlags) == 0 && bigEndian(&bytes[16], 2) <= 1 && compression <= 1;
 }
 
 // Each byte plane of a tile is packed on its own: a count byte n, then either

@@ -43,6 +43,9 @@ std::vector<IffCase> iffCases()
     offOrigin[8 + 4 + 8 + 24 + 3] = 0xff;  // the low byte of the header's x origin
     Bytes blackFlag = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
     blackFlag[8 + 4 + 8 + 12 + 3] |= 0x10;  // the low byte of the header's flags
+    // Alpha alone, packed as one plane: the decoder leaves its channel count unset.
+    Bytes alphaOnly = iffFile(2, 2, true, { { 0, 0, 1, 1, { 0x80 | (kPlane - 1), 77 } } });
+    alphaOnly[8 + 4 + 8 + 12 + 3] = 0x02;  // the low byte of the header's flags
     Bytes afterJunk(8 * 15, 0xff);
     const Bytes whole = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
     afterJunk.insert(afterJunk.end(), whole.begin(), whole.end());
@@ -65,6 +68,7 @@ std::vector<IffCase> iffCases()
             MS::kFailure },
         { "data_window_off_origin", offOrigin, MS::kFailure },
         { "black_image_flag", blackFlag, MS::kFailure },
+        { "alpha_without_colour", alphaOnly, MS::kFailure },
         { "form_after_other_bytes", afterJunk, MS::kFailure },
         { "cut_in_tile", cut, MS::kFailure },
     };

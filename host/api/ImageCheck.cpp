@@ -279,6 +279,33 @@ bool holdsIffFormLater(std::istream& file)
     return false;
 }
 
+std::uint32_t littleEndian(const char* bytes, int count)
+{
+    std::uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+// The BMP decoder leaves its channel count unset, and allocates and reads with
+// whatever the field held, for an info header or a pixel depth it does not know.
+bool bmpHeaderIsKnown(std::istream& file)
+{
+    char header[30] = {};
+    file.read(header, sizeof header);
+    const bool whole = file.gcount() == sizeof header;
+    file.clear();
+    file.seekg(0);
+    if (!whole)
+        return false;
+    const std::uint32_t infoSize = littleEndian(header + 14, 4);
+    const std::uint32_t depth = infoSize == 12 ? littleEndian(header + 24, 2) : littleEndian(header + 28, 2);
+    const bool knownInfo = infoSize == 12 || infoSize == 40 || infoSize == 108 || infoSize == 124;
+    const bool knownDepth
+        = depth == 1 || depth == 4 || depth == 8 || depth == 16 || depth == 24 || depth == 32;
+    return knownInfo && knownDepth;
+}
+
 }  // namespace
 
 bool imageLooksSound(std::istream& file)
@@ -291,6 +318,8 @@ bool imageLooksSound(std::istream& file)
     file.read(magic, sizeof magic);
     file.clear();
     file.seekg(0);
+    if (std::string(magic, 2) == "BM" && !bmpHeaderIsKnown(file))
+        return false;
     if (std::string(magic, 4) == "FOR4")
         return iffLooksSound(file, fileSize);
     if (holdsIffFormLater(file))

@@ -17,6 +17,9 @@ namespace host {
 /// chunk through IEND must be whole with a matching CRC, and the image
 /// data long enough to inflate to the pixels the header claims, because the PNG
 /// decoder prints to standard error and leaks on a truncated or damaged chunk.
+/// BMP: the info header must be one of the four common sizes and the pixel depth
+/// one of 1, 4, 8, 16, 24 or 32 bits, because the BMP decoder reads with an unset
+/// channel count otherwise.
 bool imageLooksSound(std::istream& file);
 
 }  // namespace host

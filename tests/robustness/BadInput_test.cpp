@@ -170,6 +170,11 @@ std::vector<Row> imageRows()
             query + "mangled.png\" -qX", missing("mangled.png"), 1 },
         { "png_signature_tail_mangled", patched("mangled.png", "png", 4, '\n'), query + "mangled.png\" -qX",
             missing("mangled.png"), 1 },
+        // The BMP decoder reads with an unset channel count for headers it does not know.
+        { "bmp_unknown_info_header", patched("odd.bmp", "bmp", 14, 0x99), query + "odd.bmp\" -qX",
+            missing("odd.bmp"), 1 },
+        { "bmp_unknown_depth", patched("odd.bmp", "bmp", 28, 7), query + "odd.bmp\" -qX", missing("odd.bmp"),
+            1 },
         { "png_cut_after_signature", truncated("cut.png", "png", at(8)), query + "cut.png\" -qX",
             missing("cut.png"), 1 },
         { "png_cut_in_header", truncated("cut.png", "png", at(30)), query + "cut.png\" -qX",

@@ -51,6 +51,19 @@ TEST(PluginExportsTest, AHostPluginExportsOnlyItsEntryPoints)
     EXPECT_EQ(exportedSymbols(TEST_PLUGIN_DIR "/api_good_plugin.so"), expected);
 }
 
+// The API library exports the plug-in API and the runtime's interface for hosts;
+// the image services stay inside it (mangled names hold the namespace and class).
+TEST(PluginExportsTest, TheApiLibraryKeepsItsImageServicesInside)
+{
+    const std::set<std::string> symbols = exportedSymbols(TEST_PLUGIN_DIR "/libOpenMaya.so");
+    EXPECT_GT(symbols.count("_ZN6MImage12readFromFileE7MString"), 0u);
+    for (const std::string& symbol : symbols) {
+        for (const char* internal : { "readImageFile", "writeImageFile", "imageLooksSound", "resampleRgba",
+                 "allocateBytes", "fitInside" })
+            EXPECT_EQ(symbol.find(internal), std::string::npos) << symbol;
+    }
+}
+
 // Shows that the listing does see symbols beyond the entry points where a
 // library exports them.
 TEST(PluginExportsTest, APlainModuleExportsMore)

@@ -10,8 +10,4 @@ namespace host {
 /// On failure `image` is empty; the statuses are those of MImage::readFromFile.
 MStatus readImageFile(const char* path, RgbaImage& image);
 
-/// Writes `image` to `path` in `format` through a temporary file renamed into
-/// place; the statuses are those of MImage::writeToFile.
-MStatus writeImageFile(const RgbaImage& image, const char* path, const char* format);
-
 }  // namespace host

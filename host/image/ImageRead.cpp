@@ -1,32 +1,21 @@
 #include "ImageRead.h"
 
 #include "ImageCheck.h"
+#include "ImageFormat.h"
 #include "ImageResize.h"
+#include "ImageSource.h"
 #include "OiioErrors.h"
 
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace host {
 
 namespace {
-
-MStatus checkReadablePath(const char* path)
-{
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status) || fs::is_directory(status))
-        return MS::kNotFound;
-    return MS::kSuccess;
-}
 
 // Spreads `count` pixels of `channels` samples each, packed at the start of
 // `bytes`, to RGBA in place. Walking from the last pixel back never overwrites a
@@ -109,14 +98,9 @@ bool readFirstSlice(OIIO::ImageInput& input, int channels, unsigned char* bytes)
     return true;
 }
 
-}  // namespace
-
-MStatus readImageFile(const char* path, RgbaImage& image)
+MStatus readWithOpenImageIO(const ImageSource& source, RgbaImage& image)
 {
-    image = RgbaImage {};
-    const MStatus pathStatus = checkReadablePath(path);
-    if (!pathStatus)
-        return pathStatus;
+    const char* path = source.path().c_str();
     std::ifstream file(path, std::ios::binary);
     if (!imageLooksSound(file))
         return MS::kFailure;
@@ -164,6 +148,23 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     expandToRgba(bytes.get(), sliceCount, channels);
     image = RgbaImage { unsigned(header.width), unsigned(header.height), std::move(bytes) };
     return MS::kSuccess;
+}
+
+}  // namespace
+
+MStatus readImageFile(const char* path, RgbaImage& image)
+{
+    image = RgbaImage {};
+    ImageSource source;
+    const MStatus opened = source.open(path);
+    if (!opened)
+        return opened;
+    unsigned char head[kFormatHeadBytes];
+    const std::size_t headBytes = source.readAt(0, head, sizeof head);
+    switch (identifyFormat(head, headBytes, source.path())) {
+    default:
+        return readWithOpenImageIO(source, image);
+    }
 }
 
 }  // namespace host

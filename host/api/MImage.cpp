@@ -98,7 +98,7 @@ MStatus MImage::resize(int width, int height, bool preserveAspectRatio)
     const std::uint64_t count = pixelCount(target.width, target.height);
     if (count > host::kMaxImagePixels)
         return MS::kInvalidParameter;
-    if (std::max<std::uint64_t>(source.width, target.width) > host::kMaxResampleRowPixels)
+    if (std::max<std::uint64_t>(source.width, target.width) > host::kMaxRowPixels)
         return MS::kInvalidParameter;
 
     host::PixelBytes bytes = host::allocateBytes(count * 4);

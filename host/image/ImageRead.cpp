@@ -2,7 +2,6 @@
 
 #include "ImageCheck.h"
 #include "ImageFormat.h"
-#include "ImageResize.h"
 #include "ImageSource.h"
 #include "OiioErrors.h"
 
@@ -121,14 +120,13 @@ MStatus readWithOpenImageIO(const ImageSource& source, RgbaImage& image)
         takeErrors(*input);
         return MS::kFailure;
     }
-    // Two steps, so that no product of three header fields can wrap around.
     const std::uint64_t sliceCount = std::uint64_t(header.width) * std::uint64_t(header.height);
-    // A row longer than the resampler takes could not be resized either, and one
-    // row is the least a decoder buffers.
-    if (sliceCount > kMaxImagePixels || sliceCount * std::uint64_t(header.depth) > kMaxImagePixels
-        || std::uint64_t(header.width) > kMaxResampleRowPixels) {
+    MStatus sizeStatus = checkImageSize(std::uint64_t(header.width), std::uint64_t(header.height));
+    if (sizeStatus && sliceCount * std::uint64_t(header.depth) > kMaxImagePixels)
+        sizeStatus = MS::kInvalidParameter;
+    if (!sizeStatus) {
         takeErrors(*input);
-        return MS::kInvalidParameter;
+        return sizeStatus;
     }
 
     const int channels = std::min(header.nchannels, 4);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RgbaImage.h"
+
 #include <cstdint>
 
 namespace host {
@@ -13,10 +15,6 @@ struct ImageSize {
 /// boxHeight, each side rounded to nearest and at least 1. All four sides must be
 /// at least 1.
 ImageSize fitInside(ImageSize image, ImageSize box);
-
-/// The widest row resampleRgba takes, in or out: the resampler sizes its buffers
-/// with int arithmetic.
-inline constexpr std::uint64_t kMaxResampleRowPixels = std::uint64_t(1) << 24;
 
 /// Resamples the RGBA `source` into `target` with a separable filter weighted by
 /// alpha, so that transparent pixels give no colour; edges are clamped. False when

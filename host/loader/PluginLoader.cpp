@@ -1,12 +1,16 @@
 #include <host/PluginLoader.h>
+#include <host/ScriptEditor.h>
 
 #include <maya/MObject.h>
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace host {
@@ -23,6 +27,40 @@ using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 std::string pluginNameOf(const std::string& path)
 {
     return std::filesystem::path(path).stem().string();
+}
+
+constexpr const char* kPluginSuffix = ".so";
+
+// The folder holding the API library this process runs on. The install keeps the
+// plug-ins below it, so a moved or unpacked install still finds its own.
+std::string apiLibraryFolder()
+{
+    Dl_info info {};
+    if (dladdr(reinterpret_cast<void*>(&lineKindName), &info) == 0 || info.dli_fname == nullptr)
+        return "";
+    return std::filesystem::path(info.dli_fname).parent_path().string();
+}
+
+std::string pluginFileName(const std::string& name)
+{
+    const std::size_t suffixLength = std::strlen(kPluginSuffix);
+    const bool hasSuffix = name.size() > suffixLength
+        && name.compare(name.size() - suffixLength, suffixLength, kPluginSuffix) == 0;
+    return hasSuffix ? name : name + kPluginSuffix;
+}
+
+bool isRegularFile(const std::filesystem::path& path)
+{
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(path, ignored);
+}
+
+std::string joined(const std::vector<std::string>& folders)
+{
+    std::string text;
+    for (const std::string& folder : folders)
+        text += (text.empty() ? "" : ", ") + folder;
+    return text;
 }
 
 std::string lastDlError()
@@ -96,7 +134,40 @@ PluginLoader::~PluginLoader()
     }
 }
 
-PluginLoader::LoadOutcome PluginLoader::load(const std::string& path)
+std::vector<std::string> PluginLoader::pluginPath()
+{
+    std::vector<std::string> folders;
+    const char* variable = std::getenv("MAYA_PLUG_IN_PATH");
+    const std::string listed = variable != nullptr ? variable : "";
+    std::size_t start = 0;
+    while (start <= listed.size()) {
+        const std::size_t end = std::min(listed.find(':', start), listed.size());
+        if (end > start)
+            folders.push_back(listed.substr(start, end - start));
+        start = end + 1;
+    }
+    const std::string apiFolder = apiLibraryFolder();
+    if (!apiFolder.empty())
+        folders.push_back((std::filesystem::path(apiFolder) / "pictile" / "plug-ins").string());
+    return folders;
+}
+
+PluginLoader::LoadOutcome PluginLoader::load(const std::string& pathOrName)
+{
+    if (pathOrName.find('/') != std::string::npos)
+        return loadPath(pathOrName);
+    const std::string fileName = pluginFileName(pathOrName);
+    const std::vector<std::string> folders = pluginPath();
+    for (const std::string& folder : folders) {
+        const std::filesystem::path candidate = std::filesystem::path(folder) / fileName;
+        if (isRegularFile(candidate))
+            return loadPath(candidate.string());
+    }
+    return { MStatus::kNotFound,
+        "Cannot find plug-in \"" + pathOrName + "\": no " + fileName + " in " + joined(folders), false };
+}
+
+PluginLoader::LoadOutcome PluginLoader::loadPath(const std::string& path)
 {
     const std::string name = pluginNameOf(path);
     if (isLoaded(name))

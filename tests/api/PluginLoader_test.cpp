@@ -2,6 +2,9 @@
 
 #include <host/PluginLoader.h>
 
+#include <cstdlib>
+#include <optional>
+
 namespace {
 
 using host::CommandRegistry;
@@ -146,5 +149,67 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusalTest,
             "api_unterminated_version_plugin", MS::kFailure, "its MApiVersion is not a version string" },
         Refusal {
             "api_no_uninitialize_plugin", MS::kFailure, "it lacks initializePlugin or uninitializePlugin" }));
+
+// A plug-in given by name comes from the first folder of the plug-in path that
+// holds it; "@" in a row stands for the folder of the built plug-ins and the API
+// library.
+struct NameLookup {
+    const char* pluginPathVariable;  ///< MAYA_PLUG_IN_PATH for the case; null: unset.
+    const char* request;
+    MStatus::MStatusCode status;
+    const char* error;
+};
+
+std::string withPluginDir(const char* text)
+{
+    std::string expanded = text;
+    for (std::size_t at = expanded.find('@'); at != std::string::npos; at = expanded.find('@', at + 1))
+        expanded.replace(at, 1, TEST_PLUGIN_DIR);
+    return expanded;
+}
+
+class NameLookupTest : public LoaderTest, public testing::WithParamInterface<NameLookup> {
+protected:
+    void SetUp() override
+    {
+        LoaderTest::SetUp();
+        const char* saved = std::getenv("MAYA_PLUG_IN_PATH");
+        if (saved != nullptr)
+            savedVariable = saved;
+        if (GetParam().pluginPathVariable != nullptr)
+            setenv("MAYA_PLUG_IN_PATH", withPluginDir(GetParam().pluginPathVariable).c_str(), 1);
+        else
+            unsetenv("MAYA_PLUG_IN_PATH");
+    }
+    void TearDown() override
+    {
+        if (savedVariable)
+            setenv("MAYA_PLUG_IN_PATH", savedVariable->c_str(), 1);
+        else
+            unsetenv("MAYA_PLUG_IN_PATH");
+    }
+    std::optional<std::string> savedVariable;
+};
+
+TEST_P(NameLookupTest, TakesThePluginFromThePluginPath)
+{
+    const PluginLoader::LoadOutcome outcome = loader.load(GetParam().request);
+
+    EXPECT_EQ(outcome.status, GetParam().status);
+    EXPECT_EQ(outcome.error, withPluginDir(GetParam().error));
+    const bool found = GetParam().status == MS::kSuccess;
+    EXPECT_EQ(outcome.loaded, found);
+    EXPECT_EQ(registry.contains("apiGoodCommand"), found);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NameLookupTest,
+    testing::Values(NameLookup { "@", "api_good_plugin", MS::kSuccess, "" },
+        NameLookup { "/nowhere:@", "api_good_plugin.so", MS::kSuccess, "" },
+        NameLookup { nullptr, "api_good_plugin", MS::kNotFound,
+            "Cannot find plug-in \"api_good_plugin\": no api_good_plugin.so in @/pictile/plug-ins" },
+        NameLookup { "/nowhere::/also/nowhere:", "pictile", MS::kNotFound,
+            "Cannot find plug-in \"pictile\": no pictile.so in /nowhere, /also/nowhere, @/pictile/plug-ins" },
+        NameLookup { "@", "api_no_version_plugin", MS::kFailure,
+            "Cannot load plug-in \"@/api_no_version_plugin.so\": it exports no MApiVersion" }));
 
 }  // namespace

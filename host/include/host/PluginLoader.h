@@ -27,13 +27,22 @@ public:
     PluginLoader& operator=(const PluginLoader&) = delete;
     ~PluginLoader();
 
-    /// Opens the library at `path`, checks its `MApiVersion` and entry points and
-    /// calls `initializePlugin`. Refused, with nothing left loaded: a library that
+    /// Opens the plug-in library, checks its `MApiVersion` and entry points and
+    /// calls `initializePlugin`. An argument with a slash is the library's path;
+    /// one without is a plug-in name (`pictile` or `pictile.so`), taken from the
+    /// first folder of `pluginPath()` that holds it (kNotFound, naming the
+    /// folders, when none does). Refused, with nothing left loaded: a library that
     /// cannot be opened (kNotFound), one already loaded under the same name, one
     /// without `MApiVersion`, with another version, or without both entry points
     /// (kFailure). A failing `initializePlugin` is reported as a failure, but the
     /// plug-in stays loaded with what it registered.
-    LoadOutcome load(const std::string& path);
+    LoadOutcome load(const std::string& pathOrName);
+
+    /// The folders searched for a plug-in given by name, in order: those listed in
+    /// the environment variable MAYA_PLUG_IN_PATH (colon-separated, empty entries
+    /// skipped), then the installed plug-in folder `pictile/plug-ins` beside the
+    /// API library.
+    static std::vector<std::string> pluginPath();
 
     /// Calls `uninitializePlugin` of the plug-in named `name` (its file name
     /// without folder and extension), removes whatever it left registered and
@@ -47,6 +56,7 @@ public:
 
 private:
     struct Plugin;
+    LoadOutcome loadPath(const std::string& path);
     CommandRegistry& registry_;
     std::vector<std::unique_ptr<Plugin>> plugins_;
 };

@@ -24,6 +24,7 @@ Runs command scripts against plug-ins, like the host's script editor.
   SCRIPT          run the script file SCRIPT
   -               run the script on standard input (also when no source is given)
   -h, --help      print this help
+  --version       print hostbatch's version
   --              treat every later argument as a script file
 
 Sources run in the order given, in one session. Statements end at ';' or a line
@@ -62,6 +63,7 @@ struct Options {
     bool keepGoing = false;
     bool time = false;
     bool help = false;
+    bool version = false;
     std::vector<Source> sources;
 };
 
@@ -119,6 +121,9 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "-h" || argument == "--help") {
             options.help = true;
+            return true;
+        } else if (argument == "--version") {
+            options.version = true;
             return true;
         } else if (argument == "--json") {
             options.json = true;
@@ -212,6 +217,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("hostbatch (pictile) " PICTILE_VERSION);
         return 0;
     }
 

@@ -7,7 +7,7 @@
 function(add_host_plugin target)
   cmake_parse_arguments(PLUGIN "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_library(${target} MODULE ${PLUGIN_SOURCES})
-  target_link_libraries(${target} PRIVATE OpenMaya ${PLUGIN_LIBRARIES})
+  target_link_libraries(${target} PRIVATE MayaDevkit::OpenMaya ${PLUGIN_LIBRARIES})
   set_target_properties(${target} PROPERTIES
     PREFIX ""
     CXX_VISIBILITY_PRESET hidden

@@ -38,7 +38,7 @@ std::string apiLibraryFolder()
     Dl_info info {};
     if (dladdr(reinterpret_cast<void*>(&lineKindName), &info) == 0 || info.dli_fname == nullptr)
         return "";
-    return std::filesystem::path(info.dli_fname).parent_path().string();
+    return std::filesystem::path(info.dli_fname).lexically_normal().parent_path().string();
 }
 
 std::string pluginFileName(const std::string& name)

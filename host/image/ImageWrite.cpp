@@ -1,20 +1,20 @@
 #include "ImageWrite.h"
 
-#include "OiioErrors.h"
+#include "OiioModule.h"
 
 #include <host/ImageFaults.h>
 
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <utility>
+
+#include <strings.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,37 +28,13 @@ namespace {
 // How many ImageWriteFailure objects live now.
 std::atomic<int> writeFailuresInForce { 0 };
 
-std::string lowerCase(std::string text)
+// The formats the host writes. OpenImageIO takes these names as they are, in any
+// case; it has writers for others too, which the host does not offer.
+bool isWritableFormat(const char* format)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-// OpenImageIO's name for each format name the host accepts; empty when unknown.
-std::string writerName(const char* format)
-{
-    struct FormatName {
-        const char* host;
-        const char* writer;
-    };
-    static const FormatName names[] = {
-        { "iff", "iff" },
-        { "png", "png" },
-        { "jpg", "jpeg" },
-        { "jpeg", "jpeg" },
-        { "tif", "tiff" },
-        { "tiff", "tiff" },
-        { "exr", "openexr" },
-        { "tga", "targa" },
-        { "bmp", "bmp" },
-    };
-    const std::string wanted = lowerCase(format);
-    for (const FormatName& name : names) {
-        if (wanted == name.host)
-            return name.writer;
-    }
-    return {};
+    static const char* const names[] = { "iff", "png", "jpg", "jpeg", "tif", "tiff", "exr", "tga", "bmp" };
+    return std::any_of(std::begin(names), std::end(names),
+        [format](const char* name) { return strcasecmp(format, name) == 0; });
 }
 
 MStatus checkWritablePath(const fs::path& path)
@@ -101,13 +77,15 @@ public:
             return;
         }
         fchmod(descriptor, newFileMode());
-        close(descriptor);
+        descriptor_ = descriptor;
         path_ = pattern;
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile()
     {
+        if (descriptor_ >= 0)
+            close(descriptor_);
         if (!path_.empty())
             unlink(path_.c_str());
     }
@@ -119,10 +97,12 @@ public:
         return creationError_ == ENOENT || creationError_ == ENOTDIR ? MS::kNotFound : MS::kFailure;
     }
 
-    const std::string& path() const { return path_; }
+    int descriptor() const { return descriptor_; }
 
     MStatus renameTo(const fs::path& target)
     {
+        if (close(std::exchange(descriptor_, -1)) != 0)
+            return MS::kFailure;
         if (std::rename(path_.c_str(), target.c_str()) != 0)
             return MS::kFailure;
         path_.clear();
@@ -131,34 +111,19 @@ public:
 
 private:
     std::string path_;
+    int descriptor_ = -1;
     int creationError_ = 0;
 };
 
-MStatus encode(OIIO::ImageOutput& output, const RgbaImage& image, const std::string& path)
+MStatus encode(const RgbaImage& image, const char* format, int descriptor)
 {
-    const int channels = output.supports("alpha") ? 4 : 3;
-    OIIO::ImageSpec layout(int(image.width), int(image.height), channels, OIIO::TypeDesc::UINT8);
-    // The pixels hold unassociated alpha; without this the writers would divide
-    // colour by alpha on the way out.
-    layout.attribute("oiio:UnassociatedAlpha", 1);
-    if (!output.open(path, layout)) {
-        takeErrors(output);
-        return MS::kFailure;
-    }
-    const OIIO::stride_t pixelStride = 4;
-    const OIIO::stride_t rowStride = OIIO::stride_t(image.width) * 4;
-    const bool written = output.write_image(OIIO::TypeDesc::UINT8, image.bytes.get(), pixelStride, rowStride);
-    const bool closed = output.close();
-    // Only the results count: the TIFF writer leaves a complaint about its empty
-    // Exif directory behind even when the file is whole.
-    takeErrors(output);
-    if (!written || !closed)
-        return MS::kFailure;
+    const MStatus encoded = encodeWithOpenImageIO(image, format, descriptor);
+    if (!encoded)
+        return encoded;
     if (writeFailuresInForce.load() > 0) {
-        std::error_code error;
-        const std::uintmax_t size = fs::file_size(path, error);
-        if (!error)
-            fs::resize_file(path, size / 2, error);
+        struct stat status { };
+        const bool cut = fstat(descriptor, &status) == 0 && ftruncate(descriptor, status.st_size / 2) == 0;
+        static_cast<void>(cut);  // the write fails either way
         return MS::kFailure;
     }
     return MS::kSuccess;
@@ -180,23 +145,17 @@ MStatus writeImageFile(const RgbaImage& image, const char* path, const char* for
 {
     if (!image.bytes)
         return MS::kFailure;
-    const std::string writer = writerName(format);
-    if (writer.empty())
+    if (!isWritableFormat(format))
         return MS::kNotImplemented;
     const fs::path target(path);
     const MStatus pathStatus = checkWritablePath(target);
     if (!pathStatus)
         return pathStatus;
 
-    std::unique_ptr<OIIO::ImageOutput> output = OIIO::ImageOutput::create(writer);
-    if (!output) {
-        takeGlobalErrors();
-        return MS::kNotImplemented;
-    }
     TemporaryFile temporary(target);
     if (!temporary.creationStatus())
         return temporary.creationStatus();
-    const MStatus encoded = encode(*output, image, temporary.path());
+    const MStatus encoded = encode(image, format, temporary.descriptor());
     if (!encoded)
         return encoded;
     return temporary.renameTo(target);

@@ -58,10 +58,17 @@ TEST(PluginExportsTest, TheApiLibraryKeepsItsImageServicesInside)
     const std::set<std::string> symbols = exportedSymbols(TEST_PLUGIN_DIR "/libOpenMaya.so");
     EXPECT_GT(symbols.count("_ZN6MImage12readFromFileE7MString"), 0u);
     for (const std::string& symbol : symbols) {
-        for (const char* internal : { "readImageFile", "writeImageFile", "imageLooksSound", "resampleRgba",
-                 "allocateBytes", "fitInside" })
+        for (const char* internal :
+            { "readImageFile", "writeImageFile", "LooksSound", "resampleRgba", "allocateBytes", "fitInside" })
             EXPECT_EQ(symbol.find(internal), std::string::npos) << symbol;
     }
+}
+
+// The OpenImageIO module is opened by the host alone, through its one entry.
+TEST(PluginExportsTest, TheOpenImageIOModuleExportsOnlyItsEntry)
+{
+    const std::set<std::string> expected { "pictile_oiio_module" };
+    EXPECT_EQ(exportedSymbols(TEST_PLUGIN_DIR "/pictile_oiio.so"), expected);
 }
 
 // Shows that the listing does see symbols beyond the entry points where a

@@ -3,7 +3,9 @@
 # Builds a plug-in the host can load: a module named after the target with no
 # "lib" prefix (<target>.so, or <target>.mll on Windows), compiled with hidden
 # symbols and linked so that it exports exactly MApiVersion, initializePlugin and
-# uninitializePlugin.
+# uninitializePlugin: through a linker version script on Linux, through the
+# API headers' PLUGIN_EXPORT (dllexport) on Windows. It links MayaDevkit::OpenMaya,
+# the stand-in host's library in this tree or the kit's in a PICTILE_DEVKIT build.
 function(add_host_plugin target)
   cmake_parse_arguments(PLUGIN "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_library(${target} MODULE ${PLUGIN_SOURCES})

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -80,6 +81,95 @@ INSTANTIATE_TEST_SUITE_P(Formats, EightBitRead,
         EightBitCase { "BmpRgb", "bmp", 3, { 255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 2, 3 },
             { 255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 1, 2, 3, 255 } }),
     [](const testing::TestParamInfo<EightBitCase>& info) { return std::string(info.param.name); });
+
+// Decoded bytes of small PNG, JPEG and TIFF variants, pinned to what the host
+// read before its light readers came: a change of reader must not change one
+// byte. The files and their generator are in tests/data/pins.
+struct PinnedCase {
+    const char* file;
+    unsigned int width;
+    unsigned int height;
+    std::uint64_t digest;  // FNV-1a of the RGBA bytes, top row first
+};
+
+void PrintTo(const PinnedCase& c, std::ostream* out)
+{
+    *out << c.file;
+}
+
+std::uint64_t fnv1a(const Bytes& bytes)
+{
+    std::uint64_t hash = 0xCBF29CE484222325u;
+    for (unsigned char byte : bytes)
+        hash = (hash ^ byte) * 0x100000001B3u;
+    return hash;
+}
+
+class PinnedRead : public testing::TestWithParam<PinnedCase> { };
+
+TEST_P(PinnedRead, GivesThePinnedBytes)
+{
+    const PinnedCase& c = GetParam();
+    MImage image;
+    ASSERT_EQ(readInto(image, std::string(PICTILE_PINS_DIR "/") + c.file), MS::kSuccess);
+    unsigned int width = 0;
+    unsigned int height = 0;
+    ASSERT_EQ(image.getSize(width, height), MS::kSuccess);
+    EXPECT_EQ(width, c.width);
+    EXPECT_EQ(height, c.height);
+    EXPECT_EQ(fnv1a(pixelsOf(image)), c.digest) << std::hex << "0x" << fnv1a(pixelsOf(image));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, PinnedRead,
+    testing::Values(PinnedCase { "baseline444.jpg", 48, 32, 0x7f6c3c32956abd1du },
+        PinnedCase { "cmyk.jpg", 48, 32, 0xee7c23f95f262b51u },
+        PinnedCase { "cmyk8.tif", 21, 19, 0x0889353676dae28du },
+        PinnedCase { "deflate_rgb16.tif", 21, 19, 0x7d9de2cd4413698du },
+        PinnedCase { "grey.jpg", 48, 32, 0x9f0f710b1fe037b5u },
+        PinnedCase { "grey1.png", 13, 7, 0xd655cb47aa6d48c1u },
+        PinnedCase { "grey1.tif", 21, 19, 0x2547d59d35d5e161u },
+        PinnedCase { "grey16.png", 13, 7, 0x18591b4551b69a8cu },
+        PinnedCase { "grey16_alpha.tif", 21, 19, 0x4adfc8e5b1ef7a6au },
+        PinnedCase { "grey2_interlaced.png", 13, 7, 0x2229720fb7ac2743u },
+        PinnedCase { "grey4.png", 13, 7, 0xaa042e645844c7f7u },
+        PinnedCase { "grey8.png", 13, 7, 0xfa78141d99c005e7u },
+        PinnedCase { "grey8.tif", 21, 19, 0x03ae5a75187dfe6fu },
+        PinnedCase { "grey8_miniswhite.tif", 21, 19, 0x05fce953eaa62ef2u },
+        PinnedCase { "grey8_trns.png", 13, 7, 0xc0dcc6fb6e30d4e7u },
+        PinnedCase { "greyalpha16.png", 13, 7, 0xfe71cf6f1d8074a4u },
+        PinnedCase { "greyalpha8.png", 13, 7, 0xf4b5a53da3154b1au },
+        PinnedCase { "jpeg_strips_ycbcr.tif", 21, 19, 0xbc66f34ce5b5cbf2u },
+        PinnedCase { "lzw_rgba8.tif", 21, 19, 0x658ae2e37dd48f12u },
+        PinnedCase { "palette4.tif", 21, 19, 0x2bc90ef40a447672u },
+        PinnedCase { "palette4_trns.png", 13, 7, 0x6d4234f781f6902cu },
+        PinnedCase { "palette8.png", 13, 7, 0xc2ce57dad4f70e78u },
+        PinnedCase { "palette8.tif", 21, 19, 0x41521f3f2ece77fdu },
+        PinnedCase { "planar_rgb8.tif", 21, 19, 0xa13443f6de31e41fu },
+        PinnedCase { "planar_rgba8_tiled.tif", 21, 19, 0x658ae2e37dd48f12u },
+        PinnedCase { "progressive.jpg", 48, 32, 0xf39f33ca8c0bfe3au },
+        PinnedCase { "rgb16.png", 13, 7, 0xf3fc80cba47f22a6u },
+        PinnedCase { "rgb16.tif", 21, 19, 0x7d9de2cd4413698du },
+        PinnedCase { "rgb16_interlaced.png", 13, 7, 0xf3fc80cba47f22a6u },
+        PinnedCase { "rgb5_extra.tif", 21, 19, 0x658ae2e37dd48f12u },
+        PinnedCase { "rgb8.png", 13, 7, 0xdf2ae5b23fac96ceu },
+        PinnedCase { "rgb8_trns.png", 13, 7, 0x7b7aef8373a71bf7u },
+        PinnedCase { "rgb_float.tif", 21, 19, 0xdb2603504f093688u },
+        PinnedCase { "rgba16.png", 13, 7, 0x508d40993c49a9c8u },
+        PinnedCase { "rgba8.png", 13, 7, 0x0047f83645af2bf0u },
+        PinnedCase { "rgba8_interlaced.png", 13, 7, 0x0047f83645af2bf0u },
+        PinnedCase { "strips_rgb8.tif", 21, 19, 0xa13443f6de31e41fu },
+        PinnedCase { "strips_rgba8.tif", 21, 19, 0x658ae2e37dd48f12u },
+        PinnedCase { "strips_rgba8_associated.tif", 21, 19, 0x658ae2e37dd48f12u },
+        PinnedCase { "subsampled420.jpg", 48, 32, 0xf39f33ca8c0bfe3au },
+        PinnedCase { "tiled_rgb8.tif", 21, 19, 0xa13443f6de31e41fu },
+        PinnedCase { "tiled_rgba16.tif", 21, 19, 0xa7f5eb0c1cf0ebceu }),
+    [](const testing::TestParamInfo<PinnedCase>& info) {
+        std::string name = info.param.file;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
 
 struct DeepCase {
     const char* name;

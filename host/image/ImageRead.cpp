@@ -1,5 +1,6 @@
 #include "ImageRead.h"
 
+#include "FormatReaders.h"
 #include "ImageFormat.h"
 #include "ImageSource.h"
 #include "OiioModule.h"
@@ -16,7 +17,18 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     unsigned char head[kFormatHeadBytes];
     const std::size_t headBytes = source.readAt(0, head, sizeof head);
     const ImageFormat format = identifyFormat(head, headBytes, source.path());
+    // The common formats by their own libraries, so that a process reading only
+    // those never opens the OpenImageIO module.
     switch (format) {
+    case ImageFormat::Png:
+        return readPng(source, image);
+    case ImageFormat::Jpeg:
+        return readJpeg(source, image);
+    case ImageFormat::Tiff: {
+        const MStatus read = readTiff(source, image);
+        // Rare layouts (LogLuv, CIE L*a*b*, old-style JPEG, ...) stay with OpenImageIO.
+        return read.statusCode() == MS::kNotImplemented ? readWithOpenImageIO(source, format, image) : read;
+    }
     default:
         return readWithOpenImageIO(source, format, image);
     }

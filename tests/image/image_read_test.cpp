@@ -144,6 +144,11 @@ INSTANTIATE_TEST_SUITE_P(Files, PinnedRead,
         PinnedCase { "palette4_trns.png", 13, 7, 0x6d4234f781f6902cu },
         PinnedCase { "palette8.png", 13, 7, 0xc2ce57dad4f70e78u },
         PinnedCase { "palette8.tif", 21, 19, 0x41521f3f2ece77fdu },
+        // Two that OpenImageIO got wrong: it dropped the alpha of a palette
+        // image and crashed on CMYK JPEG tiles. Pinned to the colour map
+        // with the stored alpha, and to libtiff's CMYK within 13 of cmyk8.tif.
+        PinnedCase { "palette8_unassociated.tif", 21, 19, 0x0e4bee3f8aea51dau },
+        PinnedCase { "jpeg_tiled_cmyk.tif", 21, 19, 0xcdbf3c27638d3ffeu },
         PinnedCase { "planar_rgb8.tif", 21, 19, 0xa13443f6de31e41fu },
         PinnedCase { "planar_rgba8_tiled.tif", 21, 19, 0x658ae2e37dd48f12u },
         PinnedCase { "progressive.jpg", 48, 32, 0xf39f33ca8c0bfe3au },
@@ -228,6 +233,27 @@ TEST(ImageRead, JpegUniformColourComesBackClose)
         EXPECT_NEAR(pixels[i + 2], 40, 3);
         EXPECT_EQ(pixels[i + 3], 255);
     }
+}
+
+// Some editors leave stray bytes before a marker; libjpeg only warns about them
+// and the pixels are whole, so the file reads as it would without them.
+TEST(ImageRead, JpegWithStrayBytesBeforeAMarkerReads)
+{
+    const std::string clean = PICTILE_PINS_DIR "/baseline444.jpg";
+    Bytes bytes = readFileBytes(clean);
+    // After the JFIF segment, which starts at byte 2 and gives its own length.
+    const std::size_t marker = 4 + (std::size_t(bytes[4]) << 8 | bytes[5]);
+    ASSERT_EQ(bytes.at(marker), 0xFF);
+    bytes.insert(bytes.begin() + long(marker), { 0x12, 0x34, 0x56 });
+    TemporaryFolder folder;
+    const std::string path = folder.file("stray.jpg");
+    writeFileBytes(path, bytes);
+
+    MImage expected;
+    ASSERT_EQ(readInto(expected, clean), MS::kSuccess);
+    MImage image;
+    ASSERT_EQ(readInto(image, path), MS::kSuccess);
+    EXPECT_EQ(pixelsOf(image), pixelsOf(expected));
 }
 
 std::uint32_t crc32(const unsigned char* bytes, std::size_t count)

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "ImageSource.h"
+#include "RgbaImage.h"
+
+#include <maya/MStatus.h>
+
+namespace host {
+
+// The light readers of the common formats, each decoding the first image of
+// `source` into `image` through that one descriptor, silently: kSuccess,
+// kInvalidParameter when the header claims more than checkImageSize allows
+// (refused before any allocation), kInsufficientMemory, or kFailure for a file
+// the decoder refuses. `image` is left as it was on failure.
+
+/// PNG through libpng, which checks every chunk's CRC and the data's length itself.
+MStatus readPng(const ImageSource& source, RgbaImage& image);
+
+/// JPEG through libjpeg-turbo: a truncated or corrupt file fails, mere warnings
+/// (extraneous bytes before a marker) do not.
+MStatus readJpeg(const ImageSource& source, RgbaImage& image);
+
+/// TIFF through libtiff: the first directory, as stored, orientation ignored.
+MStatus readTiff(const ImageSource& source, RgbaImage& image);
+
+}  // namespace host

@@ -131,6 +131,7 @@ bool decode(jpeg_decompress_struct& info, JpegRead& read)
     read.status = checkImageSize(info.image_width, info.image_height);
     if (!read.status)
         return false;
+    read.status = MS::kFailure;  // for an error exit from here on
     jpeg_start_decompress(&info);
     if (info.output_components != 4)
         return false;
@@ -140,7 +141,6 @@ bool decode(jpeg_decompress_struct& info, JpegRead& read)
         read.status = MS::kInsufficientMemory;
         return false;
     }
-    read.status = MS::kFailure;
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = read.bytes.get() + rowBytes * info.output_scanline;
         if (jpeg_read_scanlines(&info, &row, 1) != 1)

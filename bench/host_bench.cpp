@@ -11,8 +11,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -87,6 +90,57 @@ BENCHMARK_CAPTURE(readFromFile, iff, "iff")->Unit(benchmark::kMillisecond)->UseR
 BENCHMARK_CAPTURE(readFromFile, exr, "exr")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(readFromFile, tga, "tga")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(readFromFile, bmp, "bmp")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The file named by PICTILE_BENCH_FILE (bench/compare gives its 4096 x 4096
+// uncompressed TIFF) read into memory with one read, the least any decoder can
+// take, and then decoded through readFromFile.
+const char* benchFile()
+{
+    const char* path = std::getenv("PICTILE_BENCH_FILE");
+    return path ? path : "";
+}
+
+void fileBytesIntoMemory(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const int descriptor = open(benchFile(), O_RDONLY | O_CLOEXEC);
+        struct stat status { };
+        if (descriptor < 0 || fstat(descriptor, &status) != 0) {
+            state.SkipWithError("PICTILE_BENCH_FILE does not open");
+            break;
+        }
+        // malloc, not a vector: zeroing the bytes first would raise the floor.
+        const std::unique_ptr<char, void (*)(void*)> bytes(
+            static_cast<char*>(std::malloc(std::size_t(status.st_size))), std::free);
+        std::size_t done = 0;
+        for (ssize_t got = 0; done < std::size_t(status.st_size); done += std::size_t(got))
+            if ((got = read(descriptor, bytes.get() + done, std::size_t(status.st_size) - done)) <= 0)
+                break;
+        close(descriptor);
+        benchmark::DoNotOptimize(bytes.get());
+    }
+}
+BENCHMARK(fileBytesIntoMemory)
+    ->Name("benchFile/bytesIntoMemory")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void benchFileReadFromFile(benchmark::State& state)
+{
+    const MString path(benchFile());
+    for (auto _ : state) {
+        MImage image;
+        if (!image.readFromFile(path)) {
+            state.SkipWithError("PICTILE_BENCH_FILE does not read");
+            break;
+        }
+        benchmark::DoNotOptimize(image.pixels());
+    }
+}
+BENCHMARK(benchFileReadFromFile)
+    ->Name("benchFile/readFromFile")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Parses averageFunction's arguments against its syntax and reads every flag,
 // but touches no image: the cost of getting from words to a running command.

@@ -12,7 +12,7 @@ namespace host {
 
 namespace {
 
-// The most one decoded tile may take: a header may claim tiles of any size.
+// The most one decoded tile or row may take: a header may claim any size.
 constexpr tmsize_t kMaxTileBytes = tmsize_t(1) << 28;
 
 struct TiffStream {
@@ -97,6 +97,7 @@ struct Layout {
     std::uint16_t photometric = PHOTOMETRIC_MINISBLACK;
     std::uint16_t planar = PLANARCONFIG_CONTIG;
     std::uint16_t compression = COMPRESSION_NONE;
+    std::uint16_t fillOrder = FILLORDER_MSB2LSB;
     const std::uint16_t* colourMap[3] = {};
     bool tiled = false;
     int kept = 1;  // samples a pixel keeps, in the first slots of its RGBA bytes
@@ -182,8 +183,11 @@ void storeRow(const SampleReader& sample, const unsigned char* row, std::size_t 
 
 bool readStrips(TIFF* tiff, const Layout& layout, unsigned char* bytes)
 {
+    const tmsize_t scanlineBytes = TIFFScanlineSize(tiff);
+    if (scanlineBytes <= 0 || scanlineBytes > kMaxTileBytes)
+        return false;
     const SampleReader sample(layout);
-    std::vector<unsigned char> row(std::size_t(TIFFScanlineSize(tiff)));
+    std::vector<unsigned char> row(static_cast<std::size_t>(scanlineBytes));
     const std::size_t rowBytes = std::size_t(layout.width) * 4;
     const int planes = layout.planar == PLANARCONFIG_SEPARATE ? layout.kept : 1;
     for (int plane = 0; plane < planes; ++plane) {
@@ -335,6 +339,7 @@ MStatus readTiff(const ImageSource& source, RgbaImage& image)
     TIFFGetFieldDefaulted(file, TIFFTAG_SAMPLEFORMAT, &layout.format);
     TIFFGetFieldDefaulted(file, TIFFTAG_PLANARCONFIG, &layout.planar);
     TIFFGetFieldDefaulted(file, TIFFTAG_COMPRESSION, &layout.compression);
+    TIFFGetFieldDefaulted(file, TIFFTAG_FILLORDER, &layout.fillOrder);
     TIFFGetField(file, TIFFTAG_PHOTOMETRIC, &layout.photometric);
     if (layout.photometric == PHOTOMETRIC_PALETTE)
         TIFFGetField(
@@ -355,7 +360,7 @@ MStatus readTiff(const ImageSource& source, RgbaImage& image)
         return MS::kInsufficientMemory;
     const bool rgbaStrips = !layout.tiled && layout.compression == COMPRESSION_NONE
         && layout.planar == PLANARCONFIG_CONTIG && layout.photometric == PHOTOMETRIC_RGB
-        && layout.samples == 4 && layout.bits == 8;
+        && layout.samples == 4 && layout.bits == 8 && layout.fillOrder == FILLORDER_MSB2LSB;
     const bool read = rgbaStrips ? readRgbaStrips(file, source, layout, bytes.get())
         : layout.tiled           ? readTiles(file, layout, bytes.get())
                                  : readStrips(file, layout, bytes.get());

@@ -119,7 +119,9 @@ public:
         if (real_) {
             float value;
             std::memcpy(&value, row + i * 4, sizeof value);
-            return static_cast<unsigned char>(std::clamp(value, 0.0f, 1.0f) * 255.0f + 0.5f);
+            if (!(value > 0.0f))
+                return 0;  // NaN too, which no comparison clamps
+            return static_cast<unsigned char>(std::min(value, 1.0f) * 255.0f + 0.5f);
         }
         switch (bits_) {
         case 8:

@@ -141,9 +141,14 @@ bool decode(jpeg_decompress_struct& info, JpegRead& read)
         read.status = MS::kInsufficientMemory;
         return false;
     }
+    // Several rows a call, so that upsampling works on whole row groups.
+    constexpr JDIMENSION kRowsPerCall = 16;
+    JSAMPROW rows[kRowsPerCall];
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = read.bytes.get() + rowBytes * info.output_scanline;
-        if (jpeg_read_scanlines(&info, &row, 1) != 1)
+        const JDIMENSION count = std::min(kRowsPerCall, info.output_height - info.output_scanline);
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = read.bytes.get() + rowBytes * (info.output_scanline + i);
+        if (jpeg_read_scanlines(&info, rows, count) == 0)
             return false;
     }
     jpeg_finish_decompress(&info);

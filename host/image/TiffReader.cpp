@@ -368,7 +368,9 @@ MStatus readTiff(const ImageSource& source, RgbaImage& image)
                                  : readStrips(file, layout, bytes.get());
     if (!read || stream.failed)
         return MS::kFailure;
-    finishPixels(layout, bytes.get());
+    // RGBA samples are in place already: a pass over every pixel would change none.
+    if (layout.photometric != PHOTOMETRIC_RGB || layout.kept != 4)
+        finishPixels(layout, bytes.get());
     image = RgbaImage { layout.width, layout.height, std::move(bytes) };
     return MS::kSuccess;
 }

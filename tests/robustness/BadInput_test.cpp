@@ -164,8 +164,8 @@ std::vector<Row> imageRows()
         { "zero_bytes", bytes("empty.png", {}), query + "empty.png\" -qX", missing("empty.png"), 1 },
         { "directory_as_file", [](const Workspace& f) { fs::create_directory(f.file("images/folder.png")); },
             query + "folder.png\" -qX", missing("folder.png"), 1 },
-        // The PNG decoder prints to standard error when only the signature's
-        // line-end bytes are off, as after a text-mode transfer.
+        // A PNG whose signature's line-end bytes are off, as after a text-mode
+        // transfer, is refused in silence (OpenImageIO's decoder printed here).
         { "png_signature_line_end_mangled", patched("mangled.png", "png", 7, '\r'),
             query + "mangled.png\" -qX", missing("mangled.png"), 1 },
         { "png_signature_tail_mangled", patched("mangled.png", "png", 4, '\n'), query + "mangled.png\" -qX",

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "Script.h"
+#include "Interpreter.h"
 #include "Transcript.h"
 
 #include <host/CommandRegistry.h>
 #include <host/PluginLoader.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,11 +14,14 @@
 namespace hostbatch {
 
 /// One run of the host: a command registry with the plug-ins loaded into it, and
-/// the statements run against them. Plug-ins stay loaded until the session goes.
+/// the interpreter that runs sources against them. Plug-ins, top-level variables
+/// and procedures stay until the session goes.
 class Session {
 public:
-    /// Receives each statement's outcome as soon as the statement has run.
+    /// Receives each top-level statement's outcome as soon as the statement has run.
     using Report = std::function<void(const StatementOutcome&)>;
+    /// Reads up to `size` bytes into `buffer`; 0 at the end, -1 on a read error.
+    using Read = std::function<long(char* buffer, std::size_t size)>;
 
     Session();
     Session(const Session&) = delete;
@@ -26,35 +30,40 @@ public:
     /// Loads the plug-in at `path`, as the `loadPlugin` built-in does, and returns
     /// the loader's outcome with the script-editor lines the load produced in
     /// `lines` (the loader's reason is not among them).
-    host::PluginLoader::LoadOutcome loadPlugin(const std::string& path, std::vector<host::EditorLine>& lines);
+    host::PluginLoader::LoadOutcome loadPlugin(const std::string& path, std::vector<Line>& lines);
 
     /// From now on, gives every statement's outcome its wall time (off at first).
     void timeStatements(bool on) { timeStatements_ = on; }
+    void setLimits(const Limits& limits) { interpreter_.setLimits(limits); }
+    /// Makes the running source stop after the statement that is running.
+    void requestStop() { stopRequested_ = true; }
 
-    /// Runs one statement: the built-ins `loadPlugin "path"` and `unloadPlugin
-    /// "name"`, or else the registered command of that name. The outcome's
-    /// status is kSuccess, the loader's or the command's status (kNotFound for
-    /// an unknown command, kInvalidParameter for a built-in given other than
-    /// one argument); a partial load fails with the loader's status.
-    StatementOutcome run(const Statement& statement);
+    /// Checks the whole of `text` and, when it parses, runs its top-level
+    /// statements in order, handing each outcome to `report`. A syntax error is
+    /// reported as one failing outcome with the error line "line L.C: what" and
+    /// nothing of the text runs. Stops after the first failing statement unless
+    /// `keepGoing`. Returns true when every statement succeeded.
+    bool runScript(std::string_view text, bool keepGoing, const Report& report);
 
-    /// Parses the whole of `text` and, when it parses, runs its statements in
-    /// order, handing each outcome to `report`. A syntax error is reported as one
-    /// failing outcome with the error line "<sourceName>:<line>: <what>" and
-    /// nothing runs. Stops after the first failing statement unless `keepGoing`.
-    /// Returns true when every statement succeeded.
-    bool runScript(
-        const std::string& sourceName, std::string_view text, bool keepGoing, const Report& report);
+    /// Reads a source through `read` and runs each top-level statement as soon as
+    /// it is complete: its `;` read outside strings, comments, parentheses,
+    /// brackets and braces (an `if` waits to see whether `else` follows). Each
+    /// piece is checked before it runs, as `runScript` checks a whole text.
+    /// `readFailed` tells whether reading ended with an error.
+    bool runStream(const Read& read, bool keepGoing, const Report& report, bool& readFailed);
 
 private:
-    StatementOutcome runLoadPlugin(const Statement& statement);
-    StatementOutcome runUnloadPlugin(const Statement& statement);
-    StatementOutcome runCommand(const Statement& statement);
+    // Runs a piece of a source whose first line is `firstLine`; false when a
+    // statement failed or it did not parse. `stop` is set when the run must end.
+    bool runPiece(std::string_view text, int firstLine, bool keepGoing, const Report& report, bool& stop);
+    StatementOutcome runStatement(const Stmt& statement);
 
     // The loader unloads its plug-ins from the registry, so it must go first.
     host::CommandRegistry registry_;
     host::PluginLoader loader_;
+    Interpreter interpreter_;
     bool timeStatements_ = false;
+    bool stopRequested_ = false;
 };
 
 }  // namespace hostbatch

@@ -21,13 +21,14 @@ template <typename Number> void appendNumber(std::string& out, Number value)
 }
 
 template <typename Element, typename AppendElement>
-void appendList(std::string& out, const std::vector<Element>& elements, std::string_view separator,
+void appendList(TranscriptOut& out, const std::vector<Element>& elements, std::string_view separator,
     AppendElement appendElement)
 {
     for (std::size_t i = 0; i < elements.size(); ++i) {
         if (i > 0)
-            out += separator;
-        appendElement(out, elements[i]);
+            out.text += separator;
+        appendElement(out.text, elements[i]);
+        out.drainIfFull();
     }
 }
 
@@ -55,17 +56,19 @@ const std::array<SmallNumber, 1000>& smallNumbers()
 // A result of millions of integers is a large part of a command's time when
 // printed one append at a time, so the digits go into a block on the stack that
 // is appended whole when nearly full.
-void appendIntList(std::string& out, const std::vector<int>& elements, char separator)
+void appendIntList(TranscriptOut& out, const std::vector<int>& elements, char separator)
 {
     constexpr std::size_t kWidest = 12;  // "-2147483648" and a separator
     const std::array<SmallNumber, 1000>& numbers = smallNumbers();
-    out.reserve(out.size() + elements.size() * 4);
+    if (!out.drain)
+        out.text.reserve(out.text.size() + elements.size() * 4);
     char block[16384];
     char* cursor = block;
     for (std::size_t i = 0; i < elements.size(); ++i) {
         if (cursor > block + sizeof block - kWidest) {
-            out.append(block, cursor);
+            out.text.append(block, cursor);
             cursor = block;
+            out.drainIfFull();
         }
         if (i > 0)
             *cursor++ = separator;
@@ -78,21 +81,21 @@ void appendIntList(std::string& out, const std::vector<int>& elements, char sepa
             cursor = std::to_chars(cursor, cursor + kWidest, value).ptr;
         }
     }
-    out.append(block, cursor);
+    out.text.append(block, cursor);
 }
 
-void appendResultText(std::string& out, const host::CommandResult& result)
+void appendResultText(TranscriptOut& out, const host::CommandResult& result)
 {
     std::visit(
         [&out](const auto& value) {
             using Value = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<Value, std::monostate>) {
             } else if constexpr (std::is_same_v<Value, bool>) {
-                out += value ? '1' : '0';
+                out.text += value ? '1' : '0';
             } else if constexpr (std::is_same_v<Value, int> || std::is_same_v<Value, double>) {
-                appendNumber(out, value);
+                appendNumber(out.text, value);
             } else if constexpr (std::is_same_v<Value, std::string>) {
-                out += value;
+                out.text += value;
             } else if constexpr (std::is_same_v<Value, std::vector<int>>) {
                 appendIntList(out, value, ' ');
             } else {
@@ -121,30 +124,30 @@ void appendJsonDouble(std::string& out, double value)
         out += "null";
 }
 
-void appendResultJson(std::string& out, const host::CommandResult& result)
+void appendResultJson(TranscriptOut& out, const host::CommandResult& result)
 {
     std::visit(
         [&out](const auto& value) {
             using Value = std::decay_t<decltype(value)>;
             if constexpr (std::is_same_v<Value, std::monostate>) {
-                out += "null";
+                out.text += "null";
             } else if constexpr (std::is_same_v<Value, bool>) {
-                out += value ? "true" : "false";
+                out.text += value ? "true" : "false";
             } else if constexpr (std::is_same_v<Value, int>) {
-                appendNumber(out, value);
+                appendNumber(out.text, value);
             } else if constexpr (std::is_same_v<Value, double>) {
-                appendJsonDouble(out, value);
+                appendJsonDouble(out.text, value);
             } else if constexpr (std::is_same_v<Value, std::string>) {
-                appendJsonString(out, value);
+                appendJsonString(out.text, value);
             } else if constexpr (std::is_same_v<Value, std::vector<int>>) {
-                out += '[';
+                out.text += '[';
                 appendIntList(out, value, ',');
-                out += ']';
+                out.text += ']';
             } else {
-                out += '[';
+                out.text += '[';
                 appendList(out, value, ",",
                     [](std::string& to, const std::string& element) { appendJsonString(to, element); });
-                out += ']';
+                out.text += ']';
             }
         },
         result);
@@ -152,72 +155,172 @@ void appendResultJson(std::string& out, const host::CommandResult& result)
 
 }  // namespace
 
-void appendText(std::string& out, const StatementOutcome& outcome)
+LineKind fromEditor(host::LineKind kind)
 {
-    for (const host::EditorLine& line : outcome.lines) {
+    switch (kind) {
+    case host::LineKind::Error:
+        return LineKind::Error;
+    case host::LineKind::Warning:
+        return LineKind::Warning;
+    case host::LineKind::Info:
+        return LineKind::Info;
+    case host::LineKind::StatusPrint:
+        break;
+    }
+    return LineKind::StatusPrint;
+}
+
+void appendText(TranscriptOut& out, const StatementOutcome& outcome)
+{
+    for (const Line& line : outcome.lines) {
         switch (line.kind) {
-        case host::LineKind::Error:
-            out += "// Error: " + line.text + " //\n";
+        case LineKind::Error:
+            out.text += "// Error: " + line.text + " //\n";
             break;
-        case host::LineKind::Warning:
-            out += "// Warning: " + line.text + " //\n";
+        case LineKind::Warning:
+            out.text += "// Warning: " + line.text + " //\n";
             break;
-        case host::LineKind::Info:
-            out += line.text + '\n';
+        case LineKind::Info:
+            out.text += line.text + '\n';
             break;
-        case host::LineKind::StatusPrint:
+        case LineKind::Output:
+            out.text += line.text;
+            break;
+        case LineKind::StatusPrint:
             break;  // already written to standard error when it was shown
         }
+        out.drainIfFull();
     }
     if (!std::holds_alternative<std::monostate>(outcome.result)) {
-        out += "// Result: ";
+        out.text += "// Result: ";
         appendResultText(out, outcome.result);
-        out += " //\n";
+        out.text += " //\n";
     }
     if (outcome.milliseconds) {
-        out += "// Time: ";
-        appendMilliseconds(out, *outcome.milliseconds);
-        out += " ms //\n";
+        out.text += "// Time: ";
+        appendMilliseconds(out.text, *outcome.milliseconds);
+        out.text += " ms //\n";
     }
+}
+
+void appendText(std::string& out, const StatementOutcome& outcome)
+{
+    TranscriptOut whole { std::move(out), nullptr };
+    appendText(whole, outcome);
+    out = std::move(whole.text);
+}
+
+namespace {
+
+const char* kindName(LineKind kind)
+{
+    switch (kind) {
+    case LineKind::Error:
+        return "error";
+    case LineKind::Warning:
+        return "warning";
+    case LineKind::Info:
+        return "info";
+    case LineKind::Output:
+        return "output";
+    case LineKind::StatusPrint:
+        break;
+    }
+    return "status";
+}
+
+}  // namespace
+
+void appendJson(TranscriptOut& out, const StatementOutcome& outcome)
+{
+    out.text += "{\"command\":";
+    appendJsonString(out.text, outcome.command);
+    out.text += ",\"status\":";
+    appendNumber(out.text, static_cast<int>(outcome.status.statusCode()));
+    out.text += ",\"result\":";
+    appendResultJson(out, outcome.result);
+    out.text += ",\"lines\":[";
+    bool first = true;
+    for (const Line& line : outcome.lines) {
+        if (line.kind == LineKind::StatusPrint)
+            continue;  // already written to standard error when it was shown
+        if (!first)
+            out.text += ',';
+        first = false;
+        out.text += "{\"kind\":";
+        appendJsonString(out.text, kindName(line.kind));
+        out.text += ",\"text\":";
+        appendJsonString(out.text, line.text);
+        out.text += '}';
+        out.drainIfFull();
+    }
+    out.text += ']';
+    if (outcome.milliseconds) {
+        out.text += ",\"ms\":";
+        appendMilliseconds(out.text, *outcome.milliseconds);
+    }
+    out.text += "}\n";
 }
 
 void appendJson(std::string& out, const StatementOutcome& outcome)
 {
-    out += "{\"command\":";
-    appendJsonString(out, outcome.command);
-    out += ",\"status\":";
-    appendNumber(out, static_cast<int>(outcome.status.statusCode()));
-    out += ",\"result\":";
-    appendResultJson(out, outcome.result);
-    out += ",\"lines\":[";
-    bool first = true;
-    for (const host::EditorLine& line : outcome.lines) {
-        if (line.kind == host::LineKind::StatusPrint)
-            continue;  // already written to standard error when it was shown
-        if (!first)
-            out += ',';
-        first = false;
-        out += "{\"kind\":";
-        appendJsonString(out, host::lineKindName(line.kind));
-        out += ",\"text\":";
-        appendJsonString(out, line.text);
-        out += '}';
-    }
-    out += ']';
-    if (outcome.milliseconds) {
-        out += ",\"ms\":";
-        appendMilliseconds(out, *outcome.milliseconds);
-    }
-    out += "}\n";
+    TranscriptOut whole { std::move(out), nullptr };
+    appendJson(whole, outcome);
+    out = std::move(whole.text);
 }
+
+namespace {
+
+// The length of the valid UTF-8 sequence at the front of `text`, or 0: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t utf8Length(std::string_view text)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        low = lead == 0xe0 ? 0xa0 : 0x80;
+        high = lead == 0xed ? 0x9f : 0xbf;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        low = lead == 0xf0 ? 0x90 : 0x80;
+        high = lead == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xbf)
+            return 0;
+    return length;
+}
+
+}  // namespace
 
 void appendJsonString(std::string& out, std::string_view text)
 {
     static constexpr char kHexDigits[] = "0123456789abcdef";
     out += '"';
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        if (byte >= 0x80) {
+            const std::size_t length = utf8Length(text.substr(i));
+            if (length > 0) {
+                out.append(text.data() + i, length);
+                i += length - 1;
+            } else {
+                out += "\\udc";
+                out += kHexDigits[byte >> 4];
+                out += kHexDigits[byte & 0xf];
+            }
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
         } else if (c == '\n') {

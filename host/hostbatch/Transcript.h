@@ -4,6 +4,7 @@
 #include <host/ScriptEditor.h>
 #include <maya/MStatus.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,30 +12,62 @@
 
 namespace hostbatch {
 
-/// What one statement did, as the transcript shows it.
+/// What kind of line a statement produced: the script editor's kinds, and the
+/// text `print` wrote.
+enum class LineKind { Error, Warning, Info, StatusPrint, Output };
+
+struct Line {
+    LineKind kind;
+    std::string text;
+
+    bool operator==(const Line& other) const { return kind == other.kind && text == other.text; }
+};
+
+LineKind fromEditor(host::LineKind kind);
+
+/// What one top-level statement did, as the transcript shows it.
 struct StatementOutcome {
-    std::string command;  ///< The statement's first word; empty for a script that did not parse.
+    std::string command;  ///< The statement's first word; empty for a source that did not parse.
     MStatus status;
     host::CommandResult result;
-    std::vector<host::EditorLine> lines;  ///< The script-editor lines it produced, oldest first.
+    std::vector<Line> lines;  ///< The lines it produced, oldest first.
     std::optional<double> milliseconds;  ///< Its wall time, when the session times statements.
 };
 
-/// Appends the text transcript of `outcome`: its editor lines (errors and
-/// warnings framed as `// Error: text //` and `// Warning: text //`, info lines
-/// as they are, status prints left out), then `// Result: value //` when it set
-/// a result, then `// Time: 12.345 ms //` when it was timed. Each line ends with
-/// a line feed.
+/// Text being written: `drain`, when set, is handed the text whenever it has
+/// grown past a chunk, so that a large result never has to be held whole.
+struct TranscriptOut {
+    std::string text;
+    std::function<void(std::string&)> drain;  ///< Takes the text away (and clears it).
+
+    void drainIfFull()
+    {
+        if (drain && text.size() >= kChunk)
+            drain(text);
+    }
+
+    static constexpr std::size_t kChunk = 1 << 20;
+};
+
+/// Appends the text transcript of `outcome`: its lines (errors and warnings
+/// framed as `// Error: text //` and `// Warning: text //`, info lines as they
+/// are, print output as it is with no line end added, status prints left out),
+/// then `// Result: value //` when it set a result, then `// Time: 12.345 ms //`
+/// when it was timed. Each line but print output ends with a line feed.
+void appendText(TranscriptOut& out, const StatementOutcome& outcome);
 void appendText(std::string& out, const StatementOutcome& outcome);
 
 /// Appends `outcome` as one JSON object on one line, ending with a line feed:
 /// {"command":...,"status":code,"result":value or null,"lines":[{"kind":...,"text":...}]},
 /// with ,"ms":12.345 after "lines" when it was timed. Status prints are left out
-/// of "lines"; a double that is not finite is null.
+/// of "lines"; print output is kind "output"; a double that is not finite is null.
+void appendJson(TranscriptOut& out, const StatementOutcome& outcome);
 void appendJson(std::string& out, const StatementOutcome& outcome);
 
 /// Appends `text` as a quoted JSON string: quotes, backslashes and control
-/// characters escaped, bytes from 0x80 passed through unchanged.
+/// characters escaped, valid UTF-8 passed through, and each byte that is not
+/// part of valid UTF-8 written as the lone surrogate \udcXX, XX its value (80
+/// to ff), which no valid text holds, so that it reads back unambiguously.
 void appendJsonString(std::string& out, std::string_view text);
 
 }  // namespace hostbatch

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,11 +14,12 @@ namespace {
 constexpr const char* kUsage
     = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [--time] [-c COMMAND | SCRIPT | -]...
 
-Runs command scripts against plug-ins, like the host's script editor.
+Runs scripts in the host's command language (MEL) against plug-ins, like the
+host's script editor.
 
   --plugin PATH   load the plug-in at PATH before any script runs (repeatable)
   --json          print one JSON object per statement instead of the text transcript
-  --keep-going    run every statement, even after one has failed
+  --keep-going    run every top-level statement, even after one has failed
   --time          add each statement's wall time: '// Time: 12.345 ms //' after
                   its lines, or "ms":12.345 in its JSON object
   -c COMMAND      run COMMAND, a script given on the command line
@@ -27,23 +29,42 @@ Runs command scripts against plug-ins, like the host's script editor.
   --version       print hostbatch's version
   --              treat every later argument as a script file
 
-Sources run in the order given, in one session. Statements end at ';' or a line
-end; '//' and '/* */' are comments; "double-quoted" strings take the escapes
-\" \\ \n \t. A statement's first word names the command and the rest are its
-arguments. Built-ins: loadPlugin "PATH" and unloadPlugin "NAME". A source with a
-syntax error reports it and runs nothing of that source. Paths are relative to
-the working directory.
+Sources run in the order given, in one session: top-level variables and
+procedures stay for the later sources. The language:
+  statements    end at ';' (line ends are spaces; the last may leave it out);
+                '//' and '/* */' are comments; "strings" take \" \\ \n \t \r
+  commands      name -flag word "string" $variable (expression) `command`;
+                an array argument gives each element as one argument
+  values        int, float, string and arrays: int $a[] = {1, 2}; $a[5] = 7;
+  expressions   + - * / % (int / int divides whole), + joins strings,
+                == != < <= > >= && || ! ?: = += -= *= /= ++ --
+  results       string $names[] = `resizeFunction -folder "images/" -size 128 -number 4`;
+  control       if/else, while, do/while, for (;;), for ($x in $array), switch
+                (case, default, falling through), break, continue, { blocks }
+  procedures    global proc int darkest(string $file) { ...; return $i; }
+                called as darkest("a.png") or as a command: darkest "a.png";
+  built-ins     print size clear catch error warning eval source abs min max
+                floor ceil sqrt pow strlen substring tokenize, and
+                loadPlugin "PATH", unloadPlugin "NAME"
+Any other name runs the registered command of that name. A file or -c source
+with a syntax error ('// Error: line L.C: what //') runs nothing of itself;
+standard input runs each top-level statement as soon as its ';' is read.
+Paths are relative to the working directory.
 
-Text transcript, per statement: its script-editor lines ('// Error: ... //',
-'// Warning: ... //', info lines as they are), then '// Result: value //' when it
-set a result. With --json, per statement:
+Text transcript, per top-level statement: its script-editor lines ('// Error: ... //',
+'// Warning: ... //', info lines as they are) and print output, in order, then
+'// Result: value //' when it was a call that gave a value. A failing statement
+inside shows '// Error: line L: what //'. With --json, per top-level statement:
   {"command":"name","status":0,"result":value or null,"lines":[{"kind":"info","text":"..."}]}
+with print output as kind "output" and "command" the statement's first word.
+JSON text is UTF-8: a byte that is not part of valid UTF-8 is written as the
+escape \udcXX (XX the byte, 80 to ff), which valid text never holds.
 Status prints of the plug-ins go to standard error only. Lines that a --plugin
 load shows are printed like those of a loadPlugin statement.
 
 Exit status: 0 when every statement succeeded, 1 when one failed (the run stops
-there unless --keep-going), 2 for a usage error, an unreadable script, or a
---plugin that could not be fully loaded.
+there unless --keep-going) or the transcript could not be written, 2 for a usage
+error, an unreadable script, or a --plugin that could not be fully loaded.
 
 Example:
   hostbatch --plugin ./pictile.so -c 'queryFunction -f "image.png" -qX'
@@ -55,6 +76,7 @@ constexpr const char* kHelpHint = "\nTry 'hostbatch --help'.";
 struct Source {
     std::string name;
     std::string text;
+    bool standardInput = false;  ///< Read as it runs, not up front.
 };
 
 struct Options {
@@ -93,16 +115,15 @@ bool readScriptFile(const std::string& path, Source& source, std::string& error)
     return read;
 }
 
-bool readStandardInput(Source& source, std::string& error)
+Source standardInput()
 {
+    Source source;
     source.name = "<stdin>";
-    if (readWhole(stdin, source.text))
-        return true;
-    error = std::string("cannot read standard input: ") + std::strerror(errno);
-    return false;
+    source.standardInput = true;
+    return source;
 }
 
-// Reads every option and source up front, so that a usage error runs nothing.
+// Reads every option and file source up front, so that a usage error runs nothing.
 bool parseArguments(int argc, char** argv, Options& options, std::string& error)
 {
     bool sourcesOnly = false;
@@ -114,8 +135,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             if (!readScriptFile(std::string(argument), source, error))
                 return false;
         } else if (argument == "-") {
-            if (!readStandardInput(source, error))
-                return false;
+            source = standardInput();
         } else if (argument == "--") {
             sourcesOnly = true;
             continue;
@@ -151,38 +171,73 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
         }
         options.sources.push_back(std::move(source));
     }
-    if (options.sources.empty()) {
-        Source source;
-        if (!readStandardInput(source, error))
-            return false;
-        options.sources.push_back(std::move(source));
-    }
+    if (options.sources.empty())
+        options.sources.push_back(standardInput());
     return true;
 }
 
-// Writes each statement's transcript in one piece and flushes it, so that it
-// stays in order with what the plug-ins wrote to standard error meanwhile.
+// Writes each statement's transcript and flushes it, so that it stays in order
+// with what the plug-ins wrote to standard error meanwhile. A large result goes
+// out in chunks as it is formatted. Remembers the first failed write.
 class TranscriptWriter {
 public:
     explicit TranscriptWriter(bool json)
         : json_(json)
     {
+        out_.drain = [this](std::string& text) { put(text); };
     }
 
     void write(const hostbatch::StatementOutcome& outcome)
     {
-        buffer_.clear();
-        if (json_)
-            hostbatch::appendJson(buffer_, outcome);
-        else
-            hostbatch::appendText(buffer_, outcome);
-        std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
-        std::fflush(stdout);
+        out_.text.clear();
+        try {
+            if (json_)
+                hostbatch::appendJson(out_, outcome);
+            else
+                hostbatch::appendText(out_, outcome);
+        } catch (const std::bad_alloc&) {
+            out_.text.clear();
+            out_.text.shrink_to_fit();
+            out_.text = json_
+                ? R"({"command":"","status":1,"result":null,"lines":[{"kind":"error","text":"out of memory"}]})"
+                  "\n"
+                : "// Error: out of memory //\n";
+        }
+        put(out_.text);
+        if (std::fflush(stdout) != 0)
+            fail();
     }
 
+    /// Flushes and closes standard output; false when anything written was lost.
+    bool finish()
+    {
+        if (std::fflush(stdout) != 0)
+            fail();
+        if (std::fclose(stdout) != 0)
+            fail();
+        return error_ == 0;
+    }
+
+    bool failed() const { return error_ != 0; }
+    int error() const { return error_; }
+
 private:
+    void put(std::string& text)
+    {
+        if (error_ == 0 && !text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+            fail();
+        text.clear();
+    }
+
+    void fail()
+    {
+        if (error_ == 0)
+            error_ = errno != 0 ? errno : EIO;
+    }
+
     bool json_;
-    std::string buffer_;
+    hostbatch::TranscriptOut out_;
+    int error_ = 0;
 };
 
 // Loads the --plugin plug-ins; false after telling standard error which one failed.
@@ -216,7 +271,11 @@ int main(int argc, char** argv)
         return 2;
     }
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        const bool written = std::fputs(kUsage, stdout) >= 0;
+        if (!written || std::fflush(stdout) != 0 || std::fclose(stdout) != 0) {
+            std::fprintf(stderr, "hostbatch: cannot write the help: %s\n", std::strerror(errno));
+            return 1;
+        }
         return 0;
     }
     if (options.version) {
@@ -230,14 +289,41 @@ int main(int argc, char** argv)
     if (!loadPlugins(session, options, writer))
         return 2;
 
-    const auto report = [&writer](const hostbatch::StatementOutcome& outcome) { writer.write(outcome); };
+    const auto report = [&writer, &session](const hostbatch::StatementOutcome& outcome) {
+        writer.write(outcome);
+        if (writer.failed())
+            session.requestStop();  // nothing more can be shown
+    };
+    const auto readInput = [](char* buffer, std::size_t size) -> long {
+        const std::size_t count = std::fread(buffer, 1, size, stdin);
+        if (count == 0 && std::ferror(stdin))
+            return -1;
+        return static_cast<long>(count);
+    };
     bool allSucceeded = true;
     for (const Source& source : options.sources) {
-        if (session.runScript(source.name, source.text, options.keepGoing, report))
+        bool succeeded = false;
+        if (source.standardInput) {
+            bool readFailed = false;
+            succeeded = session.runStream(readInput, options.keepGoing, report, readFailed);
+            if (readFailed) {
+                std::fprintf(stderr, "hostbatch: cannot read standard input: %s\n", std::strerror(errno));
+                return 2;
+            }
+        } else {
+            succeeded = session.runScript(source.text, options.keepGoing, report);
+        }
+        if (writer.failed())
+            break;
+        if (succeeded)
             continue;
         allSucceeded = false;
         if (!options.keepGoing)
             break;
+    }
+    if (!writer.finish()) {
+        std::fprintf(stderr, "hostbatch: cannot write the transcript: %s\n", std::strerror(writer.error()));
+        return 1;
     }
     return allSucceeded ? 0 : 1;
 }

@@ -1,17 +1,20 @@
-// What the end-to-end transcripts cannot show: the arguments a command
-// receives, the status prints kept with a statement, and the built-ins'
-// argument checks.
+// The language, statement by statement: script text in, text transcript out,
+// against the echo plug-in; and what the end-to-end transcripts cannot show:
+// the arguments a command receives, the status prints kept with a statement,
+// the built-ins' argument checks, streaming and the limits.
 #include "Session.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-using host::EditorLine;
-using host::LineKind;
+using EditorLine = hostbatch::Line;
+using hostbatch::LineKind;
 
 class SessionWithEcho : public testing::Test {
 protected:
@@ -26,7 +29,7 @@ protected:
     std::vector<hostbatch::StatementOutcome> runScript(const std::string& text)
     {
         std::vector<hostbatch::StatementOutcome> outcomes;
-        session.runScript("test.mel", text, true,
+        session.runScript(text, true,
             [&outcomes](const hostbatch::StatementOutcome& outcome) { outcomes.push_back(outcome); });
         return outcomes;
     }
@@ -75,6 +78,256 @@ TEST_F(SessionWithEcho, TimesStatementsOnlyWhenAsked)
     }
 }
 
+// Everything a run of `text` printed, as the text transcript.
+std::string transcriptOf(hostbatch::Session& session, const std::string& text, bool keepGoing = true)
+{
+    std::string transcript;
+    session.runScript(text, keepGoing, [&transcript](const hostbatch::StatementOutcome& outcome) {
+        hostbatch::appendText(transcript, outcome);
+    });
+    return transcript;
+}
+
+struct LanguageCase {
+    const char* name;
+    std::string script;
+    std::string transcript;
+};
+
+std::ostream& operator<<(std::ostream& out, const LanguageCase& languageCase)
+{
+    return out << languageCase.name;
+}
+
+class Language : public SessionWithEcho, public testing::WithParamInterface<LanguageCase> { };
+
+TEST_P(Language, PrintsTheExpectedTranscript)
+{
+    EXPECT_EQ(transcriptOf(session, GetParam().script), GetParam().transcript) << GetParam().script;
+}
+
+INSTANTIATE_TEST_SUITE_P(Statements, Language,
+    testing::Values(LanguageCase { "commandSpansLines", "echoStrings a\n  b;\necho\nInt 1",
+                        "// Result: a b //\n// Error: Cannot find procedure \"echo\". //\n" },
+        LanguageCase {
+            "lastStatementWithoutSemicolon", "echoInt 1; echoInt 2", "// Result: 1 //\n// Result: 2 //\n" },
+        LanguageCase {
+            "declarationsShowNothing", "int $w = 5; float $f; string $s = \"x\"; int $a[] = {1, 2};", "" },
+        LanguageCase { "printAsIs", "print \"a\"; print (\"b\" + 1 + \"\\n\"); print(2.5);", "ab1\n2.5" },
+        LanguageCase { "printArrayOnePerLine", "string $n[] = {\"x\", \"y\"}; print $n;", "x\ny\n" },
+        LanguageCase { "intPromotion", "print (7 / 2 + \" \" + 7 / 2.0 + \" \" + 7 % 3 + \" \" + -7 / 2);",
+            "3 3.5 1 -3" },
+        LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
+            "2.5 0.333333 1e+10 3" },
+        LanguageCase { "conversions",
+            "int $i = 2.9; int $j = -2.9; string $s = 5; float $f = \"2.5kg\"; int $n = \"abc\"; print ($i + "
+            "\" \" + $j + \" \" + $s + \" \" + $f + \" \" + $n);",
+            "2 -2 5 2.5 0" },
+        LanguageCase { "compoundAssignment",
+            "int $a = 10; $a += 5; $a -= 3; $a *= 2; $a /= 5; $a++; ++$a; $a--; print $a;", "5" },
+        LanguageCase { "stepValues",
+            "int $a = 1; int $b = $a++; int $c = ++$a; print ($a + \" \" + $b + \" \" + $c);", "3 1 3" },
+        LanguageCase { "comparisonsAndLogic",
+            "print ((1 < 2) + \" \" + (2 <= 1) + \" \" + (\"a\" == \"a\") + \" \" + (1 != 1.0) + \" \" + (1 "
+            "&& 0) + \" \" + (0 || 2) + \" \" + !0 + \" \" + (1 ? \"y\" : \"n\"));",
+            "1 0 1 0 0 1 1 y" },
+        LanguageCase {
+            "shortCircuit", "int $a = 0; if (0 && $a++) print \"no\"; if (1 || $a++) print $a;", "0" },
+        LanguageCase { "arrayGrowsOnWrite",
+            "int $a[]; $a[3] = 7; print (size($a) + \" \" + $a[0] + \" \" + $a[3] + \" \" + $a[9]);",
+            "4 0 7 0" },
+        LanguageCase { "arrayLiteralTypes",
+            "float $f[] = {1, 2.5}; string $s[] = {1, \"b\"}; print ($f[0] + $f[1] + \" \" + $s[0] + $s[1]);",
+            "3.5 1b" },
+        LanguageCase { "clearAndSize",
+            "int $a[] = {1, 2, 3}; clear($a); print (size($a) + \" \" + size(\"four\"));", "0 4" },
+        LanguageCase {
+            "undeclaredAssignmentDeclares", "$x = 2.5; $x = 3; $s = \"t\"; print ($x + $s);", "3t" },
+        LanguageCase { "blockScope", "int $a = 1; { int $a = 2; int $b = 3; print $a; } print $a; print $b;",
+            "21// Error: line 1: $b is not declared //\n" },
+        LanguageCase { "ifElseChain",
+            "int $v = 2; if ($v == 1) print \"one\"; else if ($v == 2) print \"two\"; else print \"many\";",
+            "two" },
+        LanguageCase { "whileBreakContinue",
+            "int $i = 0; while (1) { $i++; if ($i == 2) continue; if ($i > 4) break; print $i; }", "134" },
+        LanguageCase { "doWhileRunsOnce", "int $i = 5; do { print $i; $i++; } while ($i < 3);", "5" },
+        LanguageCase { "forLoop",
+            "for ($i = 0; $i < 3; $i++) print $i; int $k; for (; $k < 2;) $k++; print $k;", "0122" },
+        LanguageCase {
+            "forIn", "string $names[] = {\"a\", \"b\"}; for ($n in $names) print ($n + \";\");", "a;b;" },
+        LanguageCase { "switchFallsThrough",
+            "switch (2) { case 1: print \"1\"; case 2: print \"2\"; case 3: print \"3\"; break; default: "
+            "print \"d\"; } switch (\"z\") { default: print \"D\"; case \"a\": print \"A\"; }",
+            "23DA" },
+        LanguageCase { "procedures",
+            "proc int twice(int $n) { return 2 * $n; } proc greet(string $who) { print (\"hi \" + $who); } "
+            "print twice(4); greet \"you\";",
+            "8hi you" },
+        LanguageCase { "procedureAtTopLevelShowsResult",
+            "global proc string[] pair(string $a) { return {$a, $a}; } pair(\"x\"); pair x;",
+            "// Result: x x //\n// Result: x x //\n" },
+        LanguageCase { "recursion",
+            "proc int fact(int $n) { if ($n <= 1) return 1; return $n * fact($n - 1); } print fact(10);",
+            "3628800" },
+        LanguageCase {
+            "procedureUsedBeforeItsDefinition", "print (later()); proc int later() { return 3; }", "3" },
+        LanguageCase { "procedureSeesGlobalsOnlyWhenDeclared",
+            "global int $g = 4; int $t = 1; proc show() { global int $g; print $g; print $t; } show;",
+            "4// Error: line 1: $t is not declared //\n" },
+        LanguageCase { "commandResultsAsValues",
+            "int $w = `echoInt 640`; float $d = `echoDouble 0.5`; string $s = `echoString a b`; int $b = "
+            "`echoBool true`; string $none = `echoNothing`; print ($w + \" \" + $d + \" \" + $s + \" \" + $b "
+            "+ \" [\" + $none + \"]\");",
+            "640 0.5 a b 1 []" },
+        LanguageCase { "arrayResults",
+            "int $r[] = `echoInts 1 2 3`; string $t[] = `echoStrings x y`; print (size($r) + size($t));",
+            "5" },
+        LanguageCase { "argumentsFromVariablesAndExpressions",
+            "string $dir = \"d/\"; int $n = 3; echoStrings -f $dir ($dir + \"a.png\") $n (1 + 1);",
+            "// Result: -f d/ d/a.png 3 2 //\n" },
+        LanguageCase { "arrayArgumentsExpand", "int $a[] = {4, 5}; echoInts $a 6 `echoInts 7 8`;",
+            "// Result: 4 5 6 7 8 //\n" },
+        LanguageCase { "nestedBackquotes", "echoInt `echoInt 9`;", "// Result: 9 //\n" },
+        LanguageCase { "commandInsideProcedureShowsNoResult", "proc run() { echoInt 1; echoMessages; } run;",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "an error //\n" },
+        LanguageCase { "builtinsMath",
+            "print (abs(-3) + \" \" + abs(-2.5) + \" \" + min(3, 2) + \" \" + max(1.5, 2) + \" \" + "
+            "floor(2.7) + \" \" + ceil(2.1) + \" \" + sqrt(16) + \" \" + pow(2, 10));",
+            "3 2.5 2 2 2 3 4 1024" },
+        LanguageCase { "builtinsText",
+            "string $p[]; int $n = tokenize(\"a, b,,c\", \", \", $p); print ($n + \" \" + $p[2] + \" \" + "
+            "strlen(\"abc\") + \" \" + substring(\"pictile\", 2, 4) + \" \" + substring(\"ab\", 2, 9));",
+            "3 c 3 ict b" },
+        LanguageCase { "catchGoesOn",
+            "int $c = catch(`echoMessages`); int $d = catch(`echoInt 1`); print ($c + \" \" + $d);",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "an error //\n1 0" },
+        LanguageCase { "catchRuntimeError", "print catch($nope); print \"on\";",
+            "// Error: line 1: $nope is not declared //\n1on" },
+        LanguageCase { "errorAndWarning", "warning \"careful\"; { error \"stop\"; print \"not here\"; }",
+            "// Warning: careful //\n// Error: stop //\n" },
+        LanguageCase { "evalSharesTheSession",
+            "int $e = 2; eval \"$e = $e * 21; print $e;\"; int $v = eval(\"echoInt 5\"); print $v;", "425" },
+        LanguageCase { "evalSyntaxError", "eval \"print (\";",
+            "// Error: line 1: eval: line 1.8: expected an expression, found the end of the script //\n" },
+        LanguageCase { "loadPluginTwice", "loadPlugin \"./none.so\";",
+            "// Error: Cannot load plug-in \"./none.so\": ./none.so: cannot open shared object file: No such "
+            "file or directory //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
+    testing::Values(
+        LanguageCase { "undeclaredVariable", "print $nope;", "// Error: line 1: $nope is not declared //\n" },
+        LanguageCase { "stringWhereNumberIsNeeded", "string $s = \"a\";\nint $i = $s * 2;",
+            "// Error: line 2: a string where a number is needed (*) //\n" },
+        LanguageCase {
+            "indexBelowZero", "int $a[];\n\n$a[-1] = 2;", "// Error: line 3: index -1 is below 0 //\n" },
+        LanguageCase { "wrongArgumentCount", "proc f(int $a) { }\nf(1, 2);",
+            "// Error: line 2: f takes 1 argument, not 2 //\n" },
+        LanguageCase {
+            "builtinArgumentCount", "size();", "// Error: line 1: size takes 1 argument, not 0 //\n" },
+        LanguageCase {
+            "divisionByZero", "int $z = 0; print (1 / $z);", "// Error: line 1: division by zero //\n" },
+        LanguageCase { "arrayIntoScalar", "int $i = {1, 2};",
+            "// Error: line 1: cannot initialise $i, an int, with an int[] //\n" },
+        LanguageCase { "redeclaredAsAnotherType", "int $x; string $x;",
+            "// Error: line 1: $x is already declared as an int //\n" },
+        LanguageCase { "breakOutsideLoop", "break;", "// Error: line 1: break outside a loop //\n" },
+        LanguageCase { "recursionLimit", "proc f() { f(); } f();",
+            "// Error: line 1: procedure calls nest deeper than 1000 levels //\n" },
+        LanguageCase { "failureEndsTheStatementOnly", "{ echoMessages; print \"no\"; } print \"yes\";",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "an error //\nyes" },
+        LanguageCase { "sourceMissingFile", "source \"missing.mel\";",
+            "// Error: line 1: cannot read script 'missing.mel': No such file or directory //\n" },
+        LanguageCase { "syntaxErrorRunsNothing", "print \"a\";\nprint (1 +);",
+            "// Error: line 2.11: expected an expression, found ')' //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SessionWithEcho, TopLevelVariablesAndProceduresLastTheSession)
+{
+    transcriptOf(session, "int $kept = 7; proc int seven() { return $kept; }");
+    EXPECT_EQ(transcriptOf(session, "print $kept; seven;"), "7// Error: line 1: $kept is not declared //\n");
+}
+
+TEST_F(SessionWithEcho, StepBudgetEndsLoopsAndCannotBeCaught)
+{
+    hostbatch::Limits limits;
+    limits.steps = 1000;
+    session.setLimits(limits);
+    EXPECT_EQ(transcriptOf(session, "while (1) catch(`echoNothing`); print \"next\";"),
+        "// Error: line 1: the statement ran more than 1000 steps //\nnext");
+}
+
+TEST_F(SessionWithEcho, ValueSizeLimitBoundsGrowth)
+{
+    hostbatch::Limits limits;
+    limits.valueSize = 100;
+    session.setLimits(limits);
+    EXPECT_EQ(transcriptOf(session, "int $a[]; $a[100] = 1;"),
+        "// Error: line 1: a value of more than 100 elements //\n");
+}
+
+// A stream read a few bytes at a time runs each statement as soon as its `;`
+// has been read, and an `if` once it is known that no `else` follows.
+TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
+{
+    const std::string input = "echoInt 1; /* ; */ echoStrings \"a;\"\n  (\";\"); if (0) print \"x\";\n"
+                              "else print \"y\"; int $i = 2; echoInt\n$i";
+    std::size_t given = 0;
+    std::vector<std::size_t> givenAtReport;
+    std::vector<std::string> transcripts;
+    bool readFailed = true;
+    const bool succeeded = session.runStream(
+        [&](char* buffer, std::size_t) -> long {
+            if (given == input.size())
+                return 0;
+            buffer[0] = input[given++];
+            return 1;
+        },
+        false,
+        [&](const hostbatch::StatementOutcome& outcome) {
+            givenAtReport.push_back(given);
+            std::string text;
+            hostbatch::appendText(text, outcome);
+            transcripts.push_back(text);
+        },
+        readFailed);
+    EXPECT_TRUE(succeeded);
+    EXPECT_FALSE(readFailed);
+    EXPECT_EQ(transcripts,
+        (std::vector<std::string> {
+            "// Result: 1 //\n", "// Result: a; ; //\n", "y", "", "// Result: 2 //\n" }));
+    const std::size_t firstSemicolon = input.find(';') + 1;
+    const std::size_t elseEnd = input.find("\"y\";") + 4;
+    ASSERT_EQ(givenAtReport.size(), 5u);
+    EXPECT_EQ(givenAtReport[0], firstSemicolon);
+    // The `if` waits for the word after its `;`: not `else`, so it ends there.
+    EXPECT_GE(givenAtReport[2], elseEnd);
+    EXPECT_LE(givenAtReport[2], input.find("int $i") + 5);
+}
+
+TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked)
+{
+    const std::string input = "echoInt 1;\n\necho\"\\q\";\nechoInt 3;";
+    std::size_t given = 0;
+    std::string transcript;
+    bool readFailed = false;
+    const bool succeeded = session.runStream(
+        [&](char* buffer, std::size_t size) -> long {
+            const std::size_t count = std::min(size, input.size() - given);
+            std::memcpy(buffer, input.data() + given, count);
+            given += count;
+            return static_cast<long>(count);
+        },
+        true, [&](const hostbatch::StatementOutcome& outcome) { hostbatch::appendText(transcript, outcome); },
+        readFailed);
+    EXPECT_FALSE(succeeded);
+    EXPECT_EQ(transcript,
+        "// Result: 1 //\n// Error: line 3.6: unknown escape \\q in string //\n// Result: 3 //\n");
+}
+
 struct BuiltinCase {
     const char* name;
     std::vector<std::string> words;
@@ -92,7 +345,14 @@ TEST_P(BuiltinArguments, RefuseAnythingButOneArgument)
 {
     hostbatch::Session session;
     const BuiltinCase& expected = GetParam();
-    const hostbatch::StatementOutcome outcome = session.run(hostbatch::Statement { expected.words, 1 });
+    std::string script;
+    for (const std::string& word : expected.words)
+        script += word + " ";
+    std::vector<hostbatch::StatementOutcome> outcomes;
+    session.runScript(script, true,
+        [&outcomes](const hostbatch::StatementOutcome& outcome) { outcomes.push_back(outcome); });
+    ASSERT_EQ(outcomes.size(), 1u);
+    const hostbatch::StatementOutcome& outcome = outcomes[0];
     EXPECT_EQ(outcome.command, expected.words.front());
     EXPECT_EQ(outcome.status, MS::kInvalidParameter);
     EXPECT_EQ(outcome.lines, (std::vector<EditorLine> { { LineKind::Error, expected.error } }));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -9,8 +10,8 @@
 namespace {
 
 using host::CommandResult;
-using host::EditorLine;
-using host::LineKind;
+using EditorLine = hostbatch::Line;
+using hostbatch::LineKind;
 
 hostbatch::StatementOutcome withResult(CommandResult result)
 {
@@ -93,7 +94,13 @@ INSTANTIATE_TEST_SUITE_P(Escapes, JsonStringTest,
         EscapeCase { "shortEscapes", "a\nb\tc\rd", R"("a\nb\tc\rd")" },
         EscapeCase { "otherControls", std::string("\x01\x1f\x7f", 3), R"("\u0001\u001f\u007f")" },
         EscapeCase { "nulByte", std::string("a\0b", 3), R"("a\u0000b")" },
-        EscapeCase { "highBytesPassed", "\xc3\xa9\xff", "\"\xc3\xa9\xff\"" },
+        EscapeCase { "validUtf8Passed", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x99\x82",
+            "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x99\x82\"" },
+        EscapeCase { "strayBytesEscaped", "\xff\xfe.png", R"("\udcff\udcfe.png")" },
+        EscapeCase { "cutSequenceEscaped", "a\xe2\x82", R"("a\udce2\udc82")" },
+        EscapeCase { "overlongEscaped", "\xc0\xaf", R"("\udcc0\udcaf")" },
+        EscapeCase { "surrogateEscaped", "\xed\xa0\x80", R"("\udced\udca0\udc80")" },
+        EscapeCase { "aboveUnicodeEscaped", "\xf4\x90\x80\x80", R"("\udcf4\udc90\udc80\udc80")" },
         EscapeCase { "slashKept", "a/b", R"("a/b")" }),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -127,6 +134,47 @@ TEST(TranscriptLines, JsonListsKindsInOrderAndLeavesStatusPrintsOut)
         R"({"kind":"info","text":"some \"info\""},{"kind":"warning","text":"a warning"},)"
         R"({"kind":"error","text":"an error"}]})"
         "\n");
+}
+
+TEST(TranscriptLines, PrintOutputStaysInOrderAsItIs)
+{
+    hostbatch::StatementOutcome outcome = withResult(std::monostate {});
+    outcome.lines = { { LineKind::Output, "a" }, { LineKind::Warning, "w" }, { LineKind::Output, "b\n" } };
+    std::string text;
+    hostbatch::appendText(text, outcome);
+    EXPECT_EQ(text, "a// Warning: w //\nb\n");
+    std::string json;
+    hostbatch::appendJson(json, outcome);
+    EXPECT_EQ(json,
+        R"({"command":"cmd","status":0,"result":null,"lines":[{"kind":"output","text":"a"},)"
+        R"({"kind":"warning","text":"w"},{"kind":"output","text":"b\n"}]})"
+        "\n");
+}
+
+// A drained transcript is the same text, handed over in chunks no larger than
+// one chunk and a block.
+TEST(TranscriptLines, LargeResultsAreDrainedInChunks)
+{
+    std::vector<int> values(1 << 20, 123);
+    for (const bool json : { false, true }) {
+        std::string whole;
+        json ? hostbatch::appendJson(whole, withResult(values))
+             : hostbatch::appendText(whole, withResult(values));
+        hostbatch::TranscriptOut out;
+        std::string drained;
+        std::size_t largest = 0;
+        out.drain = [&](std::string& text) {
+            largest = std::max(largest, text.size());
+            drained += text;
+            text.clear();
+        };
+        json ? hostbatch::appendJson(out, withResult(values))
+             : hostbatch::appendText(out, withResult(values));
+        drained += out.text;
+        EXPECT_EQ(drained, whole);
+        EXPECT_GT(largest, 0u);
+        EXPECT_LT(largest, hostbatch::TranscriptOut::kChunk + 32768);
+    }
 }
 
 TEST(TranscriptLines, ResultFollowsTheLines)

@@ -1,0 +1,716 @@
+#include "Interpreter.h"
+
+#include <host/ScriptEditor.h>
+#include <maya/MArgList.h>
+#include <maya/MString.h>
+
+#include <cmath>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+namespace hostbatch {
+
+namespace {
+
+// Ints wrap around as the host's do, rather than overflow.
+int wrapped(std::int64_t value)
+{
+    return static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
+}
+
+bool isScalar(const Value& value)
+{
+    return !isArray(typeOf(value));
+}
+
+std::string withArticle(Type type)
+{
+    return (type == Type::Int || type == Type::IntArray ? "an " : "a ") + std::string(typeName(type));
+}
+
+}  // namespace
+
+Interpreter::Interpreter(host::CommandRegistry& registry, host::PluginLoader& loader)
+    : registry_(registry)
+    , loader_(loader)
+{
+}
+
+void Interpreter::define(std::shared_ptr<const Procedure> procedure)
+{
+    const std::string name = procedure->name;
+    procedures_[name] = std::move(procedure);
+}
+
+void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
+{
+    steps_ = 0;
+    frames_.clear();
+    frames_.push_back(Frame { {}, {}, true });
+    try {
+        const Expr* call = statement.kind == Stmt::Kind::Expression ? statement.expression.get() : nullptr;
+        if (call != nullptr && (call->kind == Expr::Kind::Call || call->kind == Expr::Kind::Command)) {
+            tick(statement.line);
+            CallResult result = invoke(*call);
+            if (result.fromCommand)
+                outcome.result = std::move(result.commandResult);
+            else if (result.hasValue)
+                outcome.result = toCommandResult(std::move(result.value));
+        } else {
+            const Flow flow = exec(statement);
+            if (flow == Flow::Break || flow == Flow::Continue)
+                fail(statement.line,
+                    std::string(flow == Flow::Break ? "break" : "continue") + " outside a loop");
+            if (flow == Flow::Return)
+                fail(statement.line, "return outside a procedure");
+        }
+        outcome.status = MS::kSuccess;
+    } catch (const Failure& failure) {
+        outcome.status = failure.status;
+    }
+    frames_.clear();
+}
+
+std::vector<Line> Interpreter::takeLines()
+{
+    moveEditorLines();
+    return std::exchange(lines_, {});
+}
+
+void Interpreter::moveEditorLines()
+{
+    for (host::EditorLine& line : host::ScriptEditor::take())
+        lines_.push_back(Line { fromEditor(line.kind), std::move(line.text) });
+}
+
+void Interpreter::fail(int line, const std::string& what)
+{
+    host::ScriptEditor::show(host::LineKind::Error, "line " + std::to_string(line) + ": " + what);
+    throw Failure { MS::kFailure, true };
+}
+
+void Interpreter::failLimit(int line, const std::string& what)
+{
+    host::ScriptEditor::show(host::LineKind::Error, "line " + std::to_string(line) + ": " + what);
+    throw Failure { MS::kFailure, false };
+}
+
+void Interpreter::tick(int line)
+{
+    if (limits_.steps != 0 && ++steps_ > limits_.steps)
+        failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
+}
+
+void Interpreter::checkSize(std::size_t size, int line)
+{
+    if (limits_.valueSize != 0 && size > limits_.valueSize)
+        failLimit(line, "a value of more than " + std::to_string(limits_.valueSize) + " elements");
+}
+
+// ---- statements
+
+Interpreter::Flow Interpreter::exec(const Stmt& statement)
+{
+    const DepthGuard depth(*this, statement.line, false);
+    tick(statement.line);
+    switch (statement.kind) {
+    case Stmt::Kind::Empty:
+        return Flow::Normal;
+    case Stmt::Kind::Expression:
+        evalDiscarded(*statement.expression);
+        return Flow::Normal;
+    case Stmt::Kind::Declaration:
+        execDeclaration(statement);
+        return Flow::Normal;
+    case Stmt::Kind::Block: {
+        const ScopeGuard scope(*this);
+        return execBody(statement.body, 0);
+    }
+    case Stmt::Kind::If:
+        if (truth(*statement.condition))
+            return exec(*statement.body[0]);
+        return statement.body.size() > 1 ? exec(*statement.body[1]) : Flow::Normal;
+    case Stmt::Kind::While:
+        while (truth(*statement.condition)) {
+            bool stop = false;
+            const Flow flow = execLoopBody(statement, stop);
+            if (stop)
+                return flow;
+        }
+        return Flow::Normal;
+    case Stmt::Kind::DoWhile:
+        do {
+            bool stop = false;
+            const Flow flow = execLoopBody(statement, stop);
+            if (stop)
+                return flow;
+        } while (truth(*statement.condition));
+        return Flow::Normal;
+    case Stmt::Kind::For:
+        if (statement.expression)
+            evalDiscarded(*statement.expression);
+        while (!statement.condition || truth(*statement.condition)) {
+            bool stop = false;
+            const Flow flow = execLoopBody(statement, stop);
+            if (stop)
+                return flow;
+            if (statement.step)
+                evalDiscarded(*statement.step);
+        }
+        return Flow::Normal;
+    case Stmt::Kind::ForIn:
+        return execForIn(statement);
+    case Stmt::Kind::Switch:
+        return execSwitch(statement);
+    case Stmt::Kind::Break:
+        return Flow::Break;
+    case Stmt::Kind::Continue:
+        return Flow::Continue;
+    case Stmt::Kind::Return:
+        returnValue_ = statement.expression ? eval(*statement.expression) : Value(std::string());
+        return Flow::Return;
+    case Stmt::Kind::Procedure:
+        define(statement.procedure);
+        return Flow::Normal;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execBody(const std::vector<StmtPtr>& body, std::size_t first)
+{
+    for (std::size_t i = first; i < body.size(); ++i) {
+        const Flow flow = exec(*body[i]);
+        if (flow != Flow::Normal)
+            return flow;
+    }
+    return Flow::Normal;
+}
+
+// Runs a loop's body once; `stop` tells the loop to end and return the flow.
+Interpreter::Flow Interpreter::execLoopBody(const Stmt& statement, bool& stop)
+{
+    const Flow flow = exec(*statement.body[0]);
+    stop = flow == Flow::Break || flow == Flow::Return;
+    return flow == Flow::Break ? Flow::Normal : flow;
+}
+
+Interpreter::Flow Interpreter::execForIn(const Stmt& statement)
+{
+    const Value array = eval(*statement.condition);
+    if (isScalar(array))
+        fail(statement.line, "for-in needs an array, not " + withArticle(typeOf(array)));
+    const std::size_t count = std::visit(
+        [](const auto& held) -> std::size_t {
+            if constexpr (std::is_arithmetic_v<std::decay_t<decltype(held)>>)
+                return 0;
+            else if constexpr (std::is_same_v<std::decay_t<decltype(held)>, std::string>)
+                return 0;
+            else
+                return held.size();
+        },
+        array);
+    for (std::size_t i = 0; i < count; ++i) {
+        Value element = std::visit(
+            [i](const auto& held) -> Value {
+                using Held = std::decay_t<decltype(held)>;
+                if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>)
+                    return held;
+                else
+                    return held[i];
+            },
+            array);
+        setVariable(statement.variable, std::move(element), statement.line);
+        bool stop = false;
+        const Flow flow = execLoopBody(statement, stop);
+        if (stop)
+            return flow;
+    }
+    return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::execSwitch(const Stmt& statement)
+{
+    const Value subject = eval(*statement.condition);
+    if (!isScalar(subject))
+        fail(statement.line, "switch needs a scalar, not " + withArticle(typeOf(subject)));
+    const CaseLabel* chosen = nullptr;
+    for (const CaseLabel& label : statement.labels) {
+        if (!label.value) {
+            if (chosen == nullptr || chosen->value)
+                chosen = chosen == nullptr ? &label : chosen;
+            continue;
+        }
+        const Value value = eval(*label.value);
+        const bool textual = typeOf(value) == Type::String || typeOf(subject) == Type::String;
+        const bool equal = textual
+            ? toText(value) == toText(subject)
+            : number(value, statement.line, "case") == number(subject, statement.line, "switch");
+        if (equal) {
+            chosen = &label;
+            break;
+        }
+    }
+    // A matching case wins over default, wherever default stands.
+    if (chosen != nullptr && !chosen->value) {
+        for (const CaseLabel& label : statement.labels)
+            if (!label.value)
+                chosen = &label;
+    }
+    if (chosen == nullptr)
+        return Flow::Normal;
+    // Cases fall through into the next until a break, as in C.
+    const Flow flow = execBody(statement.body, chosen->first);
+    return flow == Flow::Break ? Flow::Normal : flow;
+}
+
+void Interpreter::execDeclaration(const Stmt& statement)
+{
+    for (const Declarator& declarator : statement.declarators) {
+        const Type type = declarator.array ? arrayType(statement.declaredType) : statement.declaredType;
+        Value value = defaultValue(type);
+        if (declarator.size) {
+            const int size = indexOf(*declarator.size);
+            checkSize(std::size_t(size), declarator.line);
+            value = std::visit(
+                [size](auto held) -> Value {
+                    using Held = std::decay_t<decltype(held)>;
+                    if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>)
+                        held.resize(std::size_t(size));
+                    return held;
+                },
+                std::move(value));
+        }
+        if (declarator.initialiser) {
+            Value initial = eval(*declarator.initialiser);
+            const Type from = typeOf(initial);
+            if (!convert(std::move(initial), type, value))
+                fail(declarator.line,
+                    "cannot initialise $" + declarator.name + ", " + withArticle(type) + ", with "
+                        + withArticle(from));
+        }
+        Value* existing = statement.global ? nullptr : find(declarator.name);
+        const bool sameScope = existing != nullptr
+            && (frames_.back().scopes.empty() ? globals_.count(declarator.name) != 0
+                                              : frames_.back().scopes.back().count(declarator.name) != 0);
+        if (sameScope && typeOf(*existing) != type)
+            fail(declarator.line,
+                "$" + declarator.name + " is already declared as " + withArticle(typeOf(*existing)));
+        declare(declarator.name, std::move(value), statement.global);
+    }
+}
+
+// ---- variables
+
+Value* Interpreter::find(const std::string& name)
+{
+    Frame& frame = frames_.back();
+    for (auto scope = frame.scopes.rbegin(); scope != frame.scopes.rend(); ++scope) {
+        const auto found = scope->find(name);
+        if (found != scope->end())
+            return &found->second;
+    }
+    if (frame.topLevel || frame.globals.count(name) != 0) {
+        const auto found = globals_.find(name);
+        if (found != globals_.end())
+            return &found->second;
+    }
+    return nullptr;
+}
+
+Value& Interpreter::declare(const std::string& name, Value value, bool global)
+{
+    Frame& frame = frames_.back();
+    if (global) {
+        if (!frame.topLevel)
+            frame.globals.insert(name);
+        const auto found = globals_.find(name);
+        // A global declared again keeps its value unless given a new one.
+        if (found != globals_.end() && typeOf(found->second) == typeOf(value))
+            return found->second;
+        return globals_[name] = std::move(value);
+    }
+    auto& scope = frame.scopes.empty() ? globals_ : frame.scopes.back();
+    return scope[name] = std::move(value);
+}
+
+// Assigning to an undeclared variable declares it with the value's type.
+void Interpreter::setVariable(const std::string& name, Value value, int line)
+{
+    Value* variable = find(name);
+    if (variable == nullptr) {
+        declare(name, std::move(value), false);
+        return;
+    }
+    const Type to = typeOf(*variable);
+    const Type from = typeOf(value);
+    if (!convert(std::move(value), to, *variable))
+        fail(line, "cannot assign " + withArticle(from) + " to $" + name + ", " + withArticle(to));
+}
+
+// ---- expressions
+
+void Interpreter::evalDiscarded(const Expr& expression)
+{
+    if (expression.kind == Expr::Kind::Assign) {
+        const DepthGuard depth(*this, expression.line, false);
+        tick(expression.line);
+        assign(expression, false);
+    } else {
+        eval(expression);
+    }
+}
+
+Value Interpreter::eval(const Expr& expression)
+{
+    const DepthGuard depth(*this, expression.line, false);
+    tick(expression.line);
+    switch (expression.kind) {
+    case Expr::Kind::Int:
+        return expression.number;
+    case Expr::Kind::Float:
+        return expression.real;
+    case Expr::Kind::String:
+        return expression.text;
+    case Expr::Kind::Array:
+        return evalArray(expression);
+    case Expr::Kind::Variable: {
+        const Value* variable = find(expression.text);
+        if (variable == nullptr)
+            fail(expression.line, "$" + expression.text + " is not declared");
+        return *variable;
+    }
+    case Expr::Kind::Index:
+        return evalIndex(expression);
+    case Expr::Kind::Unary:
+        return evalUnary(expression);
+    case Expr::Kind::Binary:
+        return evalBinary(expression);
+    case Expr::Kind::Ternary:
+        return truth(*expression.operands[0]) ? eval(*expression.operands[1]) : eval(*expression.operands[2]);
+    case Expr::Kind::Assign:
+        return assign(expression, true);
+    case Expr::Kind::Step:
+        return step(expression);
+    case Expr::Kind::Call:
+    case Expr::Kind::Command: {
+        CallResult result = invoke(expression);
+        if (result.fromCommand)
+            return fromCommandResult(std::move(result.commandResult));
+        return result.hasValue ? std::move(result.value) : Value(std::string());
+    }
+    }
+    return 0;
+}
+
+double Interpreter::number(const Value& value, int line, const char* where)
+{
+    if (typeOf(value) == Type::Int)
+        return std::get<int>(value);
+    if (typeOf(value) == Type::Float)
+        return std::get<double>(value);
+    fail(line,
+        std::string(typeOf(value) == Type::String ? "a string" : "an array") + " where a number is needed ("
+            + where + ")");
+}
+
+bool Interpreter::truth(const Expr& expression)
+{
+    const Value value = eval(expression);
+    return number(value, expression.line, "condition") != 0;
+}
+
+int Interpreter::indexOf(const Expr& expression)
+{
+    const Value value = eval(expression);
+    const double position = number(value, expression.line, "index");
+    const int index = truncatedInt(position);
+    if (index < 0)
+        fail(expression.line, "index " + std::to_string(index) + " is below 0");
+    return index;
+}
+
+Value Interpreter::evalUnary(const Expr& expression)
+{
+    if (expression.text == "!")
+        return truth(*expression.operands[0]) ? 0 : 1;
+    const Value operand = eval(*expression.operands[0]);
+    if (typeOf(operand) == Type::Int)
+        return wrapped(-std::int64_t(std::get<int>(operand)));
+    return -number(operand, expression.line, "-");
+}
+
+Value Interpreter::evalBinary(const Expr& expression)
+{
+    const std::string& op = expression.text;
+    const int line = expression.line;
+    if (op == "&&")
+        return truth(*expression.operands[0]) && truth(*expression.operands[1]) ? 1 : 0;
+    if (op == "||")
+        return truth(*expression.operands[0]) || truth(*expression.operands[1]) ? 1 : 0;
+    const Value left = eval(*expression.operands[0]);
+    const Value right = eval(*expression.operands[1]);
+    return combine(op, left, right, line);
+}
+
+Value Interpreter::combine(const std::string& op, const Value& left, const Value& right, int line)
+{
+    if (!isScalar(left) || !isScalar(right))
+        fail(line, "an array where a scalar is needed (" + op + ")");
+    const bool textual = typeOf(left) == Type::String || typeOf(right) == Type::String;
+    if (textual && op == "+") {
+        std::string joined = toText(left);
+        joined += toText(right);
+        checkSize(joined.size(), line);
+        return joined;
+    }
+    if (textual && typeOf(left) == typeOf(right) && op != "-" && op != "*" && op != "/" && op != "%") {
+        const int order = std::get<std::string>(left).compare(std::get<std::string>(right));
+        if (op == "==")
+            return order == 0 ? 1 : 0;
+        if (op == "!=")
+            return order != 0 ? 1 : 0;
+        if (op == "<")
+            return order < 0 ? 1 : 0;
+        if (op == "<=")
+            return order <= 0 ? 1 : 0;
+        if (op == ">")
+            return order > 0 ? 1 : 0;
+        return order >= 0 ? 1 : 0;
+    }
+    const double a = number(left, line, op.c_str());
+    const double b = number(right, line, op.c_str());
+    if (op == "==")
+        return a == b ? 1 : 0;
+    if (op == "!=")
+        return a != b ? 1 : 0;
+    if (op == "<")
+        return a < b ? 1 : 0;
+    if (op == "<=")
+        return a <= b ? 1 : 0;
+    if (op == ">")
+        return a > b ? 1 : 0;
+    if (op == ">=")
+        return a >= b ? 1 : 0;
+    if (typeOf(left) == Type::Int && typeOf(right) == Type::Int) {
+        const std::int64_t x = std::get<int>(left);
+        const std::int64_t y = std::get<int>(right);
+        if (op == "+")
+            return wrapped(x + y);
+        if (op == "-")
+            return wrapped(x - y);
+        if (op == "*")
+            return wrapped(x * y);
+        if (y == 0)
+            fail(line, "division by zero");
+        // int / int is integer division, truncating toward zero.
+        return wrapped(op == "/" ? x / y : x % y);
+    }
+    if (op == "+")
+        return a + b;
+    if (op == "-")
+        return a - b;
+    if (op == "*")
+        return a * b;
+    if (op == "/")
+        return a / b;
+    return std::fmod(a, b);
+}
+
+Value Interpreter::evalArray(const Expr& expression)
+{
+    checkSize(expression.operands.size(), expression.line);
+    std::vector<Value> elements;
+    Type type = Type::Int;
+    for (const ExprPtr& operand : expression.operands) {
+        elements.push_back(eval(*operand));
+        const Type element = typeOf(elements.back());
+        if (isArray(element))
+            fail(operand->line, "an array inside an array literal");
+        if (element == Type::String || (element == Type::Float && type == Type::Int))
+            type = element;
+    }
+    Value array;
+    Value scalars = defaultValue(arrayType(type));
+    for (Value& element : elements) {
+        Value converted;
+        convert(std::move(element), type, converted);
+        std::visit(
+            [&converted](auto& held) {
+                using Held = std::decay_t<decltype(held)>;
+                if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>)
+                    held.push_back(std::get<typename Held::value_type>(std::move(converted)));
+            },
+            scalars);
+    }
+    return scalars;
+}
+
+Value Interpreter::evalIndex(const Expr& expression)
+{
+    const int index = indexOf(*expression.operands[0]);
+    const Value* variable = find(expression.text);
+    if (variable == nullptr)
+        fail(expression.line, "$" + expression.text + " is not declared");
+    if (isScalar(*variable))
+        fail(expression.line, "$" + expression.text + " is not an array");
+    // An element past the end reads as the element type's zero.
+    return std::visit(
+        [index](const auto& held) -> Value {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>)
+                return held;
+            else if (std::size_t(index) < held.size())
+                return held[std::size_t(index)];
+            else
+                return typename Held::value_type();
+        },
+        *variable);
+}
+
+Value Interpreter::assign(const Expr& expression, bool wanted)
+{
+    const Expr& target = *expression.operands[0];
+    Value value = eval(*expression.operands[1]);
+    if (expression.text != "=") {
+        // `$a op= b` is `$a = $a op b`.
+        value = combine(expression.text.substr(0, 1), eval(target), value, expression.line);
+    }
+    if (target.kind == Expr::Kind::Variable) {
+        setVariable(target.text, std::move(value), expression.line);
+        return wanted ? *find(target.text) : Value(0);
+    }
+    setElement(target, std::move(value), expression.line);
+    return wanted ? evalIndex(target) : Value(0);
+}
+
+// Writing past the end grows the array, as the host's arrays do.
+void Interpreter::setElement(const Expr& target, Value value, int line)
+{
+    const int index = indexOf(*target.operands[0]);
+    checkSize(std::size_t(index) + 1, line);
+    Value* variable = find(target.text);
+    if (variable == nullptr) {
+        if (!isScalar(value))
+            fail(line, "an array cannot be an element of $" + target.text);
+        variable = &declare(target.text, defaultValue(arrayType(typeOf(value))), false);
+    }
+    if (isScalar(*variable))
+        fail(line, "$" + target.text + " is not an array");
+    Value converted;
+    if (!convert(std::move(value), elementType(typeOf(*variable)), converted))
+        fail(line, "cannot assign an array to an element of $" + target.text);
+    std::visit(
+        [index, &converted](auto& held) {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>) {
+                if (std::size_t(index) >= held.size())
+                    held.resize(std::size_t(index) + 1);
+                held[std::size_t(index)] = std::get<typename Held::value_type>(std::move(converted));
+            }
+        },
+        *variable);
+}
+
+Value Interpreter::step(const Expr& expression)
+{
+    const Expr& target = *expression.operands[0];
+    const Value before = eval(target);
+    Value after;
+    if (typeOf(before) == Type::Int)
+        after = wrapped(std::int64_t(std::get<int>(before)) + (expression.text == "++" ? 1 : -1));
+    else
+        after = number(before, expression.line, expression.text.c_str()) + (expression.text == "++" ? 1 : -1);
+    if (target.kind == Expr::Kind::Variable)
+        setVariable(target.text, after, expression.line);
+    else
+        setElement(target, after, expression.line);
+    return expression.prefix ? after : before;
+}
+
+// ---- calls
+
+Interpreter::CallResult Interpreter::invoke(const Expr& call)
+{
+    CallResult result;
+    if (callBuiltin(call, result))
+        return result;
+    const auto procedure = procedures_.find(call.text);
+    if (procedure != procedures_.end()) {
+        // Held, so that a procedure that redefines itself keeps running.
+        const std::shared_ptr<const Procedure> running = procedure->second;
+        return callProcedure(*running, call);
+    }
+    return callCommand(call);
+}
+
+Interpreter::CallResult Interpreter::callProcedure(const Procedure& procedure, const Expr& call)
+{
+    if (call.operands.size() != procedure.parameters.size())
+        fail(call.line,
+            procedure.name + " takes " + std::to_string(procedure.parameters.size()) + " argument"
+                + (procedure.parameters.size() == 1 ? "" : "s") + ", not "
+                + std::to_string(call.operands.size()));
+    Frame frame;
+    frame.scopes.emplace_back();
+    for (std::size_t i = 0; i < procedure.parameters.size(); ++i) {
+        const Parameter& parameter = procedure.parameters[i];
+        Value argument = eval(*call.operands[i]);
+        const Type from = typeOf(argument);
+        Value converted;
+        if (!convert(std::move(argument), parameter.type, converted))
+            fail(call.line,
+                procedure.name + ": $" + parameter.name + " is " + withArticle(parameter.type) + ", not "
+                    + withArticle(from));
+        frame.scopes.back()[parameter.name] = std::move(converted);
+    }
+    const DepthGuard depth(*this, call.line, true);
+    frames_.push_back(std::move(frame));
+    struct FramePop {
+        std::vector<Frame>& frames;
+        ~FramePop() { frames.pop_back(); }
+    } pop { frames_ };
+    const Flow flow = exec(*procedure.body);
+    if (flow == Flow::Break || flow == Flow::Continue)
+        fail(call.line, std::string(flow == Flow::Break ? "break" : "continue") + " outside a loop");
+    CallResult result;
+    if (!procedure.returnsValue)
+        return result;
+    result.hasValue = true;
+    Value returned
+        = flow == Flow::Return ? std::exchange(returnValue_, Value()) : defaultValue(procedure.returnType);
+    const Type from = typeOf(returned);
+    if (!convert(std::move(returned), procedure.returnType, result.value))
+        fail(call.line,
+            procedure.name + " returns " + withArticle(procedure.returnType) + ", not " + withArticle(from));
+    return result;
+}
+
+Interpreter::CallResult Interpreter::callCommand(const Expr& call)
+{
+    MArgList args;
+    for (const ExprPtr& operand : call.operands) {
+        const Value value = eval(*operand);
+        // An array hands each element over as an argument of its own.
+        std::visit(
+            [&args](const auto& held) {
+                using Held = std::decay_t<decltype(held)>;
+                if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>) {
+                    args.addArg(MString(toText(held)));
+                } else {
+                    for (const auto& element : held)
+                        args.addArg(MString(toText(Value(element))));
+                }
+            },
+            value);
+    }
+    host::Invocation invocation = registry_.run(call.text, args);
+    if (!invocation.status)
+        throw Failure { invocation.status, true };  // the command or the registry has shown why
+    CallResult result;
+    result.fromCommand = true;
+    result.commandResult = std::move(invocation.result);
+    return result;
+}
+
+}  // namespace hostbatch

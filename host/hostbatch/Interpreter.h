@@ -1,0 +1,180 @@
+#pragma once
+
+#include "Syntax.h"
+#include "Transcript.h"
+#include "Values.h"
+
+#include <host/CommandRegistry.h>
+#include <host/PluginLoader.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace hostbatch {
+
+/// Bounds on what one top-level statement may do; 0 means no bound.
+struct Limits {
+    std::uint64_t steps = 0;  ///< Statements and expressions evaluated.
+    int callDepth = 1000;  ///< Procedures, eval and source inside one another.
+    std::size_t valueSize = 0;  ///< Characters of a string, elements of an array.
+};
+
+/// Runs parsed statements: variables, procedures, built-ins, and commands
+/// through the registry. A top-level variable or procedure lives as long as the
+/// interpreter. Script-editor lines go to host::ScriptEditor as they happen;
+/// `print` output is gathered with them, in order, by `takeLines`.
+class Interpreter {
+public:
+    Interpreter(host::CommandRegistry& registry, host::PluginLoader& loader);
+
+    void setLimits(const Limits& limits) { limits_ = limits; }
+
+    /// Defines `procedure` (replacing one of the same name).
+    void define(std::shared_ptr<const Procedure> procedure);
+
+    /// Runs one top-level statement and fills `outcome`'s status and result: a
+    /// statement that only calls something takes the callee's result (a command's
+    /// as the command set it). Throws std::bad_alloc; nothing else.
+    void runTopLevel(const Stmt& statement, StatementOutcome& outcome);
+
+    /// The lines shown since the last call, with `print` output among them.
+    std::vector<Line> takeLines();
+
+private:
+    enum class Flow { Normal, Break, Continue, Return };
+
+    /// Thrown once a failure's lines have been shown; `catchable` is false for
+    /// the limits, which `catch` must not turn into a value.
+    struct Failure {
+        MStatus status;
+        bool catchable;
+    };
+
+    /// What calling something gave.
+    struct CallResult {
+        bool fromCommand = false;
+        host::CommandResult commandResult;  ///< When fromCommand.
+        bool hasValue = false;
+        Value value;
+    };
+
+    struct Frame {
+        std::vector<std::unordered_map<std::string, Value>> scopes;
+        std::unordered_set<std::string> globals;  ///< Declared global inside a procedure.
+        bool topLevel = false;
+    };
+
+    // Statements and expressions walked inside one another, procedure bodies
+    // included: far more than scripts need, well within the stack.
+    static constexpr int kMaxNesting = 6000;
+
+    // Opens a block scope for its lifetime.
+    class ScopeGuard {
+    public:
+        // By index: a procedure called inside the scope may grow `frames_`.
+        explicit ScopeGuard(Interpreter& interpreter)
+            : interpreter_(interpreter)
+            , frame_(interpreter.frames_.size() - 1)
+        {
+            interpreter_.frames_[frame_].scopes.emplace_back();
+        }
+        ScopeGuard(const ScopeGuard&) = delete;
+        ScopeGuard& operator=(const ScopeGuard&) = delete;
+        ~ScopeGuard() { interpreter_.frames_[frame_].scopes.pop_back(); }
+
+    private:
+        Interpreter& interpreter_;
+        std::size_t frame_;
+    };
+
+    // Counts one level of walking, or of calls when `call` is set, for its lifetime.
+    class DepthGuard {
+    public:
+        DepthGuard(Interpreter& interpreter, int line, bool call)
+            : interpreter_(interpreter)
+            , call_(call)
+        {
+            if (++interpreter_.nesting_ > kMaxNesting) {
+                --interpreter_.nesting_;
+                interpreter_.failLimit(
+                    line, "the script nests deeper than " + std::to_string(kMaxNesting) + " levels");
+            }
+            if (call_ && ++interpreter_.depth_ > interpreter_.limits_.callDepth
+                && interpreter_.limits_.callDepth > 0) {
+                --interpreter_.depth_;
+                --interpreter_.nesting_;
+                interpreter_.failLimit(line,
+                    "procedure calls nest deeper than " + std::to_string(interpreter_.limits_.callDepth)
+                        + " levels");
+            }
+        }
+        DepthGuard(const DepthGuard&) = delete;
+        DepthGuard& operator=(const DepthGuard&) = delete;
+        ~DepthGuard()
+        {
+            --interpreter_.nesting_;
+            if (call_)
+                --interpreter_.depth_;
+        }
+
+    private:
+        Interpreter& interpreter_;
+        bool call_;
+    };
+
+    Flow exec(const Stmt& statement);
+    Flow execBody(const std::vector<StmtPtr>& body, std::size_t first);
+    Flow execLoopBody(const Stmt& statement, bool& stop);
+    void execDeclaration(const Stmt& statement);
+    Flow execSwitch(const Stmt& statement);
+    Flow execForIn(const Stmt& statement);
+
+    Value eval(const Expr& expression);
+    void evalDiscarded(const Expr& expression);
+    Value evalUnary(const Expr& expression);
+    Value evalBinary(const Expr& expression);
+    Value combine(const std::string& op, const Value& left, const Value& right, int line);
+    Value evalArray(const Expr& expression);
+    Value evalIndex(const Expr& expression);
+    Value assign(const Expr& expression, bool wanted);
+    Value step(const Expr& expression);
+    bool truth(const Expr& expression);
+    int indexOf(const Expr& expression);
+    double number(const Value& value, int line, const char* where);
+
+    CallResult invoke(const Expr& call);
+    CallResult callProcedure(const Procedure& procedure, const Expr& call);
+    CallResult callCommand(const Expr& call);
+    bool callBuiltin(const Expr& call, CallResult& result);
+    CallResult runText(const std::string& text, int line, const char* what);
+
+    Value* find(const std::string& name);
+    Value& declare(const std::string& name, Value value, bool global);
+    void setVariable(const std::string& name, Value value, int line);
+    void setElement(const Expr& target, Value value, int line);
+    void checkSize(std::size_t size, int line);
+    void tick(int line);
+
+    [[noreturn]] void fail(int line, const std::string& what);
+    [[noreturn]] void failLimit(int line, const std::string& what);
+    void moveEditorLines();
+
+    host::CommandRegistry& registry_;
+    host::PluginLoader& loader_;
+    Limits limits_;
+    std::uint64_t steps_ = 0;
+    int depth_ = 0;  // procedures, eval and source running inside one another
+    int nesting_ = 0;  // statements and expressions being walked, for the stack
+    std::unordered_map<std::string, Value> globals_;
+    std::vector<Frame> frames_;
+    std::map<std::string, std::shared_ptr<const Procedure>> procedures_;
+    Value returnValue_;
+    std::vector<Line> lines_;
+};
+
+}  // namespace hostbatch

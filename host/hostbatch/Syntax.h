@@ -1,0 +1,110 @@
+#pragma once
+
+#include "Values.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hostbatch {
+
+/// One node of an expression. Which members mean something depends on `kind`.
+struct Expr {
+    enum class Kind {
+        Int,  ///< `number`
+        Float,  ///< `real`
+        String,  ///< `text`: a string literal, or a bare word of a command's arguments
+        Array,  ///< `{a, b}`: `operands` are the elements
+        Variable,  ///< `$text`
+        Index,  ///< `$text[operands[0]]`
+        Unary,  ///< `text` is "-" or "!"; `operands[0]`
+        Binary,  ///< `text` is the operator; `operands[0]` and `operands[1]`
+        Ternary,  ///< `operands[0] ? operands[1] : operands[2]`
+        Assign,  ///< `operands[0]` (Variable or Index) `text` ("=", "+=", ...) `operands[1]`
+        Step,  ///< `++` or `--` (`text`) on `operands[0]`; `prefix` tells which side
+        Call,  ///< `text(operands...)`: a built-in, a procedure or a command
+        Command,  ///< `text operands...` in command syntax: a statement or between backquotes
+    };
+
+    Kind kind = Kind::Int;
+    int line = 0;
+    std::string text;
+    int number = 0;
+    double real = 0;
+    bool prefix = false;
+    std::vector<std::unique_ptr<Expr>> operands;
+};
+
+using ExprPtr = std::unique_ptr<Expr>;
+
+struct Stmt;
+using StmtPtr = std::unique_ptr<Stmt>;
+
+struct Parameter {
+    Type type = Type::Int;
+    std::string name;
+};
+
+/// A procedure: kept by the interpreter for the rest of the session.
+struct Procedure {
+    std::string name;
+    bool returnsValue = false;
+    Type returnType = Type::Int;
+    std::vector<Parameter> parameters;
+    StmtPtr body;  ///< A block.
+    int line = 0;
+};
+
+/// One variable of a declaration: `$name`, `$name[]` or `$name[size]`, with an
+/// optional initialiser.
+struct Declarator {
+    std::string name;
+    bool array = false;
+    ExprPtr size;
+    ExprPtr initialiser;
+    int line = 0;
+};
+
+/// One case label of a switch: its value (none for `default`) and the index of
+/// the first statement it runs.
+struct CaseLabel {
+    ExprPtr value;
+    std::size_t first = 0;
+};
+
+/// One statement. Which members mean something depends on `kind`.
+struct Stmt {
+    enum class Kind {
+        Empty,
+        Expression,  ///< `expression`
+        Declaration,  ///< `declaredType` `declarators`, `global` for a global one
+        Block,  ///< `{ body }`
+        If,  ///< `if (condition) body[0] else body[1]`; body[1] may be missing
+        While,  ///< `while (condition) body[0]`
+        DoWhile,  ///< `do body[0] while (condition);`
+        For,  ///< `for (expression; condition; step) body[0]`; each part optional
+        ForIn,  ///< `for ($variable in condition) body[0]`
+        Switch,  ///< `switch (condition) { labels and body }`
+        Break,
+        Continue,
+        Return,  ///< `return expression;`, the expression optional
+        Procedure,  ///< `procedure`
+    };
+
+    Kind kind = Kind::Empty;
+    int line = 0;
+    std::string firstWord;  ///< The keyword, name or variable the statement starts with.
+    ExprPtr expression;
+    ExprPtr condition;
+    ExprPtr step;
+    std::string variable;
+    std::vector<StmtPtr> body;
+    std::vector<CaseLabel> labels;
+    Type declaredType = Type::Int;
+    bool global = false;
+    std::vector<Declarator> declarators;
+    std::shared_ptr<const Procedure> procedure;
+};
+
+}  // namespace hostbatch

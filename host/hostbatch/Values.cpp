@@ -1,0 +1,266 @@
+#include "Values.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <type_traits>
+#include <utility>
+
+namespace hostbatch {
+
+const char* typeName(Type type)
+{
+    switch (type) {
+    case Type::Int:
+        return "int";
+    case Type::Float:
+        return "float";
+    case Type::String:
+        return "string";
+    case Type::IntArray:
+        return "int[]";
+    case Type::FloatArray:
+        return "float[]";
+    case Type::StringArray:
+        return "string[]";
+    }
+    return "?";
+}
+
+bool isArray(Type type)
+{
+    return type == Type::IntArray || type == Type::FloatArray || type == Type::StringArray;
+}
+
+Type elementType(Type type)
+{
+    switch (type) {
+    case Type::IntArray:
+        return Type::Int;
+    case Type::FloatArray:
+        return Type::Float;
+    case Type::StringArray:
+        return Type::String;
+    default:
+        return type;
+    }
+}
+
+Type arrayType(Type type)
+{
+    switch (type) {
+    case Type::Int:
+        return Type::IntArray;
+    case Type::Float:
+        return Type::FloatArray;
+    case Type::String:
+        return Type::StringArray;
+    default:
+        return type;
+    }
+}
+
+Value defaultValue(Type type)
+{
+    switch (type) {
+    case Type::Int:
+        return 0;
+    case Type::Float:
+        return 0.0;
+    case Type::String:
+        return std::string();
+    case Type::IntArray:
+        return std::vector<int>();
+    case Type::FloatArray:
+        return std::vector<double>();
+    case Type::StringArray:
+        return std::vector<std::string>();
+    }
+    return 0;
+}
+
+std::string floatText(double value)
+{
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%g", value);
+    return std::string(text, length > 0 ? std::size_t(length) : 0);
+}
+
+namespace {
+
+template <typename Element> std::string elementText(const Element& element)
+{
+    if constexpr (std::is_same_v<Element, int>)
+        return std::to_string(element);
+    else if constexpr (std::is_same_v<Element, double>)
+        return floatText(element);
+    else
+        return element;
+}
+
+template <typename Element> std::string joined(const std::vector<Element>& elements)
+{
+    std::string text;
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (i > 0)
+            text += ' ';
+        text += elementText(elements[i]);
+    }
+    return text;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Converts one scalar to the scalar type `Target`.
+template <typename Target, typename Source> Target scalarAs(const Source& value)
+{
+    if constexpr (std::is_same_v<Target, std::string>)
+        return elementText(value);
+    else if constexpr (std::is_same_v<Source, std::string>)
+        return scalarAs<Target>(leadingNumber(value));
+    else if constexpr (std::is_same_v<Target, int> && std::is_same_v<Source, double>)
+        return truncatedInt(value);
+    else
+        return static_cast<Target>(value);
+}
+
+template <typename Target> Value converted(const Value& value)
+{
+    return std::visit(
+        [](const auto& source) -> Value {
+            using Source = std::decay_t<decltype(source)>;
+            if constexpr (std::is_arithmetic_v<Source> || std::is_same_v<Source, std::string>) {
+                return scalarAs<Target>(source);
+            } else {
+                std::vector<Target> elements;
+                elements.reserve(source.size());
+                for (const auto& element : source)
+                    elements.push_back(scalarAs<Target>(element));
+                return elements;
+            }
+        },
+        value);
+}
+
+}  // namespace
+
+std::string toText(const Value& value)
+{
+    return std::visit(
+        [](const auto& held) -> std::string {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>)
+                return elementText(held);
+            else
+                return joined(held);
+        },
+        value);
+}
+
+double leadingNumber(const std::string& text)
+{
+    // Only sign, digits, point and exponent count: strtod alone would also read
+    // "inf", "nan" and hexadecimal.
+    std::size_t end = 0;
+    while (end < text.size() && (text[end] == ' ' || text[end] == '\t' || text[end] == '\n'))
+        ++end;
+    const std::size_t start = end;
+    if (end < text.size() && (text[end] == '-' || text[end] == '+'))
+        ++end;
+    std::size_t digits = 0;
+    for (; end < text.size() && isDigit(text[end]); ++end)
+        ++digits;
+    if (end < text.size() && text[end] == '.') {
+        ++end;
+        for (; end < text.size() && isDigit(text[end]); ++end)
+            ++digits;
+    }
+    if (digits == 0)
+        return 0;
+    if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+        std::size_t exponent = end + 1;
+        if (exponent < text.size() && (text[exponent] == '-' || text[exponent] == '+'))
+            ++exponent;
+        if (exponent < text.size() && isDigit(text[exponent])) {
+            end = exponent;
+            while (end < text.size() && isDigit(text[end]))
+                ++end;
+        }
+    }
+    const std::string number = text.substr(start, end - start);
+    return std::strtod(number.c_str(), nullptr);
+}
+
+int truncatedInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= 2147483647.0)
+        return 2147483647;
+    if (value <= -2147483648.0)
+        return -2147483647 - 1;
+    return static_cast<int>(value);
+}
+
+bool convert(const Value& value, Type type, Value& result)
+{
+    if (isArray(typeOf(value)) != isArray(type))
+        return false;
+    switch (elementType(type)) {
+    case Type::Int:
+        result = converted<int>(value);
+        break;
+    case Type::Float:
+        result = converted<double>(value);
+        break;
+    default:
+        result = converted<std::string>(value);
+        break;
+    }
+    return true;
+}
+
+bool convert(Value&& value, Type type, Value& result)
+{
+    if (typeOf(value) != type)
+        return convert(static_cast<const Value&>(value), type, result);
+    result = std::move(value);
+    return true;
+}
+
+Value fromCommandResult(host::CommandResult&& result)
+{
+    return std::visit(
+        [](auto&& held) -> Value {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, std::monostate>)
+                return std::string();
+            else if constexpr (std::is_same_v<Held, bool>)
+                return held ? 1 : 0;
+            else
+                return std::move(held);
+        },
+        std::move(result));
+}
+
+host::CommandResult toCommandResult(Value&& value)
+{
+    return std::visit(
+        [](auto&& held) -> host::CommandResult {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<Held, std::vector<double>>) {
+                std::vector<std::string> texts;
+                for (const double element : held)
+                    texts.push_back(floatText(element));
+                return texts;
+            } else {
+                return std::move(held);
+            }
+        },
+        std::move(value));
+}
+
+}  // namespace hostbatch

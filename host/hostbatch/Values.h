@@ -1,0 +1,55 @@
+#pragma once
+
+#include <host/CommandResult.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace hostbatch {
+
+/// The six types a script value can have; the order is that of `Value`.
+enum class Type { Int, Float, String, IntArray, FloatArray, StringArray };
+
+/// A script value: int, float, string, or an array of one of them.
+using Value
+    = std::variant<int, double, std::string, std::vector<int>, std::vector<double>, std::vector<std::string>>;
+
+inline Type typeOf(const Value& value)
+{
+    return static_cast<Type>(value.index());
+}
+
+/// "int", "float", "string", "int[]", "float[]" or "string[]".
+const char* typeName(Type type);
+bool isArray(Type type);
+/// The element type of an array type; a scalar type is its own element type.
+Type elementType(Type type);
+/// The array type of a scalar type; an array type is its own array type.
+Type arrayType(Type type);
+/// The value a fresh variable of `type` holds: 0, 0.0, "" or an empty array.
+Value defaultValue(Type type);
+
+/// A float as text, the way C's "%g" writes it: 2.5, 0.333333, 1e+10.
+std::string floatText(double value);
+/// A scalar as text; an array as its elements' texts joined by single spaces.
+std::string toText(const Value& value);
+/// The leading number of `text` ("12abc" is 12, "abc" is 0), as a float.
+double leadingNumber(const std::string& text);
+/// A float truncated toward zero, held to the range of int (NaN is 0).
+int truncatedInt(double value);
+
+/// `value` converted to `type` as assignment converts it: a float to an int
+/// truncates, a number to a string is its text, a string to a number its leading
+/// number, arrays element by element. False, leaving `converted` alone, between
+/// a scalar and an array.
+bool convert(const Value& value, Type type, Value& converted);
+/// The same, taking `value` apart when it already has `type`.
+bool convert(Value&& value, Type type, Value& converted);
+
+/// A command's result as a value: bool as int, no result as the empty string.
+Value fromCommandResult(host::CommandResult&& result);
+/// A value as a command result, for the transcript (float arrays as texts).
+host::CommandResult toCommandResult(Value&& value);
+
+}  // namespace hostbatch

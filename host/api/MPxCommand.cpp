@@ -9,26 +9,50 @@
 namespace {
 
 // The result slot of the command running on this thread; null outside a command.
-thread_local host::CommandResult* currentResult = nullptr;
+thread_local host::ResultScope::Slot* currentSlot = nullptr;
 
 void storeResult(host::CommandResult value)
 {
-    if (currentResult != nullptr)
-        *currentResult = std::move(value);
+    if (currentSlot == nullptr)
+        return;
+    currentSlot->sharedInts.reset();
+    *currentSlot->result = std::move(value);
 }
 
 }  // namespace
 
 namespace host {
 
+class ArrayAccess {
+public:
+    static const std::shared_ptr<std::vector<int>>& elements(const MIntArray& array)
+    {
+        return array.elements_;
+    }
+};
+
 ResultScope::ResultScope(CommandResult& result)
-    : previous_(std::exchange(currentResult, &result))
+    : slot_ { &result, nullptr }
+    , previous_(std::exchange(currentSlot, &slot_))
 {
 }
 
 ResultScope::~ResultScope()
 {
-    currentResult = previous_;
+    settle();
+    currentSlot = previous_;
+}
+
+void ResultScope::settle()
+{
+    std::shared_ptr<std::vector<int>> shared = std::move(slot_.sharedInts);
+    if (!shared)
+        return;
+    // Still shared means the command's array outlives the call: copy.
+    if (shared.use_count() == 1)
+        *slot_.result = std::move(*shared);
+    else
+        *slot_.result = *shared;
 }
 
 }  // namespace host
@@ -106,11 +130,13 @@ void MPxCommand::setResult(const MString& value)
 
 void MPxCommand::setResult(const MIntArray& value)
 {
-    std::vector<int> elements;
-    elements.reserve(value.length());
-    for (unsigned int index = 0; index < value.length(); ++index)
-        elements.push_back(value[index]);
-    storeResult(std::move(elements));
+    if (currentSlot == nullptr)
+        return;
+    // Shared for now and settled once the command is gone: a result of
+    // millions of integers is then never copied.
+    const std::shared_ptr<std::vector<int>>& elements = host::ArrayAccess::elements(value);
+    *currentSlot->result = std::vector<int>();
+    currentSlot->sharedInts = elements ? elements : std::make_shared<std::vector<int>>();
 }
 
 void MPxCommand::setResult(const MStringArray& value)

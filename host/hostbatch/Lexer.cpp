@@ -22,6 +22,12 @@ bool isNameChar(char c)
     return isNameStart(c) || isDigit(c);
 }
 
+// strchr would find the terminating NUL, and a NUL byte is part of a word.
+bool isOneOf(char c, const char* set)
+{
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -134,12 +140,12 @@ Token Lexer::nextArgument()
     const char c = at();
     if (c == '"' || c == '$')
         return next();
-    if (std::strchr(";(){}`", c) != nullptr)
+    if (isOneOf(c, ";(){}`"))
         return readPunct();
     // A bare word runs to whitespace, a separator, a quote or a comment.
     Token word = start();
     word.kind = Token::Kind::Word;
-    while (!atEnd() && !isSpace(at()) && std::strchr(";(){}`\"", at()) == nullptr
+    while (!atEnd() && !isSpace(at()) && !isOneOf(at(), ";(){}`\"")
         && !(at() == '/' && (at(1) == '/' || at(1) == '*'))) {
         word.text += at();
         advance();

@@ -94,6 +94,8 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
         CommandAccess::setSyntax(*command, entry.syntax);
         ResultScope scope(invocation.result);
         invocation.status = command->doIt(args);
+        command.reset();  // its arrays go first, so that the result is moved, not copied
+        scope.settle();
     } catch (const std::exception& error) {
         showInternalError(name, error.what());
         invocation = Invocation { MStatus::kFailure, std::monostate {} };

@@ -227,12 +227,47 @@ TEST(CommandTest, SetResultStoresEachKindInTheCurrentScope)
     numbers.append(3);
     numbers.append(-1);
     MPxCommand::setResult(numbers);
+    scope.settle();
     EXPECT_EQ(result, CommandResult(std::vector<int> { 3, -1 }));
     MStringArray names;
     names.append("a");
     names.append("b");
     MPxCommand::setResult(names);
     EXPECT_EQ(result, CommandResult(std::vector<std::string> { "a", "b" }));
+}
+
+// The elements of an array result are moved into the result once the command's
+// array is gone; an array that lives on, or changes afterwards, is copied.
+TEST(CommandTest, AnIntArrayResultIsMovedNotCopied)
+{
+    CommandResult result;
+    const int* elements = nullptr;
+    {
+        host::ResultScope scope(result);
+        {
+            MIntArray numbers;
+            numbers.append(7);
+            numbers.append(8);
+            elements = &numbers[0];
+            MPxCommand::setResult(numbers);
+        }
+        scope.settle();
+    }
+    ASSERT_EQ(result, CommandResult(std::vector<int> { 7, 8 }));
+    EXPECT_EQ(std::get<std::vector<int>>(result).data(), elements);
+
+    CommandResult kept;
+    MIntArray lasting;
+    lasting.append(1);
+    {
+        host::ResultScope scope(kept);
+        MPxCommand::setResult(lasting);
+        lasting[0] = 2;
+        lasting.append(3);
+    }
+    EXPECT_EQ(kept, CommandResult(std::vector<int> { 1 }));
+    EXPECT_EQ(lasting.length(), 2u);
+    EXPECT_EQ(lasting[0], 2);
 }
 
 TEST(CommandTest, ANestedScopeGivesTheSlotBackWhenItEnds)

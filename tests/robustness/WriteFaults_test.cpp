@@ -47,7 +47,7 @@ void prepareImages(const Workspace& folder, const std::vector<std::string>& name
 
 std::string resizeStatement(std::size_t names)
 {
-    return "resizeFunction -folder \"images/\" -size 64 -number " + std::to_string(names + 1) + "\n";
+    return "resizeFunction -folder \"images/\" -size 64 -number " + std::to_string(names + 1) + ";\n";
 }
 
 void expectWholeIff(const std::string& path)

@@ -28,7 +28,7 @@ kinds=(
   'resizeFunction -folder "images/" -size 0 -number 2'
 )
 for ((i = 0; i < count; ++i)); do
-  echo "${kinds[i % ${#kinds[@]}]}"
+  echo "${kinds[i % ${#kinds[@]}]};"
 done >"$work/load.mel"
 
 cd "$work"

@@ -2,9 +2,16 @@
 
 #include <maya/MStatus.h>
 
+#include <memory>
 #include <vector>
 
-/// An ordered array of 32-bit integers.
+namespace host {
+class ArrayAccess;
+}
+
+/// An ordered array of 32-bit integers. Copies share their elements until one
+/// of them changes, so that handing an array to the host as a command result
+/// copies nothing.
 class OPENMAYA_EXPORT MIntArray {
 public:
     MIntArray() = default;
@@ -12,17 +19,33 @@ public:
     /// Adds `element` at the end. Always succeeds.
     MStatus append(int element)
     {
-        elements_.push_back(element);
+        own().push_back(element);
         return MStatus::kSuccess;
     }
-    unsigned int length() const { return static_cast<unsigned int>(elements_.size()); }
+    unsigned int length() const { return elements_ ? static_cast<unsigned int>(elements_->size()) : 0; }
     /// The element at `index`; `index` must be below `length()`.
-    int operator[](unsigned int index) const { return elements_[index]; }
-    int& operator[](unsigned int index) { return elements_[index]; }
+    int operator[](unsigned int index) const { return (*elements_)[index]; }
+    int& operator[](unsigned int index) { return own()[index]; }
     /// Makes room for `capacity` elements without changing the length.
-    void setSizeIncrement(unsigned int capacity) { elements_.reserve(capacity); }
-    void clear() { elements_.clear(); }
+    void setSizeIncrement(unsigned int capacity) { own().reserve(capacity); }
+    void clear()
+    {
+        if (elements_)
+            own().clear();
+    }
 
 private:
-    std::vector<int> elements_;
+    friend class host::ArrayAccess;
+
+    // The elements, made this array's own before they change.
+    std::vector<int>& own()
+    {
+        if (!elements_)
+            elements_ = std::make_shared<std::vector<int>>();
+        else if (elements_.use_count() > 1)
+            elements_ = std::make_shared<std::vector<int>>(*elements_);
+        return *elements_;
+    }
+
+    std::shared_ptr<std::vector<int>> elements_;
 };

@@ -1,7 +1,8 @@
 // Runs the built hostbatch on each case under cases/ and compares everything it
 // printed with the case's expected.txt, word for word. A case is a folder with
 // `args` (hostbatch's arguments, in shell syntax, on one line), any scripts it
-// names, an optional `stdin.txt`, and `expected.txt`: standard output, then
+// names, an optional `stdin.txt`, an optional `stdout_to` naming where standard
+// output goes instead of being kept (/dev/full), and `expected.txt`: standard output, then
 // "--- stderr ---" and standard error, then "--- exit N ---". Each case runs in a
 // fresh folder of its own that holds its files, `echo_plugin.so`, and a copy of
 // it, `echo_copy.so`, whose commands clash with the original's.
@@ -72,14 +73,17 @@ TEST_P(EndToEnd, PrintsTheExpectedTranscript)
     const fs::path caseFolder = fs::path(CASES_DIR) / GetParam();
     const fs::path work = prepareWorkFolder(caseFolder, GetParam());
     const std::string input = fs::exists(work / "stdin.txt") ? "stdin.txt" : "/dev/null";
+    const std::string output
+        = fs::exists(work / "stdout_to") ? firstLine(readFile(work / "stdout_to")) : "stdout.out";
     const std::string command = "cd " + shellQuoted(work) + " && " + shellQuoted(HOSTBATCH_BINARY) + " "
-        + firstLine(readFile(work / "args")) + " <" + input + " >stdout.out 2>stderr.out";
+        + firstLine(readFile(work / "args")) + " <" + input + " >" + output + " 2>stderr.out";
 
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status)) << command;
 
-    const std::string transcript = readFile(work / "stdout.out") + "--- stderr ---\n"
-        + readFile(work / "stderr.out") + "--- exit " + std::to_string(WEXITSTATUS(status)) + " ---\n";
+    const std::string printed = output == "stdout.out" ? readFile(work / "stdout.out") : "";
+    const std::string transcript = printed + "--- stderr ---\n" + readFile(work / "stderr.out") + "--- exit "
+        + std::to_string(WEXITSTATUS(status)) + " ---\n";
     EXPECT_EQ(transcript, readFile(caseFolder / "expected.txt")) << command;
 }
 

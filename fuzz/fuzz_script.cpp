@@ -1,81 +1,74 @@
-// The hostbatch statement parser on arbitrary text. Besides the sanitizers, two
-// properties must hold: a failed parse gives no statements and a line number, and
-// the statements of a good parse, written back as quoted words, parse to the same
-// words again.
-#include "Script.h"
+// hostbatch's language on arbitrary text: parse it and, when it parses, run it
+// against the echo test plug-in with a small step budget and small values.
+// Besides the sanitizers, these must hold: a failed parse gives a line and a
+// column and no statements; a run ends (the limits bound loops, recursion and
+// growth); every outcome of a failing statement shows at least one error line
+// or comes from a command; nothing is left in the script editor afterwards.
+#include "Parser.h"
+#include "Session.h"
+
+#include <host/ScriptEditor.h>
+
+#include <dlfcn.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
-std::string quoted(const std::string& word)
+// Keeps the plug-in mapped between inputs, so that each session's load of it
+// is quick.
+void* keepPluginMapped()
 {
-    std::string text = "\"";
-    for (const char c : word) {
-        switch (c) {
-        case '"':
-            text += "\\\"";
-            break;
-        case '\\':
-            text += "\\\\";
-            break;
-        case '\n':
-            text += "\\n";
-            break;
-        case '\t':
-            text += "\\t";
-            break;
-        default:
-            text += c;
-        }
-    }
-    return text + "\"";
+    static void* const handle = dlopen(ECHO_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    return handle;
 }
 
-std::string writtenBack(const hostbatch::ParsedScript& script)
+void enterScratchFolder()
 {
-    std::string text;
-    for (const hostbatch::Statement& statement : script.statements) {
-        for (const std::string& word : statement.words)
-            text += quoted(word) + " ";
-        text += ";\n";
-    }
-    return text;
-}
-
-bool sameWords(const hostbatch::ParsedScript& left, const hostbatch::ParsedScript& right)
-{
-    if (left.statements.size() != right.statements.size())
-        return false;
-    for (std::size_t i = 0; i < left.statements.size(); ++i) {
-        if (left.statements[i].words != right.statements[i].words)
-            return false;
-    }
-    return true;
+    static const bool entered = [] {
+        const std::filesystem::path folder = std::filesystem::temp_directory_path() / "fuzz_script";
+        std::filesystem::create_directories(folder);
+        std::filesystem::current_path(folder);
+        return true;
+    }();
+    (void)entered;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    if (keepPluginMapped() == nullptr)
+        __builtin_trap();
+    enterScratchFolder();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const hostbatch::ParsedScript script = hostbatch::parseScript(text);
-    if (!script.ok()) {
-        if (!script.statements.empty() || script.errorLine < 1)
-            __builtin_trap();
-        return 0;
-    }
-    int previousLine = 1;
-    for (const hostbatch::Statement& statement : script.statements) {
-        if (statement.words.empty() || statement.line < previousLine)
-            __builtin_trap();
-        previousLine = statement.line;
-    }
-    const hostbatch::ParsedScript again = hostbatch::parseScript(writtenBack(script));
-    if (!again.ok() || !sameWords(script, again))
+    const hostbatch::ParsedSource parsed = hostbatch::parseSource(text);
+    if (!parsed.ok() && (!parsed.statements.empty() || parsed.errorLine < 1 || parsed.errorColumn < 1))
+        __builtin_trap();
+
+    hostbatch::Session session;
+    std::vector<hostbatch::Line> lines;
+    if (!session.loadPlugin(ECHO_PLUGIN, lines).status)
+        __builtin_trap();
+    hostbatch::Limits limits;
+    limits.steps = 2000;
+    limits.callDepth = 50;
+    limits.valueSize = 1 << 16;
+    session.setLimits(limits);
+    std::size_t outcomes = 0;
+    session.runScript(text, true, [&outcomes](const hostbatch::StatementOutcome& outcome) {
+        ++outcomes;
+        if (outcome.command.empty() && outcome.lines.empty())
+            __builtin_trap();  // a syntax error always says where
+    });
+    if (!parsed.ok() && outcomes != 1)
+        __builtin_trap();
+    if (!host::ScriptEditor::take().empty())
         __builtin_trap();
     return 0;
 }

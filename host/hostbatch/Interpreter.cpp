@@ -707,6 +707,16 @@ Interpreter::CallResult Interpreter::callCommand(const Expr& call)
     host::Invocation invocation = registry_.run(call.text, args);
     if (!invocation.status)
         throw Failure { invocation.status, true };  // the command or the registry has shown why
+    std::visit(
+        [this, &call](const auto& held) {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (
+                std::is_same_v<Held,
+                    std::
+                        string> || std::is_same_v<Held, std::vector<int>> || std::is_same_v<Held, std::vector<std::string>>)
+                checkSize(held.size(), call.line);
+        },
+        invocation.result);
     CallResult result;
     result.fromCommand = true;
     result.commandResult = std::move(invocation.result);

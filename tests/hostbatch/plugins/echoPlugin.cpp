@@ -125,6 +125,8 @@ public:
 };
 
 // 0, 1, ... count - 1: a large result from a short script.
+constexpr int kMostValues = 1 << 24;
+
 class EchoSequence : public MPxCommand {
 public:
     MStatus doIt(const MArgList& args) override
@@ -132,6 +134,12 @@ public:
         int count = 0;
         if (!readOneNumber("echoSequence", args, count))
             return MS::kInvalidParameter;  // error already shown
+        // Large enough for any test, small enough that a fuzzed script cannot
+        // ask for more memory than the fuzzer grants.
+        if (count > kMostValues) {
+            MGlobal::displayError("echoSequence: at most 16777216 values");
+            return MS::kInvalidParameter;
+        }
         MIntArray values;
         values.setSizeIncrement(count > 0 ? static_cast<unsigned int>(count) : 0);
         for (int i = 0; i < count; ++i)

@@ -1,6 +1,8 @@
 #include "Session.h"
 #include "Transcript.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -48,7 +50,8 @@ procedures stay for the later sources. The language:
                 loadPlugin "PATH", unloadPlugin "NAME"
 Any other name runs the registered command of that name. A file or -c source
 with a syntax error ('// Error: line L.C: what //') runs nothing of itself;
-standard input runs each top-level statement as soon as its ';' is read.
+standard input runs each top-level statement as soon as its ';' is read (an
+'if' once the next word shows that no 'else' follows).
 Paths are relative to the working directory.
 
 Text transcript, per top-level statement: its script-editor lines ('// Error: ... //',
@@ -294,11 +297,14 @@ int main(int argc, char** argv)
         if (writer.failed())
             session.requestStop();  // nothing more can be shown
     };
+    // read, not fread: it returns what has arrived, so that a statement typed at
+    // a terminal runs when its line is entered.
     const auto readInput = [](char* buffer, std::size_t size) -> long {
-        const std::size_t count = std::fread(buffer, 1, size, stdin);
-        if (count == 0 && std::ferror(stdin))
-            return -1;
-        return static_cast<long>(count);
+        while (true) {
+            const ssize_t count = ::read(STDIN_FILENO, buffer, size);
+            if (count >= 0 || errno != EINTR)
+                return static_cast<long>(count);
+        }
     };
     bool allSucceeded = true;
     for (const Source& source : options.sources) {

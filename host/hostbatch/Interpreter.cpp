@@ -234,11 +234,12 @@ Interpreter::Flow Interpreter::execSwitch(const Stmt& statement)
     const Value subject = eval(*statement.condition);
     if (!isScalar(subject))
         fail(statement.line, "switch needs a scalar, not " + withArticle(typeOf(subject)));
+    // A matching case wins over default, wherever default stands.
     const CaseLabel* chosen = nullptr;
+    const CaseLabel* fallback = nullptr;
     for (const CaseLabel& label : statement.labels) {
         if (!label.value) {
-            if (chosen == nullptr || chosen->value)
-                chosen = chosen == nullptr ? &label : chosen;
+            fallback = &label;
             continue;
         }
         const Value value = eval(*label.value);
@@ -251,12 +252,8 @@ Interpreter::Flow Interpreter::execSwitch(const Stmt& statement)
             break;
         }
     }
-    // A matching case wins over default, wherever default stands.
-    if (chosen != nullptr && !chosen->value) {
-        for (const CaseLabel& label : statement.labels)
-            if (!label.value)
-                chosen = &label;
-    }
+    if (chosen == nullptr)
+        chosen = fallback;
     if (chosen == nullptr)
         return Flow::Normal;
     // Cases fall through into the next until a break, as in C.
@@ -530,7 +527,6 @@ Value Interpreter::evalArray(const Expr& expression)
         if (element == Type::String || (element == Type::Float && type == Type::Int))
             type = element;
     }
-    Value array;
     Value scalars = defaultValue(arrayType(type));
     for (Value& element : elements) {
         Value converted;

@@ -1,72 +1,104 @@
 #include "ImageResize.h"
 
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include <algorithm>
 #include <cstddef>
-#include <system_error>
-#include <thread>
-
-#include "StbImageResize.h"
+#include <cstdint>
+#include <new>
 
 namespace host {
 
 namespace {
 
-struct ResampleJob {
-    const unsigned char* source;
-    unsigned int sourceWidth;
-    unsigned int sourceHeight;
-    unsigned char* target;
-    unsigned int targetWidth;
-    unsigned int targetHeight;
-};
+constexpr int kChannels = 4;
+constexpr int kAlpha = 3;
 
-// The resampler's own scale for a side: the output length over the input length,
-// divided in float as it divides them for a whole image.
-float scaleOf(unsigned int targetLength, unsigned int sourceLength)
+// An axis shrunk to half or less is averaged over the input areas each output
+// pixel covers; any other axis is interpolated with cubic convolution, whose
+// fixed support of four pixels loses nothing there.
+bool averagesAreas(unsigned int targetLength, unsigned int sourceLength)
 {
-    return static_cast<float>(targetLength) / static_cast<float>(sourceLength);
+    return std::uint64_t { targetLength } * 2 <= sourceLength;
 }
 
-// Computes rows [firstRow, endRow) of the whole resampled image into their place
-// in the target. The resampler places output row r at input position (r + shift +
-// 0.5) / scale; with the whole image's scale and the first row as the shift, each
-// row gets the coefficients, the input rows and the order of summing that the
-// whole image gives it. Flags 0: alpha is unassociated, so the resampler weights
-// colour by it. It also lifts alpha 0 by a tiny epsilon while filtering, so a
-// uniform image, even a fully transparent one, comes out exactly uniform.
-bool resampleRows(const ResampleJob& job, unsigned int firstRow, unsigned int endRow)
+// Resamples with the filter each axis calls for; OpenCV spreads the rows over
+// the cores itself and computes every row the same way whatever the split. When
+// only one axis averages, it goes first, so the cubic pass sees fewer pixels.
+void resampleSeparately(const cv::Mat& source, cv::Mat& target)
 {
-    constexpr int channels = 4;
-    constexpr int alphaChannel = 3;
-    unsigned char* rows = job.target + std::size_t { firstRow } * job.targetWidth * channels;
-    return stbir_resize_subpixel(job.source, int(job.sourceWidth), int(job.sourceHeight), 0, rows,
-               int(job.targetWidth), int(endRow - firstRow), 0, STBIR_TYPE_UINT8, channels, alphaChannel, 0,
-               STBIR_EDGE_CLAMP, STBIR_EDGE_CLAMP, STBIR_FILTER_DEFAULT, STBIR_FILTER_DEFAULT,
-               STBIR_COLORSPACE_LINEAR, nullptr, scaleOf(job.targetWidth, job.sourceWidth),
-               scaleOf(job.targetHeight, job.sourceHeight), 0.0f, static_cast<float>(firstRow))
-        != 0;
+    const bool averageColumns = averagesAreas(unsigned(target.cols), unsigned(source.cols));
+    const bool averageRows = averagesAreas(unsigned(target.rows), unsigned(source.rows));
+    if (averageColumns == averageRows) {
+        cv::resize(source, target, target.size(), 0, 0, averageColumns ? cv::INTER_AREA : cv::INTER_CUBIC);
+        return;
+    }
+    cv::Mat averaged;
+    const cv::Size between(
+        averageColumns ? target.cols : source.cols, averageRows ? target.rows : source.rows);
+    cv::resize(source, averaged, between, 0, 0, cv::INTER_AREA);
+    cv::resize(averaged, target, target.size(), 0, 0, cv::INTER_CUBIC);
 }
 
-// Splitting the rows only gives the same bytes when shrinking (or keeping) the
-// height: there the resampler maps input rows to output positions as position
-// minus shift, which is exact in float for every input row that reaches the
-// lower half once that half starts at row 16 or later and positions stay below
-// 2^23. Growing the height adds the shift before dividing, after a rounding that
-// depends on the row, so such resizes stay whole. A thread costs tens of
-// microseconds, so small images stay whole too.
-bool worthSplitting(const ResampleJob& job)
+bool isOpaque(const unsigned char* pixels, std::size_t count)
 {
-    constexpr std::uint64_t kMinimumPixels = std::uint64_t { 1 } << 18;
-    constexpr unsigned int kMinimumHalf = 16;
-    const std::uint64_t pixels = std::uint64_t { job.sourceWidth } * job.sourceHeight
-        + std::uint64_t { job.targetWidth } * job.targetHeight;
-    return job.targetHeight <= job.sourceHeight && job.targetHeight / 2 >= kMinimumHalf
-        && job.targetHeight < (1u << 23) && pixels >= kMinimumPixels;
+    unsigned char all = 255;
+    for (std::size_t i = 0; i < count; ++i)
+        all &= pixels[i * kChannels + kAlpha];
+    return all == 255;
 }
 
-std::uint64_t dividedRounded(std::uint64_t numerator, std::uint64_t denominator)
+// Colour times alpha (at most 255 x 255) and alpha scaled to 16 bits (a x 257):
+// exact integers, so a uniform image divides back to its own colour exactly.
+void premultiply(const unsigned char* source, std::uint16_t* target, std::size_t count)
 {
-    return (numerator + denominator / 2) / denominator;
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned int alpha = source[i * 4 + kAlpha];
+        for (int c = 0; c < kAlpha; ++c)
+            target[i * 4 + c] = static_cast<std::uint16_t>(source[i * 4 + c] * alpha);
+        target[i * 4 + kAlpha] = static_cast<std::uint16_t>(alpha * 257);
+    }
+}
+
+// Weighted alpha that rounds to 0 carries no colour worth dividing out.
+constexpr unsigned int kLeastWeight = 129;
+
+// Divides the colour back out of the resampled weighted pixels. Returns false
+// when some pixel came out transparent: its colour has to come from elsewhere.
+bool unpremultiply(const std::uint16_t* source, unsigned char* target, std::size_t count)
+{
+    bool everyPixelWeighted = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned int weight = source[i * 4 + kAlpha];
+        target[i * 4 + kAlpha] = static_cast<unsigned char>((weight + 128) / 257);
+        if (weight < kLeastWeight) {
+            everyPixelWeighted = false;
+            continue;
+        }
+        const float inverse = 257.0f / float(weight);
+        for (int c = 0; c < kAlpha; ++c) {
+            const float colour = float(source[i * 4 + c]) * inverse + 0.5f;
+            target[i * 4 + c] = static_cast<unsigned char>(std::min(colour, 255.0f));
+        }
+    }
+    return everyPixelWeighted;
+}
+
+// Transparent output pixels take the colour of the unweighted resample, so a
+// fully transparent image keeps its colour too.
+void colourTransparentPixels(
+    const cv::Mat& source, unsigned char* target, std::size_t count, const cv::Size& size)
+{
+    cv::Mat plain(size, CV_8UC4);
+    resampleSeparately(source, plain);
+    const unsigned char* colours = plain.ptr<unsigned char>();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (target[i * 4 + kAlpha] != 0)
+            continue;
+        for (int c = 0; c < kAlpha; ++c)
+            target[i * 4 + c] = colours[i * 4 + c];
+    }
 }
 
 }  // namespace
@@ -76,6 +108,9 @@ ImageSize fitInside(ImageSize image, ImageSize box)
     // Whichever side of the box is tighter for the image's proportions takes its
     // full length; the other side follows the ratio.
     const bool widthLimits = box.width * image.height <= box.height * image.width;
+    const auto dividedRounded = [](std::uint64_t numerator, std::uint64_t denominator) {
+        return (numerator + denominator / 2) / denominator;
+    };
     if (widthLimits) {
         const std::uint64_t height = dividedRounded(image.height * box.width, image.width);
         return { box.width, std::clamp<std::uint64_t>(height, 1, box.height) };
@@ -87,21 +122,35 @@ ImageSize fitInside(ImageSize image, ImageSize box)
 bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigned int sourceHeight,
     unsigned char* target, unsigned int targetWidth, unsigned int targetHeight)
 {
-    const ResampleJob job { source, sourceWidth, sourceHeight, target, targetWidth, targetHeight };
-    if (!worthSplitting(job))
-        return resampleRows(job, 0, targetHeight);
-    // Two halves of the rows, the lower one on a thread of its own. A system that
-    // refuses the thread gets both halves computed here, one after the other.
-    const unsigned int split = targetHeight / 2;
-    bool lowerDone = false;
+    const std::size_t sourcePixels = std::size_t { sourceWidth } * sourceHeight;
+    const std::size_t targetPixels = std::size_t { targetWidth } * targetHeight;
+    // OpenCV's headers take the buffers as they are; it writes only the target.
+    const cv::Mat plainSource(
+        int(sourceHeight), int(sourceWidth), CV_8UC4, const_cast<unsigned char*>(source));
+    cv::Mat plainTarget(int(targetHeight), int(targetWidth), CV_8UC4, target);
     try {
-        std::thread lower(
-            [&job, &lowerDone, split] { lowerDone = resampleRows(job, split, job.targetHeight); });
-        const bool upperDone = resampleRows(job, 0, split);
-        lower.join();
-        return upperDone && lowerDone;
-    } catch (const std::system_error&) {
-        return resampleRows(job, 0, split) && resampleRows(job, split, targetHeight);
+        // Opaque pixels need no weighting: resampled as they are, in 8 bits.
+        if (isOpaque(source, sourcePixels)) {
+            resampleSeparately(plainSource, plainTarget);
+            return true;
+        }
+        const PixelBytes weighted = allocateBytes(sourcePixels * 8);
+        const PixelBytes resampled = allocateBytes(targetPixels * 8);
+        if (!weighted || !resampled)
+            return false;
+        auto* weightedPixels = reinterpret_cast<std::uint16_t*>(weighted.get());
+        auto* resampledPixels = reinterpret_cast<std::uint16_t*>(resampled.get());
+        premultiply(source, weightedPixels, sourcePixels);
+        const cv::Mat weightedSource(int(sourceHeight), int(sourceWidth), CV_16UC4, weightedPixels);
+        cv::Mat weightedTarget(int(targetHeight), int(targetWidth), CV_16UC4, resampledPixels);
+        resampleSeparately(weightedSource, weightedTarget);
+        if (!unpremultiply(resampledPixels, target, targetPixels))
+            colourTransparentPixels(plainSource, target, targetPixels, plainTarget.size());
+        return true;
+    } catch (const cv::Exception&) {
+        return false;  // OpenCV reports a failed allocation this way
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }
 

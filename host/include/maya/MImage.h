@@ -38,8 +38,13 @@ public:
     /// The size in pixels. kFailure on an empty image (both set to 0).
     MStatus getSize(unsigned int& width, unsigned int& height) const;
 
-    /// Resamples the image to width by height with a separable filter that keeps
-    /// transparent pixels from bleeding colour. With `preserveAspectRatio` the
+    /// Resamples the image to width by height with a separable filter weighted by
+    /// alpha, so transparent pixels lend no colour and a uniform image stays
+    /// exactly uniform. Each side has its own filter: one shrunk to half its
+    /// length or less averages the input area each output pixel covers (a box
+    /// filter, antialiased); one enlarged or shrunk less than that uses cubic
+    /// convolution (Keys, a = -0.75, of the Catmull-Rom family) over four pixels,
+    /// edges clamped. With `preserveAspectRatio` the
     /// result is the largest size of the image's proportions that fits inside
     /// width by height; a result of the image's own size changes nothing. kFailure
     /// on an empty image; kInvalidParameter for a width or height below 1, a result

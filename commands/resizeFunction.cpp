@@ -8,25 +8,44 @@
 #include <maya/MString.h>
 #include <maya/MStringArray.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <string>
+#include <system_error>
 
 namespace {
 
 const char* const kDirectoryList = "F:/Dovrin's Documents/My Images/DIRlist.txt";
 const char* const kOutputFolder = "F:/Dovrin's Documents/My Images/Resized/";
 
+// No path here is longer than this; a longer word is no name at all.
+constexpr std::streamsize kLongestName = 4096;
+
+// Only a regular file is read as the list: a FIFO, a device or a folder would
+// block the open or never end, so it counts as a list that could not be opened.
+bool listIsRegularFile()
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(kDirectoryList, error);
+}
+
 // Reads the names to process: one fewer than the count, as scripts have always
-// passed it. A read past the end of the list, or from a list that could not be
-// opened, gives the empty name; every later read would give the same, and the
-// batch stops at the first empty name, so reading stops there too.
+// passed it. A read past the end of the list, from a list that could not be
+// opened, or of a word too long to be a name gives the empty name; every later
+// read would give the same, and the batch stops at the first empty name, so
+// reading stops there too.
 MStringArray readDirectoryList(int noOfFiles)
 {
     MStringArray fileList;
-    std::ifstream ifs(kDirectoryList, std::ios::in);
+    std::ifstream ifs;
+    if (listIsRegularFile())
+        ifs.open(kDirectoryList, std::ios::in);
     for (int index = 0; index != noOfFiles - 1; ++index) {
         std::string word;
-        if (!(ifs >> word)) {
+        // One character past the limit tells a word at the limit from a longer one
+        // without holding more than that.
+        if (!(ifs >> std::setw(kLongestName + 1) >> word) || std::streamsize(word.size()) > kLongestName) {
             fileList.append(MString());
             break;
         }
@@ -37,10 +56,35 @@ MStringArray readDirectoryList(int noOfFiles)
 
 // The listed name without its last four characters: the extension of names such
 // as photo.jpg. substring keeps both ends, hence length - 5.
-MString outputPathFor(const MString& fileName)
+MString baseNameOf(const MString& fileName)
 {
-    const MString newName = fileName.substring(0, static_cast<int>(fileName.length()) - 5);
-    return MString(kOutputFolder) + newName + ".iff";
+    return fileName.substring(0, static_cast<int>(fileName.length()) - 5);
+}
+
+// A base name is written only if it names a file of its own inside the output
+// folder: subfolders are fine as long as ".." never climbs above the folder, and
+// the file's own part must not be empty (a name of four characters or fewer, or
+// one ending in a slash, would write the hidden file ".iff" that every such name
+// shares).
+bool staysInsideOutputFolder(const MString& newName)
+{
+    const std::string name(newName.asChar(), newName.length());
+    int depth = 0;
+    std::string::size_type start = 0;
+    while (true) {
+        const std::string::size_type slash = name.find('/', start);
+        const std::string part
+            = name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (slash == std::string::npos)
+            return !part.empty();
+        if (part == "..") {
+            if (--depth < 0)
+                return false;
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
+        start = slash + 1;
+    }
 }
 
 // Loads, resizes and writes one listed image; shows the error of the first step
@@ -71,7 +115,11 @@ MStatus convertImage(MImage& image, const MString& dirList, const MString& fileN
             return MS::kFailure;
         }
     }
-    stat = image.writeToFile(outputPathFor(fileName), "iff");
+    const MString newName = baseNameOf(fileName);
+    if (staysInsideOutputFolder(newName))
+        stat = image.writeToFile(MString(kOutputFolder) + newName + ".iff", "iff");
+    else
+        stat = MS::kInvalidParameter;
     if (!stat) {
         MGlobal::displayError("cant write to file!");
         return MS::kFailure;

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 namespace pictile::test {
 namespace {
 
@@ -187,6 +189,19 @@ TEST_F(ResizeFunctionTest, LongNamesAreReadWhole)
     EXPECT_EQ(lines, errorLine("imgs/" + longName + ".png does not exist!"));
 }
 
+TEST_F(ResizeFunctionTest, SubfoldersInsideTheOutputFolderAreWritten)
+{
+    fs::create_directories("imgs/sub");
+    writeImage("imgs/sub/x.png", 10, 10, stripes);
+    writeImage("imgs/y.png", 10, 10, stripes);
+    fs::create_directories(kResized + "sub");
+    writeList("sub/x.png sub/../y.png");
+    const host::Invocation invocation = resize("60", "3");
+    EXPECT_EQ(invocation.status, MS::kSuccess);
+    EXPECT_EQ(outputSize("sub/x"), std::make_pair(30u, 30u));
+    EXPECT_EQ(outputSize("y"), std::make_pair(30u, 30u));
+}
+
 TEST_F(ResizeFunctionTest, DirectoryFlagIsAcceptedAndIgnored)
 {
     writeImage("imgs/a.png", 10, 10, stripes);
@@ -201,21 +216,51 @@ struct RefusalCase {
     const char* name;
     std::vector<std::string> args;
     const char* error;
+    std::string list = "a.png";
+    std::vector<std::string> images = {};  // written besides imgs/a.png
+    bool listIsFifo = false;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// Every .iff file below the current folder, wherever a name sent it.
+std::vector<std::string> iffFiles()
+{
+    std::vector<std::string> found;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator("."))
+        if (entry.path().extension() == ".iff")
+            found.push_back(entry.path().string());
+    return found;
+}
 
 class ResizeFunctionRefusals : public ResizeFunctionTest,
                                public ::testing::WithParamInterface<RefusalCase> { };
 
 TEST_P(ResizeFunctionRefusals, ShowOneErrorAndWriteNothing)
 {
+    const RefusalCase& c = GetParam();
     writeImage("imgs/a.png", 30, 30, stripes);
-    writeList("a.png");
-    const host::Invocation invocation = run("resizeFunction", GetParam().args);
+    for (const std::string& image : c.images) {
+        if (fs::path(image).has_parent_path())
+            fs::create_directories(fs::path(image).parent_path());
+        writeImage(image, 30, 30, stripes);
+    }
+    if (c.listIsFifo)
+        ASSERT_EQ(mkfifo((kImages + "DIRlist.txt").c_str(), 0600), 0);
+    else
+        writeList(c.list);
+    const host::Invocation invocation = run("resizeFunction", c.args);
     EXPECT_EQ(invocation.status, MS::kFailure);
     EXPECT_EQ(invocation.result, host::CommandResult {});
-    EXPECT_EQ(lines, errorLine(GetParam().error));
+    EXPECT_EQ(lines, errorLine(c.error));
     EXPECT_TRUE(fs::is_empty(kResized));
+    EXPECT_EQ(iffFiles(), std::vector<std::string> {});
 }
+
+const std::vector<std::string> kBatch = { "-f", "imgs/", "-s", "10", "-n", "2" };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, ResizeFunctionRefusals,
     ::testing::Values(RefusalCase { "NoFolder", { "-s", "10", "-n", "2" }, "missing required param" },
@@ -230,7 +275,19 @@ INSTANTIATE_TEST_SUITE_P(Arguments, ResizeFunctionRefusals,
             "NegativeCount", { "-f", "imgs/", "-s", "10", "-n", "-1" }, "-number must be at least 1!" },
         RefusalCase { "SizeZero", { "-f", "imgs/", "-s", "0", "-n", "2" }, "resizing failed!" },
         RefusalCase { "SizeOne", { "-f", "imgs/", "-s", "1", "-n", "2" }, "resizing failed!" },
-        RefusalCase { "SizeHuge", { "-f", "imgs/", "-s", "4294967295", "-n", "2" }, "resizing failed!" }),
+        RefusalCase { "SizeHuge", { "-f", "imgs/", "-s", "4294967295", "-n", "2" }, "resizing failed!" },
+        // Names whose output would leave the output folder, or have no base name.
+        RefusalCase {
+            "NameClimbsOutOfTheOutputFolder", kBatch, "cant write to file!", "../a.png", { "a.png" } },
+        RefusalCase { "NameClimbsOutFromASubfolder", kBatch, "cant write to file!", "sub/../../a.png",
+            { "a.png", "imgs/sub/x.png" } },
+        RefusalCase { "NameOfFourCharacters", kBatch, "cant write to file!", "abcd", { "imgs/abcd" } },
+        RefusalCase {
+            "NameWithoutBaseInASubfolder", kBatch, "cant write to file!", "sub/.png", { "imgs/sub/.png" } },
+        // A word longer than any path is no name; a list that is no regular file
+        // reads like a missing one, and a FIFO must not block the open.
+        RefusalCase { "WordLongerThanAnyPath", kBatch, "imgs/ does not exist!", std::string(4097, 'w') },
+        RefusalCase { "ListIsAFifo", kBatch, "imgs/ does not exist!", "", {}, true }),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ResizeFunctionTest, MissingOutputFolderIsAWriteError)

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace robustness {
 namespace {
 
@@ -301,6 +303,7 @@ std::vector<Row> resizeRows()
 {
     const std::string resize = "resizeFunction -folder \"images/\" ";
     const Prepare twoNames = list("a.png b.png\n");
+    const std::string longName = std::string(248, 'n') + ".png";
     return {
         { "size_zero", twoNames, resize + "-size 0 -number 2", error("resizing failed!"), 1 },
         { "size_one", twoNames, resize + "-size 1 -number 2", error("resizing failed!"), 1 },
@@ -324,6 +327,30 @@ std::vector<Row> resizeRows()
         { "list_crlf", list("a.png\r\nb.png\r\n"), resize + "-size 8 -number 3", result("a.png b.png"), 0 },
         { "list_name_holding_nul", list(std::string("a.png\0x b.png", 13)), resize + "-size 8 -number 3",
             error(std::string("images/a.png\0x does not exist!", 30)), 1 },
+        // Lists that are no regular file read as missing ones, without blocking or
+        // reading without end.
+        { "list_is_fifo", [](const Workspace& f) { mkfifo(f.file(kListFile).c_str(), 0600); },
+            resize + "-size 8 -number 2", error("images/ does not exist!"), 1 },
+        { "list_is_dev_zero", [](const Workspace& f) { fs::create_symlink("/dev/zero", f.file(kListFile)); },
+            resize + "-size 8 -number 2", error("images/ does not exist!"), 1 },
+        { "list_word_without_end", list("a.png " + std::string(std::size_t { 64 } << 20, 'w')),
+            resize + "-size 8 -number 4", error("images/ does not exist!"), 1 },
+        // Output names: one leaving the output folder or without a base name is
+        // not written; a long one that fits a file name is.
+        { "name_escaping_output_folder", list("a.png ../images/b.png"), resize + "-size 8 -number 3",
+            error("cant write to file!"), 1 },
+        { "name_without_base",
+            [](const Workspace& f) {
+                writeGradient(f.file("images/abc"), 8, 8, "png");
+                writeBytes(f.file(kListFile), Bytes { 'a', 'b', 'c' });
+            },
+            resize + "-size 8 -number 2", error("cant write to file!"), 1 },
+        { "name_of_248_characters_and_png",
+            [longName](const Workspace& f) {
+                writeGradient(f.file("images/" + longName), 8, 8, "png");
+                writeBytes(f.file(kListFile), Bytes(longName.begin(), longName.end()));
+            },
+            resize + "-size 8 -number 2", result(longName), 0 },
     };
 }
 

@@ -5,17 +5,20 @@
 #include <host/ImageFaults.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <csignal>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <system_error>
-#include <utility>
 
+#include <fcntl.h>
 #include <strings.h>
-
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +30,13 @@ namespace {
 
 // How many ImageWriteFailure objects live now.
 std::atomic<int> writeFailuresInForce { 0 };
+
+// The ImageWritePause in force, if any.
+struct WritePause {
+    std::function<void()> pause;
+    bool namedTemporary = false;
+};
+std::unique_ptr<WritePause> writePause;
 
 // The formats the host writes. OpenImageIO takes these names as they are, in any
 // case; it has writers for others too, which the host does not offer.
@@ -48,86 +58,229 @@ MStatus checkWritablePath(const fs::path& path)
     return MS::kSuccess;
 }
 
-// The mode a newly created file gets here: mkstemp makes its file private, but
-// the renamed result should look like any other file the user creates.
-mode_t newFileMode()
+MStatus statusOfErrno(int error)
 {
-    mode_t umask = 022;
-    std::ifstream processStatus("/proc/self/status");
-    std::string line;
-    while (std::getline(processStatus, line)) {
-        if (line.rfind("Umask:", 0) == 0) {
-            umask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-            break;
-        }
-    }
-    return 0666 & ~umask;
+    return error == ENOENT || error == ENOTDIR ? MS::kNotFound : MS::kFailure;
 }
 
-// A uniquely named file beside the target, removed again unless it was renamed
-// into place.
+class Descriptor {
+public:
+    explicit Descriptor(int descriptor = -1)
+        : descriptor_(descriptor)
+    {
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (descriptor_ >= 0)
+            close(descriptor_);
+    }
+    int get() const { return descriptor_; }
+
+private:
+    int descriptor_;
+};
+
+// A short name no other writer picks: the target's own name may already be as
+// long as a file name can be, so nothing is appended to it.
+std::string temporaryName()
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::array<unsigned char, 12> noise {};
+    std::size_t filled = 0;
+    while (filled < noise.size()) {
+        const ssize_t got = getrandom(noise.data() + filled, noise.size() - filled, 0);
+        if (got > 0)
+            filled += std::size_t(got);
+        else if (errno != EINTR)
+            break;
+    }
+    std::string name = ".tmp-";
+    for (unsigned char byte : noise)
+        name += letters[byte % 36];
+    return name;
+}
+
+// Named temporary files the process would leave behind if SIGINT or SIGTERM
+// ended it now. The handler removes them, puts back the handlers it displaced
+// and sends the signal again, so the process ends as it would have.
+struct PendingName {
+    std::atomic<int> folder { -1 };
+    char name[32] = {};
+};
+constexpr int kPendingSlots = 8;
+PendingName pendingNames[kPendingSlots];
+struct sigaction displacedInterrupt;
+struct sigaction displacedTerminate;
+std::mutex pendingLock;
+int pendingCount = 0;
+
+extern "C" void removePendingNames(int signal)
+{
+    for (PendingName& pending : pendingNames) {
+        const int folder = pending.folder.load();
+        if (folder >= 0)
+            unlinkat(folder, pending.name, 0);
+    }
+    sigaction(SIGINT, &displacedInterrupt, nullptr);
+    sigaction(SIGTERM, &displacedTerminate, nullptr);
+    raise(signal);
+}
+
+// Keeps a named temporary file on the list above while it exists.
+class PendingRemoval {
+public:
+    PendingRemoval(int folder, const std::string& name)
+    {
+        const std::lock_guard<std::mutex> lock(pendingLock);
+        for (PendingName& pending : pendingNames) {
+            if (pending.folder.load() >= 0)
+                continue;
+            name.copy(pending.name, sizeof pending.name - 1);
+            pending.name[std::min(name.size(), sizeof pending.name - 1)] = '\0';
+            pending.folder.store(folder);
+            slot_ = &pending;
+            break;
+        }
+        if (slot_ && pendingCount++ == 0) {
+            struct sigaction removal { };
+            removal.sa_handler = removePendingNames;
+            sigemptyset(&removal.sa_mask);
+            sigaddset(&removal.sa_mask, SIGINT);
+            sigaddset(&removal.sa_mask, SIGTERM);
+            sigaction(SIGINT, &removal, &displacedInterrupt);
+            sigaction(SIGTERM, &removal, &displacedTerminate);
+        }
+    }
+    PendingRemoval(const PendingRemoval&) = delete;
+    PendingRemoval& operator=(const PendingRemoval&) = delete;
+    ~PendingRemoval()
+    {
+        if (!slot_)
+            return;
+        const std::lock_guard<std::mutex> lock(pendingLock);
+        slot_->folder.store(-1);
+        if (--pendingCount == 0) {
+            sigaction(SIGINT, &displacedInterrupt, nullptr);
+            sigaction(SIGTERM, &displacedTerminate, nullptr);
+        }
+    }
+
+private:
+    PendingName* slot_ = nullptr;
+};
+
+// The path through which the kernel links an open file into a folder again.
+std::string descriptorPath(int descriptor)
+{
+    return "/proc/self/fd/" + std::to_string(descriptor);
+}
+
+// The file the image is encoded into, created in the target's folder and written
+// only through its descriptor: no name is ever opened again, so nobody can send
+// the bytes elsewhere by swapping names. Where the file system has them it is an
+// unnamed file (O_TMPFILE), linked into place once whole, which leaves nothing
+// behind even if the process is killed. Elsewhere it gets a short random name,
+// created exclusively and never through a symlink, and removed on SIGINT and
+// SIGTERM as well as on every failure.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const fs::path& target)
+    TemporaryFile(int folder, mode_t mode, bool mayBeUnnamed)
+        : folder_(folder)
     {
-        std::string pattern = target.string() + ".tmp-XXXXXX";
-        const int descriptor = mkstemp(pattern.data());
-        if (descriptor < 0) {
-            creationError_ = errno;
-            return;
+        // Mode 0666 lets the kernel apply the umask, as for any file the user makes.
+        constexpr int kFlags = O_RDWR | O_CLOEXEC;
+        if (mayBeUnnamed && access("/proc/self/fd", X_OK) == 0)
+            descriptor_ = openat(folder, ".", O_TMPFILE | kFlags, 0666);
+        if (descriptor_ < 0) {
+            // The name is on the signal handler's list before the file exists.
+            for (int attempt = 0; attempt < 16 && descriptor_ < 0; ++attempt) {
+                name_ = temporaryName();
+                pending_ = std::make_unique<PendingRemoval>(folder, name_);
+                descriptor_ = openat(folder, name_.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | kFlags, 0666);
+                if (descriptor_ < 0 && errno != EEXIST)
+                    break;
+            }
+            if (descriptor_ < 0) {
+                error_ = errno;
+                pending_.reset();
+                name_.clear();
+                return;
+            }
         }
-        fchmod(descriptor, newFileMode());
-        descriptor_ = descriptor;
-        path_ = pattern;
+        // An earlier file keeps its permission bits.
+        if (mode != 0)
+            fchmod(descriptor_, mode);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile()
     {
+        if (!name_.empty())
+            unlinkat(folder_, name_.c_str(), 0);
         if (descriptor_ >= 0)
             close(descriptor_);
-        if (!path_.empty())
-            unlink(path_.c_str());
     }
 
     MStatus creationStatus() const
     {
-        if (!path_.empty())
-            return MS::kSuccess;
-        return creationError_ == ENOENT || creationError_ == ENOTDIR ? MS::kNotFound : MS::kFailure;
+        return descriptor_ >= 0 ? MStatus(MS::kSuccess) : statusOfErrno(error_);
     }
-
     int descriptor() const { return descriptor_; }
 
-    MStatus renameTo(const fs::path& target)
+    // Puts the whole file at `target` in the folder, replacing any file there.
+    MStatus placeAt(const std::string& target)
     {
-        if (close(std::exchange(descriptor_, -1)) != 0)
+        if (name_.empty())
+            return linkAt(target);
+        // The name may have been swapped for something else since it was made;
+        // only the file written here is moved into place.
+        struct stat named { };
+        struct stat written { };
+        if (fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0
+            || fstat(descriptor_, &written) != 0 || named.st_dev != written.st_dev
+            || named.st_ino != written.st_ino)
             return MS::kFailure;
-        if (std::rename(path_.c_str(), target.c_str()) != 0)
+        if (renameat(folder_, name_.c_str(), folder_, target.c_str()) != 0)
             return MS::kFailure;
-        path_.clear();
+        name_.clear();
+        pending_.reset();
         return MS::kSuccess;
     }
 
 private:
-    std::string path_;
-    int descriptor_ = -1;
-    int creationError_ = 0;
-};
-
-MStatus encode(const RgbaImage& image, const char* format, int descriptor)
-{
-    const MStatus encoded = encodeWithOpenImageIO(image, format, descriptor);
-    if (!encoded)
-        return encoded;
-    if (writeFailuresInForce.load() > 0) {
-        struct stat status { };
-        const bool cut = fstat(descriptor, &status) == 0 && ftruncate(descriptor, status.st_size / 2) == 0;
-        static_cast<void>(cut);  // the write fails either way
+    MStatus linkAt(const std::string& target)
+    {
+        const std::string path = descriptorPath(descriptor_);
+        if (linkat(AT_FDCWD, path.c_str(), folder_, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return MS::kSuccess;
+        if (errno != EEXIST)
+            return MS::kFailure;
+        // An earlier file: link under a short random name, then rename that over
+        // it, so the target is the old file or the new one, never neither.
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            const std::string name = temporaryName();
+            const PendingRemoval pending(folder_, name);
+            if (linkat(AT_FDCWD, path.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+                if (errno == EEXIST)
+                    continue;
+                return MS::kFailure;
+            }
+            if (renameat(folder_, name.c_str(), folder_, target.c_str()) == 0)
+                return MS::kSuccess;
+            unlinkat(folder_, name.c_str(), 0);
+            return MS::kFailure;
+        }
         return MS::kFailure;
     }
-    return MS::kSuccess;
-}
+
+    int folder_;
+    int descriptor_ = -1;
+    int error_ = 0;
+    std::string name_;
+    std::unique_ptr<PendingRemoval> pending_;
+};
 
 }  // namespace
 
@@ -141,6 +294,16 @@ ImageWriteFailure::~ImageWriteFailure()
     --writeFailuresInForce;
 }
 
+ImageWritePause::ImageWritePause(std::function<void()> pause, bool namedTemporary)
+{
+    writePause = std::make_unique<WritePause>(WritePause { std::move(pause), namedTemporary });
+}
+
+ImageWritePause::~ImageWritePause()
+{
+    writePause.reset();
+}
+
 MStatus writeImageFile(const RgbaImage& image, const char* path, const char* format)
 {
     if (!image.bytes)
@@ -152,13 +315,34 @@ MStatus writeImageFile(const RgbaImage& image, const char* path, const char* for
     if (!pathStatus)
         return pathStatus;
 
-    TemporaryFile temporary(target);
+    // Everything from here on goes through the folder's descriptor, so a folder
+    // renamed meanwhile cannot send the file elsewhere.
+    const fs::path folderPath = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const Descriptor folder(open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return statusOfErrno(errno);
+    const std::string name = target.filename().string();
+    struct stat earlier { };
+    const bool replacing
+        = fstatat(folder.get(), name.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode);
+
+    const bool mayBeUnnamed = !(writePause && writePause->namedTemporary);
+    TemporaryFile temporary(folder.get(), replacing ? earlier.st_mode & 0777 : 0, mayBeUnnamed);
     if (!temporary.creationStatus())
         return temporary.creationStatus();
-    const MStatus encoded = encode(image, format, temporary.descriptor());
+    const MStatus encoded = encodeWithOpenImageIO(image, format, temporary.descriptor());
     if (!encoded)
         return encoded;
-    return temporary.renameTo(target);
+    if (writeFailuresInForce.load() > 0) {
+        struct stat written { };
+        const bool cut = fstat(temporary.descriptor(), &written) == 0
+            && ftruncate(temporary.descriptor(), written.st_size / 2) == 0;
+        static_cast<void>(cut);  // cut or not, this write has failed
+        return MS::kFailure;
+    }
+    if (writePause)
+        writePause->pause();
+    return temporary.placeAt(name);
 }
 
 }  // namespace host

@@ -2,6 +2,8 @@
 
 #include <maya/MTypes.h>
 
+#include <functional>
+
 namespace host {
 
 /// While an object of this class lives, every image write (MImage::writeToFile)
@@ -15,6 +17,19 @@ public:
     ImageWriteFailure(const ImageWriteFailure&) = delete;
     ImageWriteFailure& operator=(const ImageWriteFailure&) = delete;
     ~ImageWriteFailure();
+};
+
+/// While an object of this class lives, every image write calls `pause` once its
+/// temporary file holds the whole encoded image and before that file is put in
+/// place, so that a test can act at that moment (swap names in the folder, send
+/// a signal). With `namedTemporary` the write uses a named temporary file, as on
+/// file systems without unnamed ones. Process-wide; one object at a time.
+class OPENMAYA_EXPORT ImageWritePause {
+public:
+    ImageWritePause(std::function<void()> pause, bool namedTemporary);
+    ImageWritePause(const ImageWritePause&) = delete;
+    ImageWritePause& operator=(const ImageWritePause&) = delete;
+    ~ImageWritePause();
 };
 
 }  // namespace host

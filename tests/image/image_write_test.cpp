@@ -118,7 +118,23 @@ TEST(ImageWrite, ReplacesAnEarlierFile)
     EXPECT_EQ(folder.entries(), std::vector<std::string> { "out.png" });
 }
 
-// The temporary file is made private; the renamed result must not stay so.
+// Replacing a file is not making a new one: its permission bits stay.
+TEST(ImageWrite, ReplacingKeepsTheEarlierFilesPermissions)
+{
+    TemporaryFolder folder;
+    const std::string path = folder.file("out.png");
+    writeFileBytes(path, Bytes(50, 'e'));
+    ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+    MImage image;
+    fillImage(image, 3, 2, kTranslucentPixels);
+
+    ASSERT_EQ(image.writeToFile(MString(path), MString("png")), MS::kSuccess);
+    struct stat info { };
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0604u);
+}
+
+// A new file gets the mode any file the user makes gets.
 TEST(ImageWrite, ResultHasTheModeOfANewFile)
 {
     TemporaryFolder folder;

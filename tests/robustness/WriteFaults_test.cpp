@@ -1,6 +1,8 @@
 // Writes that cannot complete: resizeFunction must show "cant write to file!",
 // fail, leave no partial or temporary file and keep every earlier file as it
-// was. Two hosts writing the same outputs at once must each leave whole files.
+// was. A write writes only the file it created, whatever happens to names in
+// the folder meanwhile, and a signal during it leaves no temporary file. Two
+// hosts writing the same outputs at once must each leave whole files.
 #include "RobustnessSupport.h"
 
 #include <host/CommandRegistry.h>
@@ -14,10 +16,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace robustness {
 namespace {
@@ -99,9 +105,9 @@ INSTANTIATE_TEST_SUITE_P(Robustness, WriteFault,
             { "a.iff", "b.iff" } }),
     [](const testing::TestParamInfo<FaultRow>& info) { return std::string(info.param.name); });
 
-// The real plug-in in this process, so that the host's write-fault hook can
-// stand in for a disk that fills up during the write.
-class FullDisk : public testing::TestWithParam<bool> {
+// The real plug-in in this process, so that the host's write hooks can stand in
+// for a disk that fills up during the write, or hold a write at one moment.
+class InProcessHost : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -131,6 +137,8 @@ protected:
     std::unique_ptr<host::PluginLoader> loader_;
     fs::path previous_;
 };
+
+class FullDisk : public InProcessHost, public testing::WithParamInterface<bool> { };
 
 TEST_P(FullDisk, FailsAndKeepsTheEarlierFileByteForByte)
 {
@@ -164,6 +172,124 @@ TEST_P(FullDisk, FailsAndKeepsTheEarlierFileByteForByte)
 INSTANTIATE_TEST_SUITE_P(Robustness, FullDisk, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
     return info.param ? "over_earlier_file" : "no_earlier_file";
 });
+
+// A write held just before its file is put in place, while something else acts
+// in the output folder.
+struct PauseRow {
+    const char* name;
+    bool namedTemporary;
+    bool swapsTemporaryForSymlink;  // else it checks that no temporary name exists
+    bool succeeds;
+};
+
+void PrintTo(const PauseRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class PausedWrite : public InProcessHost, public testing::WithParamInterface<PauseRow> { };
+
+std::vector<std::string> temporaryNames()
+{
+    std::vector<std::string> names;
+    for (const std::string& name : entriesOf(kOutputFolder))
+        if (name != "a.iff")
+            names.push_back(name);
+    return names;
+}
+
+TEST_P(PausedWrite, WritesOnlyTheFileItMade)
+{
+    const PauseRow& row = GetParam();
+    prepareImages(folder_, { "a.png" });
+    const std::string outside = folder_.file("outside.txt");
+    const Bytes untouched = { 'k', 'e', 'e', 'p' };
+    writeBytes(outside, untouched);
+    std::vector<std::string> seen;
+    host::Invocation invocation;
+    {
+        const host::ImageWritePause pause(
+            [&] {
+                seen = temporaryNames();
+                if (row.swapsTemporaryForSymlink && seen.size() == 1) {
+                    const fs::path temporary = fs::path(kOutputFolder) / seen.front();
+                    fs::remove(temporary);
+                    fs::create_symlink(outside, temporary);
+                }
+            },
+            row.namedTemporary);
+        invocation = resize(2);
+    }
+    EXPECT_EQ(seen.size(), row.namedTemporary ? 1u : 0u);
+    EXPECT_EQ(readBytes(outside), untouched);
+    if (row.succeeds) {
+        EXPECT_TRUE(invocation.status);
+        EXPECT_TRUE(host::ScriptEditor::take().empty());
+        EXPECT_EQ(entriesOf(kOutputFolder), std::vector<std::string> { "a.iff" });
+        expectWholeIff(std::string(kOutputFolder) + "a.iff");
+        return;
+    }
+    EXPECT_EQ(invocation.status, MS::kFailure);
+    EXPECT_EQ(host::ScriptEditor::take(),
+        std::vector<host::EditorLine>({ { host::LineKind::Error, "cant write to file!" } }));
+    EXPECT_TRUE(entriesOf(kOutputFolder).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Robustness, PausedWrite,
+    testing::Values(PauseRow { "unnamed_temporary_has_no_name_to_swap", false, false, true },
+        PauseRow { "named_temporary_written", true, false, true },
+        PauseRow { "named_temporary_swapped_for_symlink", true, true, false }),
+    [](const testing::TestParamInfo<PauseRow>& info) { return std::string(info.param.name); });
+
+// SIGINT or SIGTERM in the middle of a write, in a child process: the process
+// ends by the signal as usual and leaves no temporary file, and an earlier
+// output stays whole.
+struct SignalRow {
+    const char* name;
+    int signal;
+    bool namedTemporary;
+};
+
+void PrintTo(const SignalRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class SignalDuringWrite : public InProcessHost, public testing::WithParamInterface<SignalRow> { };
+
+TEST_P(SignalDuringWrite, LeavesNoTemporaryFile)
+{
+    const SignalRow& row = GetParam();
+    prepareImages(folder_, { "a.png" });
+    const std::string target = std::string(kOutputFolder) + "a.iff";
+    const Bytes earlier = { 'e', 'a', 'r', 'l', 'i', 'e', 'r' };
+    writeBytes(target, earlier);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The image already has the size asked for (24 x 18 = 432), so the child
+        // only reads and writes.
+        const host::ImageWritePause pause([&row] { raise(row.signal); }, row.namedTemporary);
+        MArgList args;
+        for (const char* word : { "-folder", "images/", "-size", "432", "-number", "2" })
+            args.addArg(MString(word));
+        registry_.run("resizeFunction", args);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child exited with " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), row.signal);
+    EXPECT_EQ(entriesOf(kOutputFolder), std::vector<std::string> { "a.iff" });
+    EXPECT_EQ(readBytes(target), earlier);
+}
+
+INSTANTIATE_TEST_SUITE_P(Robustness, SignalDuringWrite,
+    testing::Values(SignalRow { "sigterm_named_temporary", SIGTERM, true },
+        SignalRow { "sigint_named_temporary", SIGINT, true },
+        SignalRow { "sigterm_unnamed_temporary", SIGTERM, false }),
+    [](const testing::TestParamInfo<SignalRow>& info) { return std::string(info.param.name); });
 
 TEST(ConcurrentHosts, BothLeaveWholeOutputs)
 {

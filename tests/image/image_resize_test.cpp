@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
+#include <vector>
 
 using namespace imagetest;
 
@@ -139,6 +142,197 @@ TEST(ImageResize, AveragesNeighboursWhenHalving)
     }
     EXPECT_EQ(pixels[3], 255);
 }
+
+// A photo-like image: smooth gradients, a soft texture, a hard-edged disc and a
+// little noise; with `translucent` its alpha falls from opaque to a tenth.
+Bytes photoLike(unsigned int width, unsigned int height, bool translucent)
+{
+    Bytes bytes(std::size_t(width) * height * 4);
+    std::uint32_t state = 99;
+    for (unsigned int y = 0; y < height; ++y) {
+        for (unsigned int x = 0; x < width; ++x) {
+            const double u = double(x) / width;
+            const double v = double(y) / height;
+            state = state * 1103515245u + 12345u;
+            const double noise = double(state >> 28) - 7.5;
+            const bool inDisc = (u - 0.6) * (u - 0.6) + (v - 0.4) * (v - 0.4) < 0.04;
+            const double texture = 40.0 * std::sin(x * 0.21) * std::sin(y * 0.17);
+            const double channels[3] = { 60 + 150 * u + texture + noise, inDisc ? 230 : 40 + 120 * v + noise,
+                90 + 60 * std::sin(6 * u + 3 * v) - texture / 2 };
+            unsigned char* pixel = &bytes[(std::size_t(y) * width + x) * 4];
+            for (int c = 0; c < 3; ++c)
+                pixel[c] = static_cast<unsigned char>(std::clamp(std::lround(channels[c]), 0l, 255l));
+            pixel[3] = translucent ? static_cast<unsigned char>(255 - std::lround(230 * u)) : 255;
+        }
+    }
+    return bytes;
+}
+
+double lanczos3(double x)
+{
+    x = std::abs(x);
+    if (x < 1e-12)
+        return 1.0;
+    if (x >= 3.0)
+        return 0.0;
+    const double pi = 3.14159265358979323846;
+    return 3.0 * std::sin(pi * x) * std::sin(pi * x / 3.0) / (pi * pi * x * x);
+}
+
+// The weights of each output position along one side: Lanczos3 stretched by the
+// shrink factor when shrinking (so it stays antialiased), edges clamped.
+std::vector<std::vector<std::pair<unsigned int, double>>> lanczosWeights(unsigned int from, unsigned int to)
+{
+    const double scale = double(to) / from;
+    const double stretch = std::max(1.0, 1.0 / scale);
+    std::vector<std::vector<std::pair<unsigned int, double>>> weights(to);
+    for (unsigned int i = 0; i < to; ++i) {
+        const double centre = (i + 0.5) / scale - 0.5;
+        double sum = 0;
+        for (long k = long(std::floor(centre - 3 * stretch)); k <= long(std::ceil(centre + 3 * stretch));
+             ++k) {
+            const double weight = lanczos3((k - centre) / stretch);
+            if (weight == 0)
+                continue;
+            weights[i].push_back({ unsigned(std::clamp(k, 0l, long(from) - 1)), weight });
+            sum += weight;
+        }
+        for (auto& entry : weights[i])
+            entry.second /= sum;
+    }
+    return weights;
+}
+
+// The reference: a separable Lanczos3 in double precision over colour weighted
+// by alpha, then divided back and rounded.
+Bytes referenceResize(const Bytes& source, Size from, Size to)
+{
+    const auto across = lanczosWeights(from.width, to.width);
+    const auto down = lanczosWeights(from.height, to.height);
+    std::vector<double> rows(std::size_t(from.height) * to.width * 4);
+    for (unsigned int y = 0; y < from.height; ++y) {
+        for (unsigned int x = 0; x < to.width; ++x) {
+            double* out = &rows[(std::size_t(y) * to.width + x) * 4];
+            for (const auto& [column, weight] : across[x]) {
+                const unsigned char* in = &source[(std::size_t(y) * from.width + column) * 4];
+                for (int c = 0; c < 3; ++c)
+                    out[c] += weight * in[c] * in[3];
+                out[3] += weight * in[3];
+            }
+        }
+    }
+    Bytes target(std::size_t(to.width) * to.height * 4);
+    for (unsigned int y = 0; y < to.height; ++y) {
+        for (unsigned int x = 0; x < to.width; ++x) {
+            double sums[4] = { 0, 0, 0, 0 };
+            for (const auto& [row, weight] : down[y])
+                for (int c = 0; c < 4; ++c)
+                    sums[c] += weight * rows[(std::size_t(row) * to.width + x) * 4 + c];
+            unsigned char* out = &target[(std::size_t(y) * to.width + x) * 4];
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<unsigned char>(
+                    std::clamp(std::lround(sums[3] > 0 ? sums[c] / sums[3] : 0.0), 0l, 255l));
+            out[3] = static_cast<unsigned char>(std::clamp(std::lround(sums[3]), 0l, 255l));
+        }
+    }
+    return target;
+}
+
+// What a broken resampler gives: the nearest input pixel, no filter at all.
+Bytes nearestResize(const Bytes& source, Size from, Size to)
+{
+    Bytes target;
+    for (unsigned int y = 0; y < to.height; ++y) {
+        for (unsigned int x = 0; x < to.width; ++x) {
+            const std::size_t at = (std::size_t(y) * from.height / to.height * from.width
+                                       + std::size_t(x) * from.width / to.width)
+                * 4;
+            target.insert(target.end(), source.begin() + long(at), source.begin() + long(at) + 4);
+        }
+    }
+    return target;
+}
+
+struct Difference {
+    double mean[4] = { 0, 0, 0, 0 };
+    int largest[4] = { 0, 0, 0, 0 };
+};
+
+// Per channel, over the pixels visible in both (alpha of 16 or more; below that
+// colour has too little weight to say anything).
+Difference differenceOf(const Bytes& left, const Bytes& right)
+{
+    Difference difference;
+    std::size_t counted = 0;
+    for (std::size_t i = 0; i < left.size(); i += 4) {
+        if (left[i + 3] < 16 || right[i + 3] < 16)
+            continue;
+        ++counted;
+        for (int c = 0; c < 4; ++c) {
+            const int delta = std::abs(int(left[i + c]) - int(right[i + c]));
+            difference.mean[c] += delta;
+            difference.largest[c] = std::max(difference.largest[c], delta);
+        }
+    }
+    for (double& mean : difference.mean)
+        mean /= double(std::max<std::size_t>(counted, 1));
+    return difference;
+}
+
+struct QualityCase {
+    const char* name;
+    Size from;
+    Size to;
+    bool translucent;
+};
+
+void PrintTo(const QualityCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ResizeQuality : public testing::TestWithParam<QualityCase> { };
+
+// Thresholds: area averaging and cubic convolution are not Lanczos3. Measured
+// on these rows they differ from it by at most 1.9 levels on average in any
+// channel and 42 at worst (the disc's hard edge, shrunk by a third, where the
+// cubic is not stretched); alpha by at most 1. The nearest pixel, the simplest
+// broken filter, differs by 2.6 to 14 on average in some channel of every row
+// and by up to 172 at the edge; each row checks that it fails the mean limit,
+// so the limits do catch a broken filter.
+constexpr double kMeanLimit = 2.5;
+constexpr int kLargestLimit = 48;
+
+TEST_P(ResizeQuality, StaysCloseToAReferenceLanczos3)
+{
+    const QualityCase& c = GetParam();
+    const Bytes source = photoLike(c.from.width, c.from.height, c.translucent);
+    MImage image;
+    fillImage(image, c.from.width, c.from.height, source);
+    ASSERT_EQ(image.resize(int(c.to.width), int(c.to.height), false), MS::kSuccess);
+    const Bytes reference = referenceResize(source, c.from, c.to);
+
+    const Difference ours = differenceOf(pixelsOf(image), reference);
+    const Difference nearest = differenceOf(nearestResize(source, c.from, c.to), reference);
+    bool nearestFails = false;
+    for (int channel = 0; channel < 4; ++channel) {
+        EXPECT_LE(ours.mean[channel], kMeanLimit) << "channel " << channel;
+        EXPECT_LE(ours.largest[channel], kLargestLimit) << "channel " << channel;
+        nearestFails |= nearest.mean[channel] > kMeanLimit;
+    }
+    EXPECT_TRUE(nearestFails);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, ResizeQuality,
+    testing::Values(QualityCase { "ShrinkFar", { 480, 270 }, { 32, 32 }, false },
+        QualityCase { "ShrinkFarTranslucent", { 480, 270 }, { 32, 32 }, true },
+        QualityCase { "ShrinkToHalf", { 200, 150 }, { 100, 75 }, false },
+        QualityCase { "ShrinkSlightly", { 410, 409 }, { 409, 408 }, false },
+        QualityCase { "ShrinkByAThird", { 300, 240 }, { 200, 160 }, true },
+        QualityCase { "Enlarge", { 61, 47 }, { 200, 150 }, false },
+        QualityCase { "EnlargeTranslucent", { 61, 47 }, { 200, 150 }, true },
+        QualityCase { "ShrinkWidthEnlargeHeight", { 300, 40 }, { 30, 120 }, false }),
+    [](const testing::TestParamInfo<QualityCase>& info) { return std::string(info.param.name); });
 
 class FitResize : public testing::TestWithParam<FitCase> { };
 

@@ -92,13 +92,19 @@ void sampleBlocks(benchmark::State& state)
 }
 BENCHMARK(sampleBlocks)->Arg(1)->Arg(16)->ArgName("step")->Unit(benchmark::kMillisecond);
 
-// Arguments: source width and height, target width and height. The source is
-// copied back for every round, since a resize replaces it.
+// Arguments: source width and height, target width and height, and whether the
+// image is opaque (resampled in 8 bits) or has translucent columns (weighted by
+// alpha in 16 bits). The source is copied back for every round, since a resize
+// replaces it.
 void fittedResize(benchmark::State& state)
 {
     const auto width = static_cast<unsigned int>(state.range(0));
     const auto height = static_cast<unsigned int>(state.range(1));
-    const std::vector<unsigned char> pixels = makePhoto(width, height);
+    std::vector<unsigned char> pixels = makePhoto(width, height);
+    if (state.range(4) != 0) {
+        for (std::size_t i = 3; i < pixels.size(); i += 4)
+            pixels[i] = 255;
+    }
     for (auto _ : state) {
         state.PauseTiming();
         MImage image = imageFrom(pixels, width, height);
@@ -109,9 +115,13 @@ void fittedResize(benchmark::State& state)
     state.SetBytesProcessed(std::int64_t(state.iterations()) * width * height * 4);
 }
 BENCHMARK(fittedResize)
-    ->Args({ 4100, 4090, 4096, 4080 })
-    ->Args({ 1920, 1080, 128, 128 })
-    ->Args({ 4096, 4096, 4090, 4090 })
+    ->Args({ 4100, 4090, 4096, 4080, 0 })
+    ->Args({ 4100, 4090, 4096, 4080, 1 })
+    ->Args({ 1920, 1080, 128, 128, 0 })
+    ->Args({ 1920, 1080, 128, 128, 1 })
+    ->Args({ 4096, 4096, 2048, 2048, 1 })
+    ->Args({ 4096, 4096, 4090, 4090, 1 })
+    ->ArgNames({ "", "", "", "", "opaque" })
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

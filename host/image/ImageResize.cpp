@@ -49,37 +49,37 @@ bool isOpaque(const unsigned char* pixels, std::size_t count)
     return all == 255;
 }
 
-// Colour times alpha (at most 255 x 255) and alpha scaled to 16 bits (a x 257):
-// exact integers, so a uniform image divides back to its own colour exactly.
-void premultiply(const unsigned char* source, std::uint16_t* target, std::size_t count)
+// Colour times alpha, and alpha, in float: exact for 8-bit inputs, and unlike
+// integers the cubic's overshoot and undershoot are kept, not clipped, so the
+// ratio of colour to alpha stays right (a uniform colour under varying alpha
+// comes out exactly that colour).
+void premultiply(const unsigned char* source, float* target, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        const unsigned int alpha = source[i * 4 + kAlpha];
+        const float alpha = source[i * 4 + kAlpha];
         for (int c = 0; c < kAlpha; ++c)
-            target[i * 4 + c] = static_cast<std::uint16_t>(source[i * 4 + c] * alpha);
-        target[i * 4 + kAlpha] = static_cast<std::uint16_t>(alpha * 257);
+            target[i * 4 + c] = float(source[i * 4 + c]) * alpha;
+        target[i * 4 + kAlpha] = alpha;
     }
 }
 
-// Weighted alpha that rounds to 0 carries no colour worth dividing out.
-constexpr unsigned int kLeastWeight = 129;
-
 // Divides the colour back out of the resampled weighted pixels. Returns false
 // when some pixel came out transparent: its colour has to come from elsewhere.
-bool unpremultiply(const std::uint16_t* source, unsigned char* target, std::size_t count)
+bool unpremultiply(const float* source, unsigned char* target, std::size_t count)
 {
     bool everyPixelWeighted = true;
     for (std::size_t i = 0; i < count; ++i) {
-        const unsigned int weight = source[i * 4 + kAlpha];
-        target[i * 4 + kAlpha] = static_cast<unsigned char>((weight + 128) / 257);
-        if (weight < kLeastWeight) {
+        const float weight = source[i * 4 + kAlpha];
+        target[i * 4 + kAlpha] = static_cast<unsigned char>(std::clamp(weight + 0.5f, 0.0f, 255.0f));
+        // Alpha that rounds to 0 carries no colour worth dividing out.
+        if (weight < 0.5f) {
             everyPixelWeighted = false;
             continue;
         }
-        const float inverse = 257.0f / float(weight);
+        const float inverse = 1.0f / weight;
         for (int c = 0; c < kAlpha; ++c) {
-            const float colour = float(source[i * 4 + c]) * inverse + 0.5f;
-            target[i * 4 + c] = static_cast<unsigned char>(std::min(colour, 255.0f));
+            const float colour = source[i * 4 + c] * inverse + 0.5f;
+            target[i * 4 + c] = static_cast<unsigned char>(std::clamp(colour, 0.0f, 255.0f));
         }
     }
     return everyPixelWeighted;
@@ -134,15 +134,15 @@ bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigne
             resampleSeparately(plainSource, plainTarget);
             return true;
         }
-        const PixelBytes weighted = allocateBytes(sourcePixels * 8);
-        const PixelBytes resampled = allocateBytes(targetPixels * 8);
+        const PixelBytes weighted = allocateBytes(sourcePixels * 4 * sizeof(float));
+        const PixelBytes resampled = allocateBytes(targetPixels * 4 * sizeof(float));
         if (!weighted || !resampled)
             return false;
-        auto* weightedPixels = reinterpret_cast<std::uint16_t*>(weighted.get());
-        auto* resampledPixels = reinterpret_cast<std::uint16_t*>(resampled.get());
+        auto* weightedPixels = reinterpret_cast<float*>(weighted.get());
+        auto* resampledPixels = reinterpret_cast<float*>(resampled.get());
         premultiply(source, weightedPixels, sourcePixels);
-        const cv::Mat weightedSource(int(sourceHeight), int(sourceWidth), CV_16UC4, weightedPixels);
-        cv::Mat weightedTarget(int(targetHeight), int(targetWidth), CV_16UC4, resampledPixels);
+        const cv::Mat weightedSource(int(sourceHeight), int(sourceWidth), CV_32FC4, weightedPixels);
+        cv::Mat weightedTarget(int(targetHeight), int(targetWidth), CV_32FC4, resampledPixels);
         resampleSeparately(weightedSource, weightedTarget);
         if (!unpremultiply(resampledPixels, target, targetPixels))
             colourTransparentPixels(plainSource, target, targetPixels, plainTarget.size());

@@ -126,6 +126,30 @@ TEST_P(NoBleed, TransparentNeighbourGivesNoColour)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, NoBleed, testing::Values(Size { 1, 1 }, Size { 5, 1 }, Size { 3, 4 }));
 
+class UniformColour : public testing::TestWithParam<Size> { };
+
+// One colour under hard-edged alpha: the cubic overshoots alpha at the edges,
+// which must not shift the colour.
+TEST_P(UniformColour, KeepsItsColourUnderVaryingAlpha)
+{
+    Bytes pixels;
+    for (unsigned int y = 0; y < 9; ++y)
+        for (unsigned int x = 0; x < 12; ++x)
+            pixels.insert(
+                pixels.end(), { 220, 40, 60, static_cast<unsigned char>((x / 3 + y / 3) % 2 ? 255 : x * 9) });
+    MImage image;
+    fillImage(image, 12, 9, pixels);
+
+    ASSERT_EQ(image.resize(int(GetParam().width), int(GetParam().height), false), MS::kSuccess);
+    const Bytes resized = pixelsOf(image);
+    for (std::size_t i = 0; i < resized.size(); i += 4)
+        EXPECT_EQ(Bytes(resized.begin() + long(i), resized.begin() + long(i) + 3), (Bytes { 220, 40, 60 }))
+            << "pixel " << i / 4 << " alpha " << int(resized[i + 3]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, UniformColour, testing::Values(Size { 37, 29 }, Size { 11, 8 }, Size { 5, 4 }));
+
 // Black beside white, halved: the filter is symmetric about the output pixel, so
 // it lands half way, 127.5, rounded either way.
 TEST(ImageResize, AveragesNeighboursWhenHalving)

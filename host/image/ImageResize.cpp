@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 
 namespace host {
 
@@ -49,56 +50,80 @@ bool isOpaque(const unsigned char* pixels, std::size_t count)
     return all == 255;
 }
 
-// Colour times alpha, and alpha, in float: exact for 8-bit inputs, and unlike
-// integers the cubic's overshoot and undershoot are kept, not clipped, so the
-// ratio of colour to alpha stays right (a uniform colour under varying alpha
-// comes out exactly that colour).
-void premultiply(const unsigned char* source, float* target, std::size_t count)
+// Transparent output pixels take the colour of the unweighted resample, so a
+// fully transparent image keeps its colour too.
+void colourTransparentPixels(const cv::Mat& source, cv::Mat& target)
+{
+    cv::Mat plain(target.size(), CV_8UC4);
+    resampleSeparately(source, plain);
+    const unsigned char* colours = plain.ptr<unsigned char>();
+    unsigned char* pixels = target.ptr<unsigned char>();
+    for (std::size_t i = 0; i < target.total(); ++i) {
+        if (pixels[i * 4 + kAlpha] != 0)
+            continue;
+        for (int c = 0; c < kAlpha; ++c)
+            pixels[i * 4 + c] = colours[i * 4 + c];
+    }
+}
+
+// Colour weighted by alpha: colour times alpha (at most 255 x 255) and alpha
+// times kAlphaScale, exact in both sample types, so a uniform colour divides
+// back to itself exactly. Area averaging has only positive weights and cannot
+// leave 16 bits; the cubic overshoots and undershoots, which float keeps and
+// integers would clip, skewing colour over alpha at hard alpha edges.
+template <typename Sample> constexpr float kAlphaScale = std::is_same_v<Sample, float> ? 1.0f : 257.0f;
+
+template <typename Sample> void premultiply(const unsigned char* source, Sample* target, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        const float alpha = source[i * 4 + kAlpha];
+        const unsigned int alpha = source[i * 4 + kAlpha];
         for (int c = 0; c < kAlpha; ++c)
-            target[i * 4 + c] = float(source[i * 4 + c]) * alpha;
-        target[i * 4 + kAlpha] = alpha;
+            target[i * 4 + c] = static_cast<Sample>(source[i * 4 + c] * alpha);
+        target[i * 4 + kAlpha] = static_cast<Sample>(alpha * kAlphaScale<Sample>);
     }
 }
 
 // Divides the colour back out of the resampled weighted pixels. Returns false
 // when some pixel came out transparent: its colour has to come from elsewhere.
-bool unpremultiply(const float* source, unsigned char* target, std::size_t count)
+template <typename Sample> bool unpremultiply(const Sample* source, unsigned char* target, std::size_t count)
 {
+    constexpr float scale = kAlphaScale<Sample>;
     bool everyPixelWeighted = true;
     for (std::size_t i = 0; i < count; ++i) {
-        const float weight = source[i * 4 + kAlpha];
-        target[i * 4 + kAlpha] = static_cast<unsigned char>(std::clamp(weight + 0.5f, 0.0f, 255.0f));
+        const float weight = float(source[i * 4 + kAlpha]);
+        target[i * 4 + kAlpha] = static_cast<unsigned char>(std::clamp(weight / scale + 0.5f, 0.0f, 255.0f));
         // Alpha that rounds to 0 carries no colour worth dividing out.
-        if (weight < 0.5f) {
+        if (weight < 0.5f * scale) {
             everyPixelWeighted = false;
             continue;
         }
-        const float inverse = 1.0f / weight;
+        const float inverse = scale / weight;
         for (int c = 0; c < kAlpha; ++c) {
-            const float colour = source[i * 4 + c] * inverse + 0.5f;
+            const float colour = float(source[i * 4 + c]) * inverse + 0.5f;
             target[i * 4 + c] = static_cast<unsigned char>(std::clamp(colour, 0.0f, 255.0f));
         }
     }
     return everyPixelWeighted;
 }
 
-// Transparent output pixels take the colour of the unweighted resample, so a
-// fully transparent image keeps its colour too.
-void colourTransparentPixels(
-    const cv::Mat& source, unsigned char* target, std::size_t count, const cv::Size& size)
+// The alpha-weighted resample in `Sample`s: CV_16UC4 or CV_32FC4.
+template <typename Sample> bool resampleWeighted(const cv::Mat& plainSource, cv::Mat& plainTarget, int type)
 {
-    cv::Mat plain(size, CV_8UC4);
-    resampleSeparately(source, plain);
-    const unsigned char* colours = plain.ptr<unsigned char>();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (target[i * 4 + kAlpha] != 0)
-            continue;
-        for (int c = 0; c < kAlpha; ++c)
-            target[i * 4 + c] = colours[i * 4 + c];
-    }
+    const std::size_t sourcePixels = plainSource.total();
+    const std::size_t targetPixels = plainTarget.total();
+    const PixelBytes weighted = allocateBytes(sourcePixels * 4 * sizeof(Sample));
+    const PixelBytes resampled = allocateBytes(targetPixels * 4 * sizeof(Sample));
+    if (!weighted || !resampled)
+        return false;
+    auto* weightedPixels = reinterpret_cast<Sample*>(weighted.get());
+    auto* resampledPixels = reinterpret_cast<Sample*>(resampled.get());
+    premultiply(plainSource.ptr<unsigned char>(), weightedPixels, sourcePixels);
+    const cv::Mat weightedSource(plainSource.size(), type, weightedPixels);
+    cv::Mat weightedTarget(plainTarget.size(), type, resampledPixels);
+    resampleSeparately(weightedSource, weightedTarget);
+    if (!unpremultiply(resampledPixels, plainTarget.ptr<unsigned char>(), targetPixels))
+        colourTransparentPixels(plainSource, plainTarget);
+    return true;
 }
 
 }  // namespace
@@ -123,7 +148,6 @@ bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigne
     unsigned char* target, unsigned int targetWidth, unsigned int targetHeight)
 {
     const std::size_t sourcePixels = std::size_t { sourceWidth } * sourceHeight;
-    const std::size_t targetPixels = std::size_t { targetWidth } * targetHeight;
     // OpenCV's headers take the buffers as they are; it writes only the target.
     const cv::Mat plainSource(
         int(sourceHeight), int(sourceWidth), CV_8UC4, const_cast<unsigned char*>(source));
@@ -134,19 +158,10 @@ bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigne
             resampleSeparately(plainSource, plainTarget);
             return true;
         }
-        const PixelBytes weighted = allocateBytes(sourcePixels * 4 * sizeof(float));
-        const PixelBytes resampled = allocateBytes(targetPixels * 4 * sizeof(float));
-        if (!weighted || !resampled)
-            return false;
-        auto* weightedPixels = reinterpret_cast<float*>(weighted.get());
-        auto* resampledPixels = reinterpret_cast<float*>(resampled.get());
-        premultiply(source, weightedPixels, sourcePixels);
-        const cv::Mat weightedSource(int(sourceHeight), int(sourceWidth), CV_32FC4, weightedPixels);
-        cv::Mat weightedTarget(int(targetHeight), int(targetWidth), CV_32FC4, resampledPixels);
-        resampleSeparately(weightedSource, weightedTarget);
-        if (!unpremultiply(resampledPixels, target, targetPixels))
-            colourTransparentPixels(plainSource, target, targetPixels, plainTarget.size());
-        return true;
+        const bool areasOnly
+            = averagesAreas(targetWidth, sourceWidth) && averagesAreas(targetHeight, sourceHeight);
+        return areasOnly ? resampleWeighted<std::uint16_t>(plainSource, plainTarget, CV_16UC4)
+                         : resampleWeighted<float>(plainSource, plainTarget, CV_32FC4);
     } catch (const cv::Exception&) {
         return false;  // OpenCV reports a failed allocation this way
     } catch (const std::bad_alloc&) {

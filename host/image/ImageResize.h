@@ -19,8 +19,9 @@ ImageSize fitInside(ImageSize image, ImageSize box);
 /// Resamples the RGBA `source` into `target` with a separable filter weighted by
 /// alpha, so that transparent pixels give no colour: area averaging on a side
 /// shrunk to half or less, cubic convolution on any other; edges are clamped.
-/// Uses every core OpenCV is allowed. False when the working buffers cannot be
-/// allocated.
+/// Uses every core OpenCV is allowed, in pictile_resample.so, opened from beside
+/// this library on the first call. False when the working buffers cannot be
+/// allocated or the module cannot be opened.
 bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigned int sourceHeight,
     unsigned char* target, unsigned int targetWidth, unsigned int targetHeight);
 

@@ -1,6 +1,6 @@
 // The host's resampler spreads the rows of a resize over the cores; every byte
 // must be what the same resize computed on one thread gives.
-#include "ImageResize.h"
+#include "ResampleModuleApi.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +40,9 @@ std::vector<unsigned char> noisyPixels(unsigned int width, unsigned int height)
 std::vector<unsigned char> resized(const std::vector<unsigned char>& source, const ResizeCase& size)
 {
     std::vector<unsigned char> target(std::size_t { size.targetWidth } * size.targetHeight * 4);
-    EXPECT_TRUE(host::resampleRgba(source.data(), size.sourceWidth, size.sourceHeight, target.data(),
-        size.targetWidth, size.targetHeight));
+    EXPECT_EQ(pictile_resample_rgba(source.data(), size.sourceWidth, size.sourceHeight, target.data(),
+                  size.targetWidth, size.targetHeight),
+        1);
     return target;
 }
 

@@ -1,0 +1,152 @@
+#include "ResampleModuleApi.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <type_traits>
+
+namespace {
+
+constexpr int kChannels = 4;
+constexpr int kAlpha = 3;
+
+// An axis shrunk to half or less is averaged over the input areas each output
+// pixel covers; any other axis is interpolated with cubic convolution, whose
+// fixed support of four pixels loses nothing there.
+bool averagesAreas(unsigned int targetLength, unsigned int sourceLength)
+{
+    return std::uint64_t { targetLength } * 2 <= sourceLength;
+}
+
+// Resamples with the filter each axis calls for; OpenCV spreads the rows over
+// the cores itself and computes every row the same way whatever the split. When
+// only one axis averages, it goes first, so the cubic pass sees fewer pixels.
+void resampleSeparately(const cv::Mat& source, cv::Mat& target)
+{
+    const bool averageColumns = averagesAreas(unsigned(target.cols), unsigned(source.cols));
+    const bool averageRows = averagesAreas(unsigned(target.rows), unsigned(source.rows));
+    if (averageColumns == averageRows) {
+        cv::resize(source, target, target.size(), 0, 0, averageColumns ? cv::INTER_AREA : cv::INTER_CUBIC);
+        return;
+    }
+    cv::Mat averaged;
+    const cv::Size between(
+        averageColumns ? target.cols : source.cols, averageRows ? target.rows : source.rows);
+    cv::resize(source, averaged, between, 0, 0, cv::INTER_AREA);
+    cv::resize(averaged, target, target.size(), 0, 0, cv::INTER_CUBIC);
+}
+
+bool isOpaque(const unsigned char* pixels, std::size_t count)
+{
+    unsigned char all = 255;
+    for (std::size_t i = 0; i < count; ++i)
+        all &= pixels[i * kChannels + kAlpha];
+    return all == 255;
+}
+
+// Transparent output pixels take the colour of the unweighted resample, so a
+// fully transparent image keeps its colour too.
+void colourTransparentPixels(const cv::Mat& source, cv::Mat& target)
+{
+    cv::Mat plain(target.size(), CV_8UC4);
+    resampleSeparately(source, plain);
+    const unsigned char* colours = plain.ptr<unsigned char>();
+    unsigned char* pixels = target.ptr<unsigned char>();
+    for (std::size_t i = 0; i < target.total(); ++i) {
+        if (pixels[i * 4 + kAlpha] != 0)
+            continue;
+        for (int c = 0; c < kAlpha; ++c)
+            pixels[i * 4 + c] = colours[i * 4 + c];
+    }
+}
+
+// Colour weighted by alpha: colour times alpha (at most 255 x 255) and alpha
+// times kAlphaScale, exact in both sample types, so a uniform colour divides
+// back to itself exactly. Area averaging has only positive weights and cannot
+// leave 16 bits; the cubic overshoots and undershoots, which float keeps and
+// integers would clip, skewing colour over alpha at hard alpha edges.
+template <typename Sample> constexpr float kAlphaScale = std::is_same_v<Sample, float> ? 1.0f : 257.0f;
+
+template <typename Sample> void premultiply(const unsigned char* source, Sample* target, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned int alpha = source[i * 4 + kAlpha];
+        for (int c = 0; c < kAlpha; ++c)
+            target[i * 4 + c] = static_cast<Sample>(source[i * 4 + c] * alpha);
+        target[i * 4 + kAlpha] = static_cast<Sample>(alpha * kAlphaScale<Sample>);
+    }
+}
+
+// Divides the colour back out of the resampled weighted pixels. Returns false
+// when some pixel came out transparent: its colour has to come from elsewhere.
+template <typename Sample> bool unpremultiply(const Sample* source, unsigned char* target, std::size_t count)
+{
+    constexpr float scale = kAlphaScale<Sample>;
+    bool everyPixelWeighted = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float weight = float(source[i * 4 + kAlpha]);
+        target[i * 4 + kAlpha] = static_cast<unsigned char>(std::clamp(weight / scale + 0.5f, 0.0f, 255.0f));
+        // Alpha that rounds to 0 carries no colour worth dividing out.
+        if (weight < 0.5f * scale) {
+            everyPixelWeighted = false;
+            continue;
+        }
+        const float inverse = scale / weight;
+        for (int c = 0; c < kAlpha; ++c) {
+            const float colour = float(source[i * 4 + c]) * inverse + 0.5f;
+            target[i * 4 + c] = static_cast<unsigned char>(std::clamp(colour, 0.0f, 255.0f));
+        }
+    }
+    return everyPixelWeighted;
+}
+
+// The alpha-weighted resample in `Sample`s: CV_16UC4 or CV_32FC4.
+template <typename Sample> void resampleWeighted(const cv::Mat& plainSource, cv::Mat& plainTarget, int type)
+{
+    const std::size_t sourcePixels = plainSource.total();
+    const std::size_t targetPixels = plainTarget.total();
+    cv::Mat weightedSource(plainSource.size(), type);
+    cv::Mat weightedTarget(plainTarget.size(), type);
+    auto* weightedPixels = weightedSource.ptr<Sample>();
+    auto* resampledPixels = weightedTarget.ptr<Sample>();
+    premultiply(plainSource.ptr<unsigned char>(), weightedPixels, sourcePixels);
+    resampleSeparately(weightedSource, weightedTarget);
+    if (!unpremultiply(resampledPixels, plainTarget.ptr<unsigned char>(), targetPixels))
+        colourTransparentPixels(plainSource, plainTarget);
+}
+
+}  // namespace
+
+// The one symbol the module exports (see exports.map).
+extern "C" __attribute__((visibility("default"))) int pictile_resample_rgba(const unsigned char* source,
+    unsigned int sourceWidth, unsigned int sourceHeight, unsigned char* target, unsigned int targetWidth,
+    unsigned int targetHeight)
+{
+    const std::size_t sourcePixels = std::size_t { sourceWidth } * sourceHeight;
+    // OpenCV's headers take the buffers as they are; it writes only the target.
+    const cv::Mat plainSource(
+        int(sourceHeight), int(sourceWidth), CV_8UC4, const_cast<unsigned char*>(source));
+    cv::Mat plainTarget(int(targetHeight), int(targetWidth), CV_8UC4, target);
+    try {
+        // Opaque pixels need no weighting: resampled as they are, in 8 bits.
+        if (isOpaque(source, sourcePixels)) {
+            resampleSeparately(plainSource, plainTarget);
+            return 1;
+        }
+        const bool areasOnly
+            = averagesAreas(targetWidth, sourceWidth) && averagesAreas(targetHeight, sourceHeight);
+        if (areasOnly)
+            resampleWeighted<std::uint16_t>(plainSource, plainTarget, CV_16UC4);
+        else
+            resampleWeighted<float>(plainSource, plainTarget, CV_32FC4);
+        return 1;
+    } catch (const cv::Exception&) {
+        return 0;  // OpenCV reports a failed allocation this way
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}

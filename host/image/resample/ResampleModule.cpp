@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <new>
 #include <type_traits>
+
+#include <sys/mman.h>
 
 namespace {
 
@@ -104,13 +108,34 @@ template <typename Sample> bool unpremultiply(const Sample* source, unsigned cha
     return everyPixelWeighted;
 }
 
+struct FreeBuffer {
+    void operator()(void* bytes) const noexcept { std::free(bytes); }
+};
+using Buffer = std::unique_ptr<void, FreeBuffer>;
+
+// Working buffers of hundreds of MiB ask for 2 MiB pages, as the host's image
+// buffers do: 4 KiB pages cost a page fault every 4 KiB written.
+Buffer largeBuffer(std::size_t count)
+{
+    constexpr std::size_t kLargePage = std::size_t { 1 } << 21;
+    const std::size_t rounded = (count + kLargePage - 1) / kLargePage * kLargePage;
+    void* bytes = nullptr;
+    if (posix_memalign(&bytes, kLargePage, rounded) != 0)
+        throw std::bad_alloc();
+    if (rounded >= 8 * kLargePage)
+        madvise(bytes, rounded, MADV_HUGEPAGE);
+    return Buffer(bytes);
+}
+
 // The alpha-weighted resample in `Sample`s: CV_16UC4 or CV_32FC4.
 template <typename Sample> void resampleWeighted(const cv::Mat& plainSource, cv::Mat& plainTarget, int type)
 {
     const std::size_t sourcePixels = plainSource.total();
     const std::size_t targetPixels = plainTarget.total();
-    cv::Mat weightedSource(plainSource.size(), type);
-    cv::Mat weightedTarget(plainTarget.size(), type);
+    const Buffer sourceBuffer = largeBuffer(sourcePixels * 4 * sizeof(Sample));
+    const Buffer targetBuffer = largeBuffer(targetPixels * 4 * sizeof(Sample));
+    cv::Mat weightedSource(plainSource.size(), type, sourceBuffer.get());
+    cv::Mat weightedTarget(plainTarget.size(), type, targetBuffer.get());
     auto* weightedPixels = weightedSource.ptr<Sample>();
     auto* resampledPixels = weightedTarget.ptr<Sample>();
     premultiply(plainSource.ptr<unsigned char>(), weightedPixels, sourcePixels);

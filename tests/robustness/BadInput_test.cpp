@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -166,6 +171,16 @@ std::vector<Row> imageRows()
         { "zero_bytes", bytes("empty.png", {}), query + "empty.png\" -qX", missing("empty.png"), 1 },
         { "directory_as_file", [](const Workspace& f) { fs::create_directory(f.file("images/folder.png")); },
             query + "folder.png\" -qX", missing("folder.png"), 1 },
+        // Special files never end or never hold a file's bytes; a FIFO would block
+        // the open until a writer came.
+        { "dev_zero", [](const Workspace&) {}, "queryFunction -f \"/dev/zero\" -qX",
+            error("/dev/zero does not exist!"), 1 },
+        { "dev_urandom", [](const Workspace&) {}, "queryFunction -f \"/dev/urandom\" -qX",
+            error("/dev/urandom does not exist!"), 1 },
+        { "dev_full", [](const Workspace&) {}, "queryFunction -f \"/dev/full\" -qX",
+            error("/dev/full does not exist!"), 1 },
+        { "fifo_as_image", [](const Workspace& f) { mkfifo(f.file("images/pipe.png").c_str(), 0600); },
+            query + "pipe.png\" -qX", missing("pipe.png"), 1 },
         // A PNG whose signature's line-end bytes are off, as after a text-mode
         // transfer, is refused in silence (OpenImageIO's decoder printed here).
         { "png_signature_line_end_mangled", patched("mangled.png", "png", 7, '\r'),
@@ -379,6 +394,88 @@ std::string rowName(const testing::TestParamInfo<Row>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, BadInput, testing::ValuesIn(imageRows()), rowName);
+
+// A file changed by another thread while one hostbatch reads it again and again.
+struct ChangingRow {
+    const char* name;
+    Prepare prepare;
+    std::function<void(const Workspace&, const std::atomic<bool>& stop)> change;
+    std::string statement;
+    std::set<std::string> outcomes;  ///< what each read may show
+};
+
+// A good PNG and an IFF whose header flags abort the IFF decoder, swapped in
+// turn into images/swap.png.
+void swapGoodAndDamaged(const Workspace& folder, const std::atomic<bool>& stop)
+{
+    writeGradient(folder.file("good.png"), 20, 20, "png");
+    Bytes damaged = iffFile(2, 2, false, { { 0, 0, 1, 1, Bytes(16, 77) } });
+    damaged[8 + 4 + 8 + 12 + 3] |= 0x10;  // the low byte of the header's flags
+    writeBytes(folder.file("damaged.iff"), damaged);
+    const Bytes good = readBytes(folder.file("good.png"));
+    for (unsigned int turn = 0; !stop && turn < 100000; ++turn) {
+        writeBytes(folder.file("next"), turn % 2 ? damaged : good);
+        fs::rename(folder.file("next"), folder.file("images/swap.png"));
+        // Rewriting in place lets a reader see half of one and half of the other.
+        writeBytes(folder.file("images/swap.png"), turn % 2 ? good : damaged);
+    }
+}
+
+// Appends to images/grow.png, a good PNG, until stopped or 16 MiB longer.
+void grow(const Workspace& folder, const std::atomic<bool>& stop)
+{
+    std::ofstream file(folder.file("images/grow.png"), std::ios::binary | std::ios::app);
+    const std::string block(1 << 16, '\0');
+    for (int count = 0; !stop && count < 256; ++count)
+        file.write(block.data(), static_cast<std::streamsize>(block.size())).flush();
+}
+
+std::vector<ChangingRow> changingRows()
+{
+    const std::string swapped = "queryFunction -f \"images/swap.png\" -qX\n";
+    const std::string growing = "queryFunction -f \"images/grow.png\" -qX\n";
+    std::string swapScript;
+    std::string growScript;
+    for (int i = 0; i < 200; ++i) {
+        swapScript += swapped;
+        growScript += growing;
+    }
+    return {
+        { "file_swapped_while_read", gradient("swap.png", 20, 20, "png"), swapGoodAndDamaged, swapScript,
+            { result("20"), error("images/swap.png does not exist!") } },
+        { "file_growing_while_read", gradient("grow.png", 20, 20, "png"), grow, growScript,
+            { result("20") } },
+    };
+}
+
+void PrintTo(const ChangingRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class ChangingInput : public testing::TestWithParam<ChangingRow> { };
+
+TEST_P(ChangingInput, EachReadEndsCleanly)
+{
+    const ChangingRow& row = GetParam();
+    Workspace folder;
+    row.prepare(folder);
+    std::atomic<bool> stop { false };
+    std::thread changer([&] { row.change(folder, stop); });
+    const HostbatchRun run = folder.hostbatch(row.statement, { "--keep-going" });
+    stop = true;
+    changer.join();
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.exitCode;
+    std::istringstream lines(run.out);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+        EXPECT_EQ(row.outcomes.count(line + "\n"), 1u) << line;
+    EXPECT_EQ(count, 200u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, ChangingInput, testing::ValuesIn(changingRows()),
+    [](const testing::TestParamInfo<ChangingRow>& info) { return std::string(info.param.name); });
 INSTANTIATE_TEST_SUITE_P(Steps, BadInput, testing::ValuesIn(stepRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(Resize, BadInput, testing::ValuesIn(resizeRows()), rowName);
 

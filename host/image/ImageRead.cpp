@@ -1,5 +1,6 @@
 #include "ImageRead.h"
 
+#include "BmpReader.h"
 #include "FormatReaders.h"
 #include "ImageFormat.h"
 #include "ImageSource.h"
@@ -17,8 +18,8 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     unsigned char head[kFormatHeadBytes];
     const std::size_t headBytes = source.readAt(0, head, sizeof head);
     const ImageFormat format = identifyFormat(head, headBytes, source.path());
-    // The common formats by their own libraries, so that a process reading only
-    // those never opens the OpenImageIO module.
+    // The common formats by their own libraries and BMP by the host's reader, so
+    // that a process reading only those never opens the OpenImageIO module.
     switch (format) {
     case ImageFormat::Png:
         return readPng(source, image);
@@ -29,6 +30,8 @@ MStatus readImageFile(const char* path, RgbaImage& image)
         // Rare layouts (LogLuv, CIE L*a*b*, old-style JPEG, ...) stay with OpenImageIO.
         return read.statusCode() == MS::kNotImplemented ? readWithOpenImageIO(source, format, image) : read;
     }
+    case ImageFormat::Bmp:
+        return readBmpFile(source, image);
     default:
         return readWithOpenImageIO(source, format, image);
     }

@@ -1,6 +1,5 @@
 #include "OiioModule.h"
 
-#include "BmpCheck.h"
 #include "IffCheck.h"
 #include "PngCheck.h"
 #include "oiio/OiioModuleApi.h"
@@ -76,8 +75,6 @@ const char* readerName(ImageFormat format)
         return "tiff";
     case ImageFormat::Iff:
         return "iff";
-    case ImageFormat::Bmp:
-        return "bmp";
     case ImageFormat::Gif:
         return "gif";
     case ImageFormat::Exr:
@@ -99,8 +96,6 @@ bool looksSound(ImageFormat format, const unsigned char* bytes, std::size_t size
         return pngLooksSound(bytes, size);
     case ImageFormat::Iff:
         return iffLooksSound(bytes, size);
-    case ImageFormat::Bmp:
-        return bmpLooksSound(bytes, size);
     default:
         return true;
     }

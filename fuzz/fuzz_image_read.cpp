@@ -13,7 +13,8 @@
 
 namespace {
 
-const char* const kExtensions[] = { "png", "jpg", "tif", "iff", "tga", "bmp", "gif", "exr" };
+// "img" names no format, so the host chooses by content alone.
+const char* const kExtensions[] = { "png", "jpg", "tif", "iff", "tga", "bmp", "gif", "exr", "hdr", "img" };
 
 constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 30;
 

@@ -128,80 +128,81 @@ std::uint64_t storedRowBytes(const Layout& layout)
     return (std::uint64_t(layout.width) * layout.depth + 31) / 32 * 4;
 }
 
-// A bottom-up 8-bit BI_RGB file with the palette of `layout`, taken from
-// `bytes`, and `indices` (bottom row first) as its pixels.
-std::vector<unsigned char> palettedFile(
-    const unsigned char* bytes, const Layout& layout, const std::vector<unsigned char>& indices)
-{
-    const std::uint32_t paletteBytes = layout.paletteEntries * 4;
-    const std::size_t rowBytes = (std::size_t(layout.width) + 3) / 4 * 4;
-    const std::size_t headers = kFileHeaderBytes + 40;
-    std::vector<unsigned char> file(headers + paletteBytes + rowBytes * layout.height, 0);
-    file[0] = 'B';
-    file[1] = 'M';
-    putLittleEndian(&file[2], static_cast<std::uint32_t>(std::min<std::size_t>(file.size(), UINT32_MAX)), 4);
-    putLittleEndian(&file[10], static_cast<std::uint32_t>(headers + paletteBytes), 4);
-    putLittleEndian(&file[14], 40, 4);
-    putLittleEndian(&file[18], layout.width, 4);
-    putLittleEndian(&file[22], layout.height, 4);
-    putLittleEndian(&file[26], 1, 2);
-    putLittleEndian(&file[28], 8, 2);
-    putLittleEndian(&file[46], layout.paletteEntries, 4);
-    std::memcpy(&file[headers], bytes + layout.paletteAt, paletteBytes);
-    for (std::uint32_t y = 0; y < layout.height; ++y)
-        std::memcpy(&file[headers + paletteBytes + y * rowBytes], &indices[std::size_t(y) * layout.width],
-            layout.width);
-    return file;
-}
-
-// Expands run-length pixels to one palette index a pixel, bottom row first.
-// Pixels the runs skip (by a jump, an early end of line or of the image) take
-// index 0; runs past the image's edges are dropped.
-std::vector<unsigned char> expandRuns(const unsigned char* data, std::size_t size, const Layout& layout)
+// Decodes run-length pixels straight to RGBA, as the decoder has no RLE. Pixels
+// the runs skip (by a jump, an early end of line or of the image) take palette
+// index 0; runs past the image's edges are dropped, and an index past the
+// palette gives opaque black.
+MStatus readRunLengthPixels(
+    const unsigned char* bytes, std::size_t size, const Layout& layout, RgbaImage& image)
 {
     const bool fourBit = layout.compression == kBiRle4;
     const std::uint64_t width = layout.width;
     const std::uint64_t height = layout.height;
-    std::vector<unsigned char> indices(width * height, 0);
+    const unsigned char* data = bytes + layout.pixelsAt;
+    const std::size_t dataSize = size - layout.pixelsAt;
+    // Two bytes code at most 255 pixels; data shorter than that share of the
+    // image cannot hold it but by skipping, and refusing it spares allocating
+    // and filling up to 4 GiB for a few bytes.
+    if (std::uint64_t(dataSize) * 255 / 2 < width * height)
+        return MS::kFailure;
+    PixelBytes pixels = allocateBytes(width * height * 4);
+    if (!pixels)
+        return MS::kInsufficientMemory;
+    std::uint32_t palette[256];
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        unsigned char rgba[4] = { 0, 0, 0, 255 };
+        if (i < layout.paletteEntries) {
+            const unsigned char* entry = bytes + layout.paletteAt + i * layout.entryBytes;
+            rgba[0] = entry[2];
+            rgba[1] = entry[1];
+            rgba[2] = entry[0];
+        }
+        std::memcpy(&palette[i], rgba, 4);
+    }
+    unsigned char* out = pixels.get();
+    for (std::uint64_t i = 0; i < width * height; ++i)
+        std::memcpy(out + i * 4, &palette[0], 4);
+
+    // Rows are stored bottom up.
     std::uint64_t x = 0;
     std::uint64_t y = 0;
-    const auto put = [&](unsigned char index) {
+    const auto put = [&](unsigned index) {
         if (x < width && y < height)
-            indices[y * width + x] = index;
+            std::memcpy(out + ((height - 1 - y) * width + x) * 4, &palette[index], 4);
         ++x;
     };
     std::size_t at = 0;
-    while (at + 2 <= size && y < height) {
+    while (at + 2 <= dataSize && y < height) {
         const unsigned count = data[at];
-        const unsigned char value = data[at + 1];
+        const unsigned value = data[at + 1];
         at += 2;
         if (count > 0) {
-            for (unsigned i = 0; i < count; ++i)
-                put(fourBit ? static_cast<unsigned char>(i % 2 ? value & 0x0f : value >> 4) : value);
+            // A run repeats one byte: one index, or two alternating ones of four bits.
+            for (unsigned i = 0; i < count && x < width; ++i)
+                put(fourBit ? (i % 2 ? value & 0x0f : value >> 4) : value);
         } else if (value == 0) {
             x = 0;
             ++y;
         } else if (value == 1) {
             break;
         } else if (value == 2) {
-            if (at + 2 > size)
+            if (at + 2 > dataSize)
                 break;
             x += data[at];
             y += data[at + 1];
             at += 2;
         } else {
             const std::size_t stored = fourBit ? (value + 1u) / 2 : value;
-            if (at + stored > size)
+            if (at + stored > dataSize)
                 break;
             for (unsigned i = 0; i < value; ++i)
-                put(fourBit
-                        ? static_cast<unsigned char>(i % 2 ? data[at + i / 2] & 0x0f : data[at + i / 2] >> 4)
-                        : data[at + i]);
+                put(fourBit ? (i % 2 ? data[at + i / 2] & 0x0f : data[at + i / 2] >> 4) : data[at + i]);
             // Literal runs are padded to a whole number of 16-bit words.
             at += (stored + 1) / 2 * 2;
         }
     }
-    return indices;
+    image = RgbaImage { layout.width, layout.height, std::move(pixels) };
+    return MS::kSuccess;
 }
 
 }  // namespace
@@ -214,23 +215,21 @@ MStatus readBmp(const unsigned char* bytes, std::size_t size, RgbaImage& image)
     if (!layoutStatus)
         return layoutStatus;
 
+    if (layout.compression == kBiRle8 || layout.compression == kBiRle4)
+        return readRunLengthPixels(bytes, size, layout, image);
+
     // The decoder reads zeros past the end of the file, and refuses true-colour
-    // pixels that do not follow the headers at once; it is given a file with
-    // whole pixels right after the headers, and run-length pixels expanded.
+    // pixels that do not follow the headers at once; it is given whole pixels
+    // right after the headers.
+    if (size - layout.pixelsAt < storedRowBytes(layout) * layout.height)
+        return MS::kFailure;
     std::vector<unsigned char> rebuilt;
     const unsigned char* file = bytes;
     std::size_t fileSize = size;
-    if (layout.compression == kBiRle8 || layout.compression == kBiRle4) {
-        rebuilt = palettedFile(
-            bytes, layout, expandRuns(bytes + layout.pixelsAt, size - layout.pixelsAt, layout));
-    } else {
-        if (size - layout.pixelsAt < storedRowBytes(layout) * layout.height)
-            return MS::kFailure;
-        if (layout.depth > 8 && layout.pixelsAt > layout.masksEnd) {
-            rebuilt.assign(bytes, bytes + layout.masksEnd);
-            rebuilt.insert(rebuilt.end(), bytes + layout.pixelsAt, bytes + size);
-            putLittleEndian(&rebuilt[10], layout.masksEnd, 4);
-        }
+    if (layout.depth > 8 && layout.pixelsAt > layout.masksEnd) {
+        rebuilt.assign(bytes, bytes + layout.masksEnd);
+        rebuilt.insert(rebuilt.end(), bytes + layout.pixelsAt, bytes + size);
+        putLittleEndian(&rebuilt[10], layout.masksEnd, 4);
     }
     if (!rebuilt.empty()) {
         file = rebuilt.data();

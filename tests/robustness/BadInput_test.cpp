@@ -131,6 +131,35 @@ Bytes longRowBmp()
     return bmp;
 }
 
+// An RLE8 BMP of 127 x 4194356 pixels (within the host's limit) whose few bytes
+// of runs end the image at once, leaving every pixel to be filled.
+Bytes hugeRunLengthBmp()
+{
+    Bytes bmp = { 'B', 'M' };
+    const auto append = [&bmp](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            bmp.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    append(54 + 8 + 2, 4);
+    append(0, 4);
+    append(54 + 8, 4);
+    append(40, 4);
+    append(127, 4);
+    append(4194356, 4);
+    append(1, 2);
+    append(8, 2);
+    append(1, 4);  // RLE8
+    for (int field = 0; field < 2; ++field)
+        append(0, 4);
+    append(0, 4);
+    append(2, 4);  // two palette entries
+    append(0, 4);
+    append(0x00ff0000, 4);
+    append(0x0000ff00, 4);
+    bmp.insert(bmp.end(), { 0, 1 });  // end of image
+    return bmp;
+}
+
 Prepare list(const std::string& content)
 {
     return [=](const Workspace& folder) {
@@ -241,6 +270,8 @@ std::vector<Row> imageRows()
             // The BMP decoder throws on a row this long rather than failing.
             { "bmp_header_claims_one_row_of_822083592_pixels", bytes("long.bmp", longRowBmp()),
                 query + "long.bmp\" -qX", missing("long.bmp"), 1 },
+            { "bmp_rle_claims_532_million_pixels_in_two_bytes", bytes("runs.bmp", hugeRunLengthBmp()),
+                query + "runs.bmp\" -qX", missing("runs.bmp"), 1 },
             { "iff_header_claims_65535_square", bytes("huge.iff", iffFile(65535, 65535, true, {})),
                 query + "huge.iff\" -qX", missing("huge.iff"), 1 },
             { "one_pixel", gradient("dot.png", 1, 1, "png"), query + "dot.png\" -qX", error("Size failed!"),

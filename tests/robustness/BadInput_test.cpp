@@ -463,8 +463,8 @@ void grow(const Workspace& folder, const std::atomic<bool>& stop)
 
 std::vector<ChangingRow> changingRows()
 {
-    const std::string swapped = "queryFunction -f \"images/swap.png\" -qX\n";
-    const std::string growing = "queryFunction -f \"images/grow.png\" -qX\n";
+    const std::string swapped = "queryFunction -f \"images/swap.png\" -qX;\n";
+    const std::string growing = "queryFunction -f \"images/grow.png\" -qX;\n";
     std::string swapScript;
     std::string growScript;
     for (int i = 0; i < 200; ++i) {

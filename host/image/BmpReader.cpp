@@ -11,7 +11,7 @@
 #define STBI_NO_STDIO
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
-#include <stb_image.h>
+#include <stb/stb_image.h>
 
 namespace host {
 

@@ -1,7 +1,6 @@
 #include "OiioModule.h"
 
 #include "IffCheck.h"
-#include "PngCheck.h"
 #include "oiio/OiioModuleApi.h"
 
 #include <cstdint>
@@ -92,8 +91,6 @@ const char* readerName(ImageFormat format)
 bool looksSound(ImageFormat format, const unsigned char* bytes, std::size_t size)
 {
     switch (format) {
-    case ImageFormat::Png:
-        return pngLooksSound(bytes, size);
     case ImageFormat::Iff:
         return iffLooksSound(bytes, size);
     default:

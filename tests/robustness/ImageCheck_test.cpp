@@ -1,6 +1,6 @@
-// Damaged IFF and PNG files are refused before their decoders see them: the IFF
-// decoder writes past its buffers on a run that overruns a channel, and the PNG
-// decoder prints to standard error and leaks on a cut chunk.
+// Damaged IFF and PNG files are refused, silently: IFF files are checked before
+// their decoder sees them (it writes past its buffers on a run that overruns a
+// channel); libpng finds damaged PNG chunks and truncation itself.
 #include "RobustnessSupport.h"
 
 #include <maya/MImage.h>

@@ -1,26 +1,14 @@
 #include "ImageResize.h"
 
+#include "HostModule.h"
 #include "resample/ResampleModuleApi.h"
 
 #include <algorithm>
 #include <string>
 
-#include <dlfcn.h>
-
 namespace host {
 
 namespace {
-
-// The folder of the library or program this code is linked into.
-std::string ownFolder()
-{
-    Dl_info info {};
-    if (dladdr(reinterpret_cast<void*>(&ownFolder), &info) == 0 || !info.dli_fname)
-        return {};
-    const std::string self = info.dli_fname;
-    const std::size_t slash = self.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : self.substr(0, slash);
-}
 
 // Opens pictile_resample.so from beside this library once, on the first resize;
 // null when it is missing or fails to load. It stays loaded for the life of the
@@ -28,14 +16,8 @@ std::string ownFolder()
 PictileResampleRgba resampler()
 {
     static const PictileResampleRgba entry = []() -> PictileResampleRgba {
-        const std::string path = ownFolder() + "/pictile_resample.so";
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return nullptr;
-        const auto found = reinterpret_cast<PictileResampleRgba>(dlsym(handle, PICTILE_RESAMPLE_ENTRY));
-        if (!found)
-            dlclose(handle);
-        return found;
+        return reinterpret_cast<PictileResampleRgba>(
+            openHostModuleEntry("pictile_resample.so", PICTILE_RESAMPLE_ENTRY));
     }();
     return entry;
 }

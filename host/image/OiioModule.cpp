@@ -1,5 +1,6 @@
 #include "OiioModule.h"
 
+#include "HostModule.h"
 #include "IffCheck.h"
 #include "oiio/OiioModuleApi.h"
 
@@ -7,22 +8,9 @@
 #include <string>
 #include <utility>
 
-#include <dlfcn.h>
-
 namespace host {
 
 namespace {
-
-// The folder of the library or program this code is linked into.
-std::string ownFolder()
-{
-    Dl_info info {};
-    if (dladdr(reinterpret_cast<void*>(&ownFolder), &info) == 0 || !info.dli_fname)
-        return {};
-    const std::string self = info.dli_fname;
-    const std::size_t slash = self.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : self.substr(0, slash);
-}
 
 // Opens pictile_oiio.so from beside this library once, on first need; null when
 // it is missing, fails to load or is of another version. The module stays
@@ -30,17 +18,11 @@ std::string ownFolder()
 const PictileOiioModule* oiioModule()
 {
     static const PictileOiioModule* const module = []() -> const PictileOiioModule* {
-        const std::string path = ownFolder() + "/pictile_oiio.so";
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return nullptr;
-        const auto entry = reinterpret_cast<PictileOiioEntry>(dlsym(handle, PICTILE_OIIO_ENTRY));
+        const auto entry
+            = reinterpret_cast<PictileOiioEntry>(openHostModuleEntry("pictile_oiio.so", PICTILE_OIIO_ENTRY));
         const PictileOiioModule* found = entry ? entry() : nullptr;
-        if (!found || found->version != PICTILE_OIIO_MODULE_VERSION) {
-            dlclose(handle);
-            return nullptr;
-        }
-        return found;
+        // A module of another version stays loaded but unused.
+        return found && found->version == PICTILE_OIIO_MODULE_VERSION ? found : nullptr;
     }();
     return module;
 }

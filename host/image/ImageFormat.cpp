@@ -7,8 +7,6 @@
 
 namespace host {
 
-namespace {
-
 bool startsWith(const unsigned char* head, std::size_t count, std::string_view signature)
 {
     return count >= signature.size() && std::memcmp(head, signature.data(), signature.size()) == 0;
@@ -25,8 +23,6 @@ std::string lowerExtension(std::string_view path)
         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension;
 }
-
-}  // namespace
 
 ImageFormat identifyFormat(const unsigned char* head, std::size_t count, std::string_view path)
 {

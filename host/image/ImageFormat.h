@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace host {
@@ -27,5 +28,11 @@ inline constexpr std::size_t kFormatHeadBytes = 16;
 /// kFormatHeadBytes of them); the extension of `path` counts only for formats
 /// without a signature. A file is never given to another format's reader.
 ImageFormat identifyFormat(const unsigned char* head, std::size_t count, std::string_view path);
+
+/// Whether `head`, `count` bytes long, begins with `signature`.
+bool startsWith(const unsigned char* head, std::size_t count, std::string_view signature);
+
+/// The extension of the last name in `path`, in lower case; empty without one.
+std::string lowerExtension(std::string_view path);
 
 }  // namespace host

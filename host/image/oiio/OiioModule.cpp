@@ -1,6 +1,7 @@
 // pictile_oiio.so: every read and write the host leaves to OpenImageIO. Only this
 // module links OpenImageIO, so that a process pays for loading it only when it
 // first needs one of these formats.
+#include "../ImageFormat.h"
 #include "OiioErrors.h"
 #include "OiioModuleApi.h"
 
@@ -20,6 +21,9 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+using host::lowerExtension;
+using host::startsWith;
 
 namespace {
 
@@ -102,23 +106,6 @@ bool readFirstSlice(OIIO::ImageInput& input, int channels, unsigned char* bytes)
             return false;
     }
     return true;
-}
-
-bool startsWith(const unsigned char* bytes, std::size_t size, std::string_view signature)
-{
-    return size >= signature.size() && std::memcmp(bytes, signature.data(), signature.size()) == 0;
-}
-
-std::string lowerExtension(std::string_view path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
-        return {};
-    std::string extension(path.substr(dot + 1));
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
 }
 
 // The bytes as a sealed in-memory file, for readers that only read from a name.

@@ -5,6 +5,8 @@
 #include "ImageWrite.h"
 #include "RgbaImage.h"
 
+#include <host/ScriptEditor.h>
+
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -28,6 +30,19 @@ bool holdsNul(const MString& path)
     return std::char_traits<char>::length(path.asChar()) != path.length();
 }
 
+// A file refused only because the run's budget is smaller than the image: the
+// one refusal a user can undo, so the host says how.
+void showBudgetRefusal(const host::BudgetRefusal& refusal)
+{
+    if (refusal.budget == 0)
+        return;
+    host::ScriptEditor::show(host::LineKind::Warning,
+        "Image of " + std::to_string(refusal.width) + " x " + std::to_string(refusal.height)
+            + " pixels is over the pixel budget of " + std::to_string(refusal.budget)
+            + "; raise it with hostbatch --pixel-budget PIXELS or " + host::kPixelBudgetVariable
+            + "=PIXELS, up to " + std::to_string(host::kMaxImagePixels));
+}
+
 }  // namespace
 
 MImage::MImage() = default;
@@ -44,6 +59,7 @@ MStatus MImage::readFromFile(MString path)
     MStatus status;
     // Some decoders throw on a damaged header (a row too long for their own
     // buffers) instead of reporting an error.
+    host::takeBudgetRefusal();
     try {
         status = host::readImageFile(path.asChar(), image);
     } catch (const std::bad_alloc&) {
@@ -51,8 +67,10 @@ MStatus MImage::readFromFile(MString path)
     } catch (const std::exception&) {
         return MS::kFailure;
     }
-    if (!status)
+    if (!status) {
+        showBudgetRefusal(host::takeBudgetRefusal());
         return status;
+    }
     pixels_ = std::make_unique<Pixels>(Pixels { std::move(image) });
     return MS::kSuccess;
 }

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -24,6 +26,10 @@ host's script editor.
   --keep-going    run every top-level statement, even after one has failed
   --time          add each statement's wall time: '// Time: 12.345 ms //' after
                   its lines, or "ms":12.345 in its JSON object
+  --pixel-budget PIXELS
+                  the most pixels an image file may hold to be read, 1 to
+                  1073741824 (default 268435456, 16384 x 16384, or the
+                  environment variable PICTILE_PIXEL_BUDGET)
   -c COMMAND      run COMMAND, a script given on the command line
   SCRIPT          run the script file SCRIPT
   -               run the script on standard input (also when no source is given)
@@ -75,6 +81,21 @@ Example:
 )";
 
 constexpr const char* kHelpHint = "\nTry 'hostbatch --help'.";
+
+constexpr const char* kBudgetVariable = "PICTILE_PIXEL_BUDGET";
+constexpr const char* kBudgetError = "the pixel budget must be a whole number of pixels from 1 to 1073741824";
+
+// 1 to 2^30 in decimal digits: the range the image services accept.
+bool isPixelBudget(const char* text)
+{
+    std::uint64_t value = 0;
+    for (const char* digit = text; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9' || value > (std::uint64_t(1) << 30))
+            return false;
+        value = value * 10 + std::uint64_t(*digit - '0');
+    }
+    return *text != '\0' && value >= 1 && value <= (std::uint64_t(1) << 30);
+}
 
 struct Source {
     std::string name;
@@ -156,6 +177,14 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "--time") {
             options.time = true;
+            continue;
+        } else if (argument == "--pixel-budget") {
+            if (!hasValue || !isPixelBudget(argv[i + 1])) {
+                error = std::string(kBudgetError) + kHelpHint;
+                return false;
+            }
+            // The image services read the budget from the environment.
+            setenv(kBudgetVariable, argv[++i], 1);
             continue;
         } else if (argument == "--plugin" || argument == "-c") {
             if (!hasValue) {
@@ -271,6 +300,11 @@ int main(int argc, char** argv)
     std::string usageError;
     if (!parseArguments(argc, argv, options, usageError)) {
         std::fprintf(stderr, "hostbatch: %s\n", usageError.c_str());
+        return 2;
+    }
+    const char* budget = std::getenv(kBudgetVariable);
+    if (budget != nullptr && !isPixelBudget(budget)) {
+        std::fprintf(stderr, "hostbatch: %s: %s\n", kBudgetVariable, kBudgetError);
         return 2;
     }
     if (options.help) {

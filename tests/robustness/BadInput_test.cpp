@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include <stdlib.h>
 #include <sys/stat.h>
 
 namespace robustness {
@@ -40,6 +41,15 @@ std::string result(const std::string& text)
     return "// Result: " + text + " //\n";
 }
 
+// The one line a read refused by the pixel budget adds before the command's error.
+std::string overBudget(unsigned int width, unsigned int height, const char* budget = "268435456")
+{
+    return "// Warning: Image of " + std::to_string(width) + " x " + std::to_string(height)
+        + " pixels is over the pixel budget of " + budget
+        + "; raise it with hostbatch --pixel-budget PIXELS or PICTILE_PIXEL_BUDGET=PIXELS, up to "
+          "1073741824 //\n";
+}
+
 using Prepare = std::function<void(const Workspace&)>;
 
 struct Row {
@@ -49,6 +59,7 @@ struct Row {
     std::string transcript;
     int exitCode;
     std::string asanOptions = "";
+    std::vector<std::string> options = {};  ///< hostbatch's, before the script
 };
 
 Prepare gradient(const std::string& name, unsigned int width, unsigned int height, const char* format)
@@ -262,16 +273,30 @@ std::vector<Row> imageRows()
                 query + "huge.png\" -qX", missing("huge.png"), 1 },
             { "png_header_claims_2_to_30_pixels",
                 bytes("huge.png", pngFile(32768, 32768, 8, 6, 0, { black })), query + "huge.png\" -qX",
-                missing("huge.png"), 1 },
+                overBudget(32768, 32768) + missing("huge.png"), 1 },
+            // Within the budget the run allows, a header may claim up to 2^30 pixels.
+            { "png_header_claims_2_to_30_pixels_within_raised_budget",
+                bytes("huge.png", pngFile(32768, 32768, 8, 6, 0, { black })), query + "huge.png\" -qX",
+                missing("huge.png"), 1, "", { "--pixel-budget", "1073741824" } },
             // The decoder would hold 8 GiB of float samples on the way to 4 GiB of
             // pixels; any single allocation over 4200 MiB is fatal here.
             { "float_tiff_header_claims_2_to_30_pixels", bytes("deep.tif", deepTiffHeader(32768, 32768)),
-                query + "deep.tif\" -qX", missing("deep.tif"), 1, "max_allocation_size_mb=4200" },
+                query + "deep.tif\" -qX", missing("deep.tif"), 1, "max_allocation_size_mb=4200",
+                { "--pixel-budget", "1073741824" } },
+            { "float_tiff_header_over_budget", bytes("deep.tif", deepTiffHeader(32768, 32768)),
+                query + "deep.tif\" -qX", overBudget(32768, 32768) + missing("deep.tif"), 1 },
             // The BMP decoder throws on a row this long rather than failing.
             { "bmp_header_claims_one_row_of_822083592_pixels", bytes("long.bmp", longRowBmp()),
                 query + "long.bmp\" -qX", missing("long.bmp"), 1 },
             { "bmp_rle_claims_532_million_pixels_in_two_bytes", bytes("runs.bmp", hugeRunLengthBmp()),
-                query + "runs.bmp\" -qX", missing("runs.bmp"), 1 },
+                query + "runs.bmp\" -qX", missing("runs.bmp"), 1, "", { "--pixel-budget", "1073741824" } },
+            { "bmp_rle_over_budget", bytes("runs.bmp", hugeRunLengthBmp()), query + "runs.bmp\" -qX",
+                overBudget(127, 4194356) + missing("runs.bmp"), 1 },
+            { "image_at_budget", gradient("g.png", 200, 100, "png"), query + "g.png\" -qX", result("200"), 0,
+                "", { "--pixel-budget", "20000" } },
+            { "image_one_pixel_over_budget", gradient("g.png", 200, 100, "png"), query + "g.png\" -qX",
+                overBudget(200, 100, "19999") + error("images/g.png does not exist!"), 1, "",
+                { "--pixel-budget", "19999" } },
             { "iff_header_claims_65535_square", bytes("huge.iff", iffFile(65535, 65535, true, {})),
                 query + "huge.iff\" -qX", missing("huge.iff"), 1 },
             { "one_pixel", gradient("dot.png", 1, 1, "png"), query + "dot.png\" -qX", error("Size failed!"),
@@ -412,7 +437,7 @@ TEST_P(BadInput, ShowsOneClearOutcome)
     const Row& row = GetParam();
     Workspace folder;
     row.prepare(folder);
-    const HostbatchRun run = folder.hostbatch(row.statement + "\n", {}, row.asanOptions);
+    const HostbatchRun run = folder.hostbatch(row.statement + "\n", row.options, row.asanOptions);
     EXPECT_EQ(run.out, row.transcript) << row.statement;
     EXPECT_EQ(run.exitCode, row.exitCode);
     EXPECT_EQ(run.err, "");
@@ -425,6 +450,37 @@ std::string rowName(const testing::TestParamInfo<Row>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, BadInput, testing::ValuesIn(imageRows()), rowName);
+
+// The budget from the environment, as the option sets it; one out of range
+// stops the run before any statement, as a bad option does.
+TEST(PixelBudget, ComesFromTheEnvironment)
+{
+    Workspace folder;
+    writeGradient(folder.file("images/g.png"), 200, 100, "png");
+    const std::string statement = "queryFunction -f \"images/g.png\" -qX\n";
+    struct Case {
+        const char* value;
+        std::string out;
+        std::string err;
+        int exitCode;
+    };
+    const Case cases[] = {
+        { "20000", result("200"), "", 0 },
+        { "19999", overBudget(200, 100, "19999") + error("images/g.png does not exist!"), "", 1 },
+        { "1073741825", "",
+            "hostbatch: PICTILE_PIXEL_BUDGET: the pixel budget must be a whole number of pixels from 1 to "
+            "1073741824\n",
+            2 },
+    };
+    for (const Case& c : cases) {
+        setenv("PICTILE_PIXEL_BUDGET", c.value, 1);
+        const HostbatchRun run = folder.hostbatch(statement);
+        unsetenv("PICTILE_PIXEL_BUDGET");
+        EXPECT_EQ(run.out, c.out) << c.value;
+        EXPECT_EQ(run.err, c.err) << c.value;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.value;
+    }
+}
 
 // A file changed by another thread while one hostbatch reads it again and again.
 struct ChangingRow {

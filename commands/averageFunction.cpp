@@ -38,9 +38,8 @@ MStatus averageFunction::doIt(const MArgList& args)
         return stat;  // error already shown
 
     MIntArray result;
-    const bool grey = parser.isFlagSet("-g");
-    for (int value : pictile::averageBlocks(image.pixels(), grid, grey))
-        result.append(value);
+    pictile::reserveValues(result, grid);
+    pictile::averageBlockRows(image.pixels(), grid, parser.isFlagSet("-g"), pictile::appendTo(result));
     clearResult();
     setResult(result);
     return stat;

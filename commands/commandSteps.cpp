@@ -2,6 +2,8 @@
 
 #include <maya/MGlobal.h>
 
+#include <limits>
+
 namespace pictile {
 
 namespace {
@@ -109,6 +111,22 @@ MStatus loadImageInBlocks(const MArgDatabase& parser, const char* sizeMessage, M
         return fitted;  // error already shown
     grid = BlockGrid { fittedWidth, fittedHeight, steps.sectionWidth, steps.sectionHeight };
     return stat;
+}
+
+void reserveValues(MIntArray& result, const BlockGrid& grid)
+{
+    // The array's length is an unsigned int; a larger count grows as it goes.
+    const std::size_t count = blockValueCount(grid);
+    if (count <= std::numeric_limits<unsigned int>::max())
+        result.setSizeIncrement(static_cast<unsigned int>(count));
+}
+
+BlockRowSink appendTo(MIntArray& result)
+{
+    return [&result](const int* values, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i)
+            result.append(values[i]);
+    };
 }
 
 }  // namespace pictile

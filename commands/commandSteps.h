@@ -2,6 +2,7 @@
 
 #include <maya/MArgDatabase.h>
 #include <maya/MImage.h>
+#include <maya/MIntArray.h>
 #include <maya/MStatus.h>
 #include <maya/MString.h>
 
@@ -49,5 +50,13 @@ MStatus fitToBlocks(MImage& image, unsigned int width, unsigned int height, cons
 /// the size query.
 MStatus loadImageInBlocks(
     const MArgDatabase& parser, const char* sizeMessage, MImage& image, BlockGrid& grid);
+
+/// Lets `result` take every value of `grid` at once: growing by doubling would
+/// hold the old and the new array together, half as much again as the result.
+void reserveValues(MIntArray& result, const BlockGrid& grid);
+
+/// Appends each row of block values to `result` as the kernel hands it over, so
+/// that the whole result is never held twice.
+BlockRowSink appendTo(MIntArray& result);
 
 }  // namespace pictile

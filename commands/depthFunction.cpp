@@ -37,8 +37,8 @@ MStatus depthFunction::doIt(const MArgList& args)
         return stat;  // error already shown
 
     MIntArray result;
-    for (int value : pictile::sampleBlocks(image.pixels(), grid))
-        result.append(value);
+    pictile::reserveValues(result, grid);
+    pictile::sampleBlockRows(image.pixels(), grid, pictile::appendTo(result));
     clearResult();
     setResult(result);
     return stat;

@@ -152,11 +152,43 @@ void foldColumns(
     }
 }
 
-// Turns one row of blocks, given as column sums, into its values at `out`.
-template <typename Lane, typename Sum>
-int* writeBlockRow(int* out, const Lane* columnSums, std::vector<Sum>& blockSums, const BlockGrid& grid,
+// Where the walks put each row of block values: straight into one array that
+// holds them all, or into a buffer of one row that is handed on as soon as it
+// is full, so that a caller appending them elsewhere never holds two copies.
+class ArrayOutput {
+public:
+    explicit ArrayOutput(int* values)
+        : next_(values)
+    {
+    }
+    int* row() { return next_; }
+    void rowDone(std::size_t count) { next_ += count; }
+
+private:
+    int* next_;
+};
+
+class RowOutput {
+public:
+    RowOutput(std::size_t rowValues, const BlockRowSink& takeRow)
+        : buffer_(rowValues)
+        , takeRow_(takeRow)
+    {
+    }
+    int* row() { return buffer_.data(); }
+    void rowDone(std::size_t count) { takeRow_(buffer_.data(), count); }
+
+private:
+    std::vector<int> buffer_;
+    const BlockRowSink& takeRow_;
+};
+
+// Turns one row of blocks, given as column sums, into its values.
+template <typename Output, typename Lane, typename Sum>
+void writeBlockRow(Output& output, const Lane* columnSums, std::vector<Sum>& blockSums, const BlockGrid& grid,
     bool grey, const BlockDivider& divider)
 {
+    int* out = output.row();
     const std::uint32_t columns = grid.columns();
     if (grid.stepX == 1)
         foldColumns<1>(blockSums.data(), columnSums, columns, 1);
@@ -168,34 +200,34 @@ int* writeBlockRow(int* out, const Lane* columnSums, std::vector<Sum>& blockSums
         writeGreyBlocks(out, blockSums.data(), columns, divider);
     else
         divider.averageAll(out, blockSums.data(), blockSums.size());
-    return out + blockSums.size();
+    output.rowDone(blockSums.size());
 }
 
 // The walk for one width of column sum and of block sum: a Lane holds stepY times
 // 255, a Sum the whole block's. Blocks one row high need no column sums: the row
 // itself is one.
-template <typename Lane, typename Sum>
+template <typename Lane, typename Sum, typename Output>
 void averageWith(
-    int* out, const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockDivider& divider)
+    Output& out, const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockDivider& divider)
 {
     const std::size_t rowBytes = std::size_t { grid.width } * kChannels;
     std::vector<Sum> blockSums(std::size_t { grid.columns() } * kChannels);
     if (grid.stepY == 1) {
         for (std::uint32_t row = 0; row != grid.height; ++row)
-            out = writeBlockRow(out, pixels + row * rowBytes, blockSums, grid, grey, divider);
+            writeBlockRow(out, pixels + row * rowBytes, blockSums, grid, grey, divider);
         return;
     }
     std::vector<Lane> columnSums(rowBytes);
     for (std::uint32_t blockTop = 0; blockTop != grid.height; blockTop += grid.stepY) {
         std::fill(columnSums.begin(), columnSums.end(), Lane { 0 });
         addRows(columnSums.data(), pixels + std::size_t { blockTop } * rowBytes, rowBytes, grid.stepY);
-        out = writeBlockRow(out, columnSums.data(), blockSums, grid, grey, divider);
+        writeBlockRow(out, columnSums.data(), blockSums, grid, grey, divider);
     }
 }
 
-template <typename Sum>
+template <typename Sum, typename Output>
 void averageWithSums(
-    int* out, const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockDivider& divider)
+    Output& out, const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockDivider& divider)
 {
     // The narrowest column sum that cannot overflow over stepY rows of 255.
     if (grid.stepY == 1)
@@ -208,42 +240,81 @@ void averageWithSums(
         averageWith<std::uint64_t, Sum>(out, pixels, grid, grey, divider);
 }
 
+// The first pixel of every block of the row of blocks starting at pixel row `y`.
+void sampleRow(int* out, const unsigned char* pixels, const BlockGrid& grid, std::uint32_t y)
+{
+    const unsigned char* row = pixels + std::size_t { y } * grid.width * kChannels;
+    for (std::uint32_t x = 0; x != grid.width; x += grid.stepX, out += kChannels) {
+        const unsigned char* pixel = row + std::size_t { x } * kChannels;
+        out[0] = pixel[0];
+        out[1] = pixel[1];
+        out[2] = pixel[2];
+        out[3] = pixel[3];
+    }
+}
+
+template <typename Output>
+void averageInto(Output& out, const unsigned char* pixels, const BlockGrid& grid, bool grey)
+{
+    const std::uint64_t pixelCount = std::uint64_t { grid.stepX } * grid.stepY;
+    const BlockDivider divider(pixelCount);
+    if (pixelCount <= 0xffffffffu / 255)
+        averageWithSums<std::uint32_t>(out, pixels, grid, grey, divider);
+    else
+        averageWithSums<std::uint64_t>(out, pixels, grid, grey, divider);
+}
+
+// The values of each row, appended to `values`.
+BlockRowSink appendTo(std::vector<int>& values)
+{
+    return [&values](const int* row, std::size_t count) { values.insert(values.end(), row, row + count); };
+}
+
 }  // namespace
 
 std::vector<int> sampleBlocks(const unsigned char* pixels, const BlockGrid& grid)
 {
-    std::vector<int> values(blockValueCount(grid));
-    int* out = values.data();
-    for (std::uint32_t y = 0; y != grid.height; y += grid.stepY) {
-        const unsigned char* row = pixels + std::size_t { y } * grid.width * kChannels;
-        for (std::uint32_t x = 0; x != grid.width; x += grid.stepX, out += kChannels) {
-            const unsigned char* pixel = row + std::size_t { x } * kChannels;
-            out[0] = pixel[0];
-            out[1] = pixel[1];
-            out[2] = pixel[2];
-            out[3] = pixel[3];
-        }
-    }
+    std::vector<int> values;
+    values.reserve(blockValueCount(grid));
+    sampleBlockRows(pixels, grid, appendTo(values));
     return values;
+}
+
+void sampleBlockRows(const unsigned char* pixels, const BlockGrid& grid, const BlockRowSink& takeRow)
+{
+    if (blockValueCount(grid) == 0)
+        return;
+    const std::size_t rowValues = std::size_t { grid.columns() } * kChannels;
+    std::vector<int> row(rowValues);
+    for (std::uint32_t y = 0; y != grid.height; y += grid.stepY) {
+        sampleRow(row.data(), pixels, grid, y);
+        takeRow(row.data(), rowValues);
+    }
 }
 
 std::vector<int> averageBlocks(const unsigned char* pixels, const BlockGrid& grid, bool grey)
 {
-    std::vector<int> values(blockValueCount(grid));
-    averageBlocksInto(values.data(), pixels, grid, grey);
+    std::vector<int> values;
+    values.reserve(blockValueCount(grid));
+    averageBlockRows(pixels, grid, grey, appendTo(values));
     return values;
+}
+
+void averageBlockRows(
+    const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockRowSink& takeRow)
+{
+    if (blockValueCount(grid) == 0)
+        return;
+    RowOutput out(std::size_t { grid.columns() } * kChannels, takeRow);
+    averageInto(out, pixels, grid, grey);
 }
 
 void averageBlocksInto(int* values, const unsigned char* pixels, const BlockGrid& grid, bool grey)
 {
     if (blockValueCount(grid) == 0)
         return;
-    const std::uint64_t pixelCount = std::uint64_t { grid.stepX } * grid.stepY;
-    const BlockDivider divider(pixelCount);
-    if (pixelCount <= 0xffffffffu / 255)
-        averageWithSums<std::uint32_t>(values, pixels, grid, grey, divider);
-    else
-        averageWithSums<std::uint64_t>(values, pixels, grid, grey, divider);
+    ArrayOutput out(values);
+    averageInto(out, pixels, grid, grey);
 }
 
 }  // namespace pictile

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // Pixel arithmetic of the block commands, kept free of host types so that it can
@@ -35,14 +36,25 @@ inline std::size_t blockValueCount(const BlockGrid& grid)
     return std::size_t { grid.columns() } * grid.rows() * 4;
 }
 
+/// Takes the values of one row of blocks, `count` of them (four per block), as
+/// soon as they are computed; `values` lasts only for the call.
+using BlockRowSink = std::function<void(const int* values, std::size_t count)>;
+
 /// The four channel bytes of the first pixel of every block, block after block in
 /// row order.
 std::vector<int> sampleBlocks(const unsigned char* pixels, const BlockGrid& grid);
+
+/// sampleBlocks a row of blocks at a time, top row first, into `takeRow`.
+void sampleBlockRows(const unsigned char* pixels, const BlockGrid& grid, const BlockRowSink& takeRow);
 
 /// For every block in row order, the truncated averages of red, green, blue and
 /// alpha; with `grey`, the truncated mean of the three colour averages three
 /// times, then the alpha average.
 std::vector<int> averageBlocks(const unsigned char* pixels, const BlockGrid& grid, bool grey);
+
+/// averageBlocks a row of blocks at a time, top row first, into `takeRow`.
+void averageBlockRows(
+    const unsigned char* pixels, const BlockGrid& grid, bool grey, const BlockRowSink& takeRow);
 
 /// averageBlocks into `values`, which has room for blockValueCount(grid) of them.
 void averageBlocksInto(int* values, const unsigned char* pixels, const BlockGrid& grid, bool grey);

@@ -43,6 +43,10 @@ void expectPlainWalkValues(const std::vector<unsigned char>& pixels, const Block
         ASSERT_EQ(averageBlocks(pixels.data(), grid, grey), expected)
             << grid.width << "x" << grid.height << " steps " << grid.stepX << "x" << grid.stepY
             << (grey ? " grey" : "");
+        // The same walk writing into one array, as the benchmarks time it.
+        std::vector<int> into(expected.size());
+        averageBlocksInto(into.data(), pixels.data(), grid, grey);
+        ASSERT_EQ(into, expected) << "into one array";
     }
 }
 
@@ -101,6 +105,30 @@ TEST(AverageBlocks, TallBlocksNeitherWrapNorRoundUp)
             << height;
         EXPECT_EQ(averageBlocks(pixels.data(), grid, true), (std::vector<int> { 254, 254, 254, 254 }))
             << height << " grey";
+    }
+}
+
+// The commands append each row of blocks as it comes, so that the whole result
+// is never held twice: one call per row of blocks, with that row's values.
+TEST(BlockRows, ComeOneRowOfBlocksAtATime)
+{
+    std::vector<unsigned char> pixels(6 * 4 * 4);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<unsigned char>(i);
+    const BlockGrid grid { 6, 4, 3, 2 };
+    for (const bool average : { false, true }) {
+        std::vector<std::vector<int>> rows;
+        const BlockRowSink take
+            = [&rows](const int* values, std::size_t count) { rows.emplace_back(values, values + count); };
+        if (average)
+            averageBlockRows(pixels.data(), grid, false, take);
+        else
+            sampleBlockRows(pixels.data(), grid, take);
+        const std::vector<int> whole
+            = average ? averageBlocks(pixels.data(), grid, false) : sampleBlocks(pixels.data(), grid);
+        ASSERT_EQ(rows.size(), 2u) << (average ? "average" : "sample");
+        EXPECT_EQ(rows[0], std::vector<int>(whole.begin(), whole.begin() + 8));
+        EXPECT_EQ(rows[1], std::vector<int>(whole.begin() + 8, whole.end()));
     }
 }
 

@@ -1,3 +1,4 @@
+#include "AreaAverage.h"
 #include "ResampleModuleApi.h"
 
 #include <opencv2/core.hpp>
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -26,30 +28,59 @@ bool averagesAreas(unsigned int targetLength, unsigned int sourceLength)
     return std::uint64_t { targetLength } * 2 <= sourceLength;
 }
 
-// Resamples with the filter each axis calls for; OpenCV spreads the rows over
-// the cores itself and computes every row the same way whatever the split. When
-// only one axis averages, it goes first, so the cubic pass sees fewer pixels.
+// Area averaging into `target`, spread over the cores by OpenCV in bands of
+// rows; each row is computed the same way whatever the split. The source is
+// 8-bit, or alpha-weighted 16-bit or float; the target 8-bit or float.
+void averageAreas(const cv::Mat& source, cv::Mat& target)
+{
+    const pictile::resample::AreaAverager averager({ std::uint32_t(source.cols), std::uint32_t(source.rows),
+        std::uint32_t(target.cols), std::uint32_t(target.rows) });
+    cv::parallel_for_(cv::Range(0, target.rows), [&](const cv::Range& rows) {
+        const auto first = std::uint32_t(rows.start);
+        const auto end = std::uint32_t(rows.end);
+        if (source.depth() == CV_8U)
+            averager.averageRows(source.ptr<std::uint8_t>(), target.ptr<std::uint8_t>(), first, end);
+        else if (source.depth() == CV_16U)
+            averager.averageRows(source.ptr<std::uint16_t>(), target.ptr<float>(), first, end);
+        else
+            averager.averageRows(source.ptr<float>(), target.ptr<float>(), first, end);
+    });
+}
+
+// Resamples with the filter each axis calls for. When only one axis averages,
+// it goes first, so the cubic pass sees fewer pixels; OpenCV spreads the cubic
+// over the cores itself, computing every row the same way whatever the split.
 void resampleSeparately(const cv::Mat& source, cv::Mat& target)
 {
     const bool averageColumns = averagesAreas(unsigned(target.cols), unsigned(source.cols));
     const bool averageRows = averagesAreas(unsigned(target.rows), unsigned(source.rows));
-    if (averageColumns == averageRows) {
-        cv::resize(source, target, target.size(), 0, 0, averageColumns ? cv::INTER_AREA : cv::INTER_CUBIC);
+    if (averageColumns && averageRows) {
+        averageAreas(source, target);
         return;
     }
-    cv::Mat averaged;
-    const cv::Size between(
-        averageColumns ? target.cols : source.cols, averageRows ? target.rows : source.rows);
-    cv::resize(source, averaged, between, 0, 0, cv::INTER_AREA);
+    if (!averageColumns && !averageRows) {
+        cv::resize(source, target, target.size(), 0, 0, cv::INTER_CUBIC);
+        return;
+    }
+    cv::Mat averaged(
+        averageRows ? target.rows : source.rows, averageColumns ? target.cols : source.cols, target.type());
+    averageAreas(source, averaged);
     cv::resize(averaged, target, target.size(), 0, 0, cv::INTER_CUBIC);
 }
 
+// Whole pixels at a time, which the compiler vectorises; alpha is the top byte
+// of each little-endian word.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+
 bool isOpaque(const unsigned char* pixels, std::size_t count)
 {
-    unsigned char all = 255;
-    for (std::size_t i = 0; i < count; ++i)
-        all &= pixels[i * kChannels + kAlpha];
-    return all == 255;
+    std::uint32_t all = 0xffffffffu;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t pixel;
+        std::memcpy(&pixel, pixels + i * kChannels, sizeof pixel);
+        all &= pixel;
+    }
+    return all >> 24 == 255;
 }
 
 // Transparent output pixels take the colour of the unweighted resample, so a
@@ -71,8 +102,9 @@ void colourTransparentPixels(const cv::Mat& source, cv::Mat& target)
 // Colour weighted by alpha: colour times alpha (at most 255 x 255) and alpha
 // times kAlphaScale, exact in both sample types, so a uniform colour divides
 // back to itself exactly. Area averaging has only positive weights and cannot
-// leave 16 bits; the cubic overshoots and undershoots, which float keeps and
-// integers would clip, skewing colour over alpha at hard alpha edges.
+// leave 16 bits, so its source is 16-bit; the cubic overshoots and undershoots,
+// which float keeps and integers would clip, skewing colour over alpha at hard
+// alpha edges. Both resample into float, divided back without rounding between.
 template <typename Sample> constexpr float kAlphaScale = std::is_same_v<Sample, float> ? 1.0f : 257.0f;
 
 template <typename Sample> void premultiply(const unsigned char* source, Sample* target, std::size_t count)
@@ -87,7 +119,7 @@ template <typename Sample> void premultiply(const unsigned char* source, Sample*
 
 // Divides the colour back out of the resampled weighted pixels. Returns false
 // when some pixel came out transparent: its colour has to come from elsewhere.
-template <typename Sample> bool unpremultiply(const Sample* source, unsigned char* target, std::size_t count)
+template <typename Sample> bool unpremultiply(const float* source, unsigned char* target, std::size_t count)
 {
     constexpr float scale = kAlphaScale<Sample>;
     bool everyPixelWeighted = true;
@@ -127,20 +159,18 @@ Buffer largeBuffer(std::size_t count)
     return Buffer(bytes);
 }
 
-// The alpha-weighted resample in `Sample`s: CV_16UC4 or CV_32FC4.
+// The alpha-weighted resample from `Sample`s (CV_16UC4 or CV_32FC4) into floats.
 template <typename Sample> void resampleWeighted(const cv::Mat& plainSource, cv::Mat& plainTarget, int type)
 {
     const std::size_t sourcePixels = plainSource.total();
     const std::size_t targetPixels = plainTarget.total();
     const Buffer sourceBuffer = largeBuffer(sourcePixels * 4 * sizeof(Sample));
-    const Buffer targetBuffer = largeBuffer(targetPixels * 4 * sizeof(Sample));
+    const Buffer targetBuffer = largeBuffer(targetPixels * 4 * sizeof(float));
     cv::Mat weightedSource(plainSource.size(), type, sourceBuffer.get());
-    cv::Mat weightedTarget(plainTarget.size(), type, targetBuffer.get());
-    auto* weightedPixels = weightedSource.ptr<Sample>();
-    auto* resampledPixels = weightedTarget.ptr<Sample>();
-    premultiply(plainSource.ptr<unsigned char>(), weightedPixels, sourcePixels);
+    cv::Mat weightedTarget(plainTarget.size(), CV_32FC4, targetBuffer.get());
+    premultiply(plainSource.ptr<unsigned char>(), weightedSource.ptr<Sample>(), sourcePixels);
     resampleSeparately(weightedSource, weightedTarget);
-    if (!unpremultiply(resampledPixels, plainTarget.ptr<unsigned char>(), targetPixels))
+    if (!unpremultiply<Sample>(weightedTarget.ptr<float>(), plainTarget.ptr<unsigned char>(), targetPixels))
         colourTransparentPixels(plainSource, plainTarget);
 }
 

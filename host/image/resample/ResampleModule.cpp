@@ -28,11 +28,24 @@ bool averagesAreas(unsigned int targetLength, unsigned int sourceLength)
     return std::uint64_t { targetLength } * 2 <= sourceLength;
 }
 
-// Area averaging into `target`, spread over the cores by OpenCV in bands of
-// rows; each row is computed the same way whatever the split. The source is
-// 8-bit, or alpha-weighted 16-bit or float; the target 8-bit or float.
+// Area averaging into `target`. Where both sides shrink by whole factors
+// (halving, quartering), OpenCV's INTER_AREA sums whole blocks and is the
+// fastest there is; for any other factor its general path is slow, and our own
+// averager runs instead, in bands of rows spread over the cores by OpenCV; each
+// row is computed the same way whatever the split. The source is 8-bit, or
+// alpha-weighted 16-bit or float; the target 8-bit or float.
 void averageAreas(const cv::Mat& source, cv::Mat& target)
 {
+    if (source.cols % target.cols == 0 && source.rows % target.rows == 0) {
+        if (source.type() == target.type()) {
+            cv::resize(source, target, target.size(), 0, 0, cv::INTER_AREA);
+        } else {
+            cv::Mat averaged;
+            cv::resize(source, averaged, target.size(), 0, 0, cv::INTER_AREA);
+            averaged.convertTo(target, target.type());
+        }
+        return;
+    }
     const pictile::resample::AreaAverager averager({ std::uint32_t(source.cols), std::uint32_t(source.rows),
         std::uint32_t(target.cols), std::uint32_t(target.rows) });
     cv::parallel_for_(cv::Range(0, target.rows), [&](const cv::Range& rows) {

@@ -2,6 +2,7 @@
 
 #include "BmpReader.h"
 #include "FormatReaders.h"
+#include "IffCodec.h"
 #include "ImageFormat.h"
 #include "ImageSource.h"
 #include "OiioModule.h"
@@ -18,8 +19,9 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     unsigned char head[kFormatHeadBytes];
     const std::size_t headBytes = source.readAt(0, head, sizeof head);
     const ImageFormat format = identifyFormat(head, headBytes, source.path());
-    // The common formats by their own libraries and BMP by the host's reader, so
-    // that a process reading only those never opens the OpenImageIO module.
+    // The common formats by their own libraries, BMP and IFF by the host's own
+    // readers, so that a process reading only those never opens the OpenImageIO
+    // module.
     switch (format) {
     case ImageFormat::Png:
         return readPng(source, image);
@@ -32,6 +34,8 @@ MStatus readImageFile(const char* path, RgbaImage& image)
     }
     case ImageFormat::Bmp:
         return readBmpFile(source, image);
+    case ImageFormat::Iff:
+        return readIff(source, image);
     default:
         return readWithOpenImageIO(source, format, image);
     }

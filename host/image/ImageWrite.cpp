@@ -1,5 +1,6 @@
 #include "ImageWrite.h"
 
+#include "IffCodec.h"
 #include "OiioModule.h"
 
 #include <host/ImageFaults.h>
@@ -330,7 +331,10 @@ MStatus writeImageFile(const RgbaImage& image, const char* path, const char* for
     TemporaryFile temporary(folder.get(), replacing ? earlier.st_mode & 0777 : 0, mayBeUnnamed);
     if (!temporary.creationStatus())
         return temporary.creationStatus();
-    const MStatus encoded = encodeWithOpenImageIO(image, format, temporary.descriptor());
+    // IFF, the format the batch writes, by the host itself; the rest by OpenImageIO.
+    const MStatus encoded = strcasecmp(format, "iff") == 0
+        ? encodeIff(image, temporary.descriptor())
+        : encodeWithOpenImageIO(image, format, temporary.descriptor());
     if (!encoded)
         return encoded;
     if (writeFailuresInForce.load() > 0) {

@@ -1,7 +1,6 @@
 #include "OiioModule.h"
 
 #include "HostModule.h"
-#include "IffCheck.h"
 #include "oiio/OiioModuleApi.h"
 
 #include <cstdint>
@@ -54,8 +53,6 @@ const char* readerName(ImageFormat format)
         return "jpeg";
     case ImageFormat::Tiff:
         return "tiff";
-    case ImageFormat::Iff:
-        return "iff";
     case ImageFormat::Gif:
         return "gif";
     case ImageFormat::Exr:
@@ -66,17 +63,6 @@ const char* readerName(ImageFormat format)
         return "targa";
     default:
         return nullptr;
-    }
-}
-
-// A damage check stays for the formats whose decoders misbehave on damage.
-bool looksSound(ImageFormat format, const unsigned char* bytes, std::size_t size)
-{
-    switch (format) {
-    case ImageFormat::Iff:
-        return iffLooksSound(bytes, size);
-    default:
-        return true;
     }
 }
 
@@ -123,8 +109,6 @@ MStatus readWithOpenImageIO(const ImageSource& source, ImageFormat format, RgbaI
     if (!bytes)
         return MS::kInsufficientMemory;
     if (source.readAt(0, bytes.get(), static_cast<std::size_t>(size)) != size)
-        return MS::kFailure;
-    if (!looksSound(format, bytes.get(), static_cast<std::size_t>(size)))
         return MS::kFailure;
 
     const PictileOiioModule* module = oiioModule();

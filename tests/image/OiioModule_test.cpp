@@ -1,11 +1,13 @@
 // Without pictile_oiio.so beside the code that needs it (this program lives in
 // bin/, the module in lib/), reads and writes through it fail with a status,
-// silently, and leave nothing behind.
+// silently, and leave nothing behind; IFF, which the host reads and writes
+// itself, still works.
 #include "ImageRead.h"
 #include "ImageWrite.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -31,14 +33,19 @@ TEST(OiioModuleMissing, ReadAndWriteFailQuietly)
     EXPECT_EQ(host::readImageFile((folder / "dot.tga").c_str(), image), MS::kFailure);
     EXPECT_EQ(image.bytes, nullptr);
     host::RgbaImage pixels { 1, 1, host::allocateBytes(4) };
-    EXPECT_EQ(host::writeImageFile(pixels, (folder / "out.iff").c_str(), "iff"), MS::kFailure);
+    std::fill(pixels.bytes.get(), pixels.bytes.get() + 4, 9);
+    EXPECT_EQ(host::writeImageFile(pixels, (folder / "out.png").c_str(), "png"), MS::kFailure);
+    EXPECT_EQ(host::writeImageFile(pixels, (folder / "out.iff").c_str(), "iff"), MS::kSuccess);
+    EXPECT_EQ(host::readImageFile((folder / "out.iff").c_str(), image), MS::kSuccess);
+    EXPECT_EQ(image.bytes[3], 9);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     std::vector<std::string> entries;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder))
         entries.push_back(entry.path().filename().string());
-    EXPECT_EQ(entries, std::vector<std::string> { "dot.tga" });
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string> { "dot.tga", "out.iff" }));
     fs::remove_all(folder);
 }
 

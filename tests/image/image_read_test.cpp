@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 using namespace imagetest;
 
@@ -213,6 +216,243 @@ INSTANTIATE_TEST_SUITE_P(Formats, DeepRead,
         DeepCase { "Tiff16", "tiff", OIIO::TypeDesc::UINT16 },
         DeepCase { "TiffFloat", "tiff", OIIO::TypeDesc::FLOAT }),
     [](const testing::TestParamInfo<DeepCase>& info) { return std::string(info.param.name); });
+
+// IFF files as OpenImageIO writes them (64 x 64 tiles, the edge ones cut) read
+// through the host's reader exactly as through OpenImageIO's, 16-bit samples
+// included. Its writer falls back to raw tiles where packing would not shrink
+// them, so the samples mix runs with noise to keep both kinds of tile.
+struct IffVariant {
+    const char* name;
+    int width;
+    int height;
+    int channels;
+    OIIO::TypeDesc type;
+    const char* compression;  // "rle" or "none"
+};
+
+void PrintTo(const IffVariant& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+std::vector<std::uint16_t> mixedSamples(const IffVariant& c)
+{
+    std::vector<std::uint16_t> samples;
+    std::uint32_t state = 99;
+    for (int y = 0; y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) {
+            for (int channel = 0; channel < c.channels; ++channel) {
+                state = state * 1103515245u + 12345u;
+                const unsigned base = y % 4 < 2 ? (x / 5 * 37 + channel * 50 + y) % 256 : state >> 24;
+                samples.push_back(static_cast<std::uint16_t>(base << 8 | ((base * 7 + channel) % 256)));
+            }
+        }
+    }
+    return samples;
+}
+
+// What OpenImageIO gives for the file, widened to RGBA as the host does.
+Bytes readByOpenImageIO(const std::string& path)
+{
+    std::unique_ptr<OIIO::ImageInput> input = OIIO::ImageInput::open(path);
+    if (!input)
+        return {};
+    const OIIO::ImageSpec& spec = input->spec();
+    const int channels = spec.nchannels;
+    Bytes packed(std::size_t(spec.width) * spec.height * channels);
+    if (!input->read_image(0, 0, 0, channels, OIIO::TypeDesc::UINT8, packed.data()))
+        return {};
+    Bytes rgba;
+    for (std::size_t i = 0; i < packed.size(); i += channels) {
+        rgba.insert(rgba.end(), packed.begin() + long(i), packed.begin() + long(i) + 3);
+        rgba.push_back(channels == 4 ? packed[i + 3] : 255);
+    }
+    return rgba;
+}
+
+class IffFromOpenImageIO : public testing::TestWithParam<IffVariant> { };
+
+TEST_P(IffFromOpenImageIO, ReadsAsOpenImageIOReadsIt)
+{
+    const IffVariant& c = GetParam();
+    TemporaryFolder folder;
+    const std::string path = folder.file("in.iff");
+    const std::vector<std::uint16_t> wide = mixedSamples(c);
+    Bytes narrow;
+    for (std::uint16_t sample : wide)
+        narrow.push_back(static_cast<unsigned char>(sample >> 8));
+    std::unique_ptr<OIIO::ImageOutput> output = OIIO::ImageOutput::create("iff");
+    OIIO::ImageSpec layout(c.width, c.height, c.channels, c.type);
+    layout.attribute("compression", c.compression);
+    ASSERT_TRUE(output->open(path, layout));
+    ASSERT_TRUE(output->write_image(
+        c.type, c.type == OIIO::TypeDesc::UINT16 ? static_cast<const void*>(wide.data()) : narrow.data()));
+    ASSERT_TRUE(output->close());
+    // Packed files must hold packed tiles, or the row would test raw ones twice.
+    const std::size_t rawBytes = wide.size() * c.type.size();
+    EXPECT_EQ(readFileBytes(path).size() < rawBytes, std::string(c.compression) == "rle");
+
+    const Bytes expected = readByOpenImageIO(path);
+    ASSERT_EQ(expected.size(), std::size_t(c.width) * c.height * 4);
+    MImage image;
+    ASSERT_EQ(readInto(image, path), MS::kSuccess);
+    EXPECT_EQ(pixelsOf(image), expected);
+}
+
+// OpenImageIO 2.4 stores the raw tiles of RGB images one to three bytes short
+// of the size it declares when their pixel count is not a multiple of four,
+// and then fails to read them back; those sizes are left out.
+INSTANTIATE_TEST_SUITE_P(Variants, IffFromOpenImageIO,
+    testing::Values(IffVariant { "Rgb8Packed", 70, 65, 3, OIIO::TypeDesc::UINT8, "rle" },
+        IffVariant { "Rgba8Packed", 70, 65, 4, OIIO::TypeDesc::UINT8, "rle" },
+        IffVariant { "Rgb8Raw", 68, 68, 3, OIIO::TypeDesc::UINT8, "none" },
+        IffVariant { "Rgba8Raw", 70, 65, 4, OIIO::TypeDesc::UINT8, "none" },
+        IffVariant { "Rgb16Packed", 70, 65, 3, OIIO::TypeDesc::UINT16, "rle" },
+        IffVariant { "Rgba16Packed", 70, 65, 4, OIIO::TypeDesc::UINT16, "rle" },
+        IffVariant { "Rgb16Raw", 68, 68, 3, OIIO::TypeDesc::UINT16, "none" },
+        IffVariant { "Rgba16Raw", 70, 65, 4, OIIO::TypeDesc::UINT16, "none" },
+        IffVariant { "Rgba8PackedOddSize", 13, 7, 4, OIIO::TypeDesc::UINT8, "rle" },
+        IffVariant { "Rgba8ManyTiles", 200, 130, 4, OIIO::TypeDesc::UINT8, "rle" },
+        IffVariant { "Rgba8OnePixel", 1, 1, 4, OIIO::TypeDesc::UINT8, "none" }),
+    [](const testing::TestParamInfo<IffVariant>& info) { return std::string(info.param.name); });
+
+void appendNumber(Bytes& bytes, std::uint32_t value, int count)
+{
+    for (int shift = (count - 1) * 8; shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+void appendChunk(Bytes& bytes, const char* tag, const Bytes& data)
+{
+    bytes.insert(bytes.end(), tag, tag + 4);
+    appendNumber(bytes, static_cast<std::uint32_t>(data.size()), 4);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    while (bytes.size() % 4 != 0)
+        bytes.push_back(0);
+}
+
+// Layouts other writers use, made by hand: tiles of another size in any order,
+// a Z buffer beside each tile (header flag 4, a "ZBUF" chunk of 32-bit depths),
+// and chunks the reader skips.
+struct IffLayout {
+    const char* name;
+    int tileWidth;
+    int tileHeight;
+    bool reversed;  // tiles last to first
+    bool depth;
+    bool packed;  // every tile's planes in literal packets
+};
+
+void PrintTo(const IffLayout& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// An 8-bit RGBA IFF of `rgba` (width by height, top row first).
+Bytes handMadeIff(const IffLayout& c, int width, int height, const Bytes& rgba)
+{
+    struct Corners {
+        int left, bottom, right, top;
+    };
+    std::vector<Corners> tiles;
+    for (int y = 0; y < height; y += c.tileHeight)
+        for (int x = 0; x < width; x += c.tileWidth)
+            tiles.push_back(
+                { x, y, std::min(x + c.tileWidth, width) - 1, std::min(y + c.tileHeight, height) - 1 });
+    if (c.reversed)
+        std::reverse(tiles.begin(), tiles.end());
+
+    Bytes header;
+    appendNumber(header, width, 4);
+    appendNumber(header, height, 4);
+    appendNumber(header, 1, 2);
+    appendNumber(header, 1, 2);
+    appendNumber(header, c.depth ? 7 : 3, 4);
+    appendNumber(header, 0, 2);
+    appendNumber(header, static_cast<std::uint32_t>(tiles.size()), 2);
+    appendNumber(header, c.packed ? 1 : 0, 4);
+    Bytes form = { 'T', 'B', 'M', 'P' };
+    for (const Corners& tile : tiles) {
+        Bytes corners;
+        for (int value : { tile.left, tile.bottom, tile.right, tile.top })
+            appendNumber(corners, value, 2);
+        // Samples in reverse (alpha, blue, green, red); rows stored bottom first.
+        std::vector<Bytes> planes(4);
+        Bytes interleaved;
+        for (int y = tile.bottom; y <= tile.top; ++y) {
+            for (int x = tile.left; x <= tile.right; ++x) {
+                const unsigned char* pixel = &rgba[(std::size_t(height - 1 - y) * width + x) * 4];
+                for (int sample = 0; sample < 4; ++sample) {
+                    planes[sample].push_back(pixel[3 - sample]);
+                    interleaved.push_back(pixel[3 - sample]);
+                }
+            }
+        }
+        Bytes data = corners;
+        if (c.packed) {
+            // A repeat packet where 128 bytes are equal, literal packets elsewhere.
+            for (const Bytes& plane : planes) {
+                std::size_t i = 0;
+                while (i < plane.size()) {
+                    const std::size_t count = std::min<std::size_t>(128, plane.size() - i);
+                    if (std::all_of(plane.begin() + long(i), plane.begin() + long(i + count),
+                            [&](unsigned char b) { return b == plane[i]; })) {
+                        data.insert(data.end(), { static_cast<unsigned char>(0x80 | (count - 1)), plane[i] });
+                    } else {
+                        data.push_back(static_cast<unsigned char>(count - 1));
+                        data.insert(data.end(), plane.begin() + long(i), plane.begin() + long(i + count));
+                    }
+                    i += count;
+                }
+            }
+        }
+        // A tile that packing would not shrink is stored raw.
+        if (!c.packed || data.size() - 8 >= interleaved.size()) {
+            data.resize(8);
+            data.insert(data.end(), interleaved.begin(), interleaved.end());
+        }
+        appendChunk(form, "RGBA", data);
+        if (c.depth) {
+            Bytes depths = corners;
+            const std::size_t pixels = std::size_t(tile.right - tile.left + 1) * (tile.top - tile.bottom + 1);
+            depths.resize(depths.size() + pixels * 4, 0x3f);  // 0.75 as a 32-bit float, raw
+            appendChunk(form, "ZBUF", depths);
+        }
+    }
+    Bytes body = { 'C', 'I', 'M', 'G' };
+    appendChunk(body, "TBHD", header);
+    appendChunk(body, "AUTH", { 'p', 'i', 'c', 't', 'i', 'l', 'e' });
+    appendChunk(body, "DATE", { 'T', 'u', 'e' });
+    appendChunk(body, "FOR4", form);
+    appendChunk(body, "CLPZ", Bytes(8, 1));
+    Bytes file;
+    appendChunk(file, "FOR4", body);
+    return file;
+}
+
+class IffLayouts : public testing::TestWithParam<IffLayout> { };
+
+TEST_P(IffLayouts, ReadTheStoredPixels)
+{
+    // One colour in the top ten rows, so that packed tiles there shrink.
+    Bytes rgba = variedPixels(23 * 17);
+    for (std::size_t i = 0; i < 23 * 4 * 10; ++i)
+        rgba[i] = static_cast<unsigned char>(i % 4 * 60);
+    TemporaryFolder folder;
+    const std::string path = folder.file("in.iff");
+    writeFileBytes(path, handMadeIff(GetParam(), 23, 17, rgba));
+    MImage image;
+    ASSERT_EQ(readInto(image, path), MS::kSuccess);
+    EXPECT_EQ(pixelsOf(image), rgba);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, IffLayouts,
+    testing::Values(IffLayout { "OneTile", 23, 17, false, false, false },
+        IffLayout { "Tiles5x3Reversed", 5, 3, true, false, false },
+        IffLayout { "Tiles8x8Packed", 8, 8, false, false, true },
+        IffLayout { "DepthBesideEachTile", 8, 8, true, true, true },
+        IffLayout { "DepthBesideRawTiles", 23, 4, false, true, false }),
+    [](const testing::TestParamInfo<IffLayout>& info) { return std::string(info.param.name); });
 
 TEST(ImageRead, JpegUniformColourComesBackClose)
 {

@@ -1,6 +1,6 @@
-// Damaged IFF and PNG files are refused, silently: IFF files are checked before
-// their decoder sees them (it writes past its buffers on a run that overruns a
-// channel); libpng finds damaged PNG chunks and truncation itself.
+// Damaged IFF and PNG files are refused, silently: the host's IFF reader checks
+// every chunk, tile and packet against its bounds as it reads; libpng finds
+// damaged PNG chunks and truncation itself.
 #include "RobustnessSupport.h"
 
 #include <maya/MImage.h>
@@ -51,6 +51,21 @@ std::vector<IffCase> iffCases()
     afterJunk.insert(afterJunk.end(), whole.begin(), whole.end());
     Bytes cut = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
     cut.resize(cut.size() - 6);
+    // Depth beside the colour: header flag 4 and a "ZBUF" chunk of 32-bit depths.
+    Bytes depth
+        = iffFile(2, 2, true, { { 0, 0, 1, 1, Bytes(16, 0x3f), "ZBUF" }, { 0, 0, 1, 1, repeatedRuns(77) } });
+    depth[8 + 4 + 8 + 12 + 3] |= 0x04;
+    Bytes depthOnly = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    depthOnly[8 + 4 + 8 + 12 + 3] = 0x04;
+    Bytes sixteenBit = iffFile(2, 2, false, { { 0, 0, 1, 1, Bytes(32, 77) } });
+    sixteenBit[8 + 4 + 8 + 16 + 1] = 1;  // the low byte of the header's sample size
+    Bytes sixteenBitOverrun = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    sixteenBitOverrun[8 + 4 + 8 + 16 + 1] = 1;  // eight planes, the data holds four
+    Bytes unknownCompression = iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } });
+    unknownCompression[8 + 4 + 8 + 20 + 3] = 2;
+    Bytes tileCountShort
+        = iffFile(4, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) }, { 2, 0, 3, 1, repeatedRuns(77) } });
+    tileCountShort[8 + 4 + 8 + 18 + 1] = 1;  // the low byte of the header's tile count
     return {
         { "raw_tile", iffFile(2, 2, false, { { 0, 0, 1, 1, raw } }), MS::kSuccess },
         { "packed_tile", iffFile(2, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) } }), MS::kSuccess },
@@ -71,6 +86,20 @@ std::vector<IffCase> iffCases()
         { "alpha_without_colour", alphaOnly, MS::kFailure },
         { "form_after_other_bytes", afterJunk, MS::kFailure },
         { "cut_in_tile", cut, MS::kFailure },
+        { "depth_beside_tiles", depth, MS::kSuccess },
+        { "depth_without_colour", depthOnly, MS::kFailure },
+        { "sixteen_bit_raw_tile", sixteenBit, MS::kSuccess },
+        { "sixteen_bit_planes_missing", sixteenBitOverrun, MS::kFailure },
+        { "unknown_compression", unknownCompression, MS::kFailure },
+        { "tile_twice",
+            iffFile(4, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) }, { 0, 0, 1, 1, repeatedRuns(77) } }),
+            MS::kFailure },
+        { "tile_off_grid",
+            iffFile(4, 2, true, { { 0, 0, 1, 1, repeatedRuns(77) }, { 1, 0, 2, 1, repeatedRuns(77) } }),
+            MS::kFailure },
+        { "more_tiles_than_header_says", tileCountShort, MS::kFailure },
+        { "few_bytes_claim_many_pixels", iffFile(8000, 8000, true, { { 0, 0, 1, 1, repeatedRuns(77) } }),
+            MS::kFailure },
     };
 }
 

@@ -8,6 +8,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -319,7 +320,9 @@ Bytes iffFile(std::uint32_t width, std::uint32_t height, bool compressed, const 
     appendBigEndian(header, 1, 2);
     appendBigEndian(header, 3, 4);  // red, green, blue and alpha
     appendBigEndian(header, 0, 2);  // one byte a sample
-    appendBigEndian(header, static_cast<std::uint32_t>(tiles.size()), 2);
+    const auto colourTiles = std::count_if(
+        tiles.begin(), tiles.end(), [](const IffTile& tile) { return tile.tag == std::string("RGBA"); });
+    appendBigEndian(header, static_cast<std::uint32_t>(colourTiles), 2);
     appendBigEndian(header, compressed ? 1 : 0, 4);
     appendBigEndian(header, 0, 4);
     appendBigEndian(header, 0, 4);
@@ -333,7 +336,7 @@ Bytes iffFile(std::uint32_t width, std::uint32_t height, bool compressed, const 
         appendBigEndian(chunk, tile.right, 2);
         appendBigEndian(chunk, tile.bottom, 2);
         chunk.insert(chunk.end(), tile.payload.begin(), tile.payload.end());
-        appendIffChunk(tileForm, "RGBA", chunk);
+        appendIffChunk(tileForm, tile.tag, chunk);
     }
     Bytes body;
     appendText(body, "CIMG");

@@ -76,10 +76,12 @@ void writeCmykJpeg(const std::string& path, int width, int height, const unsigne
 /// 32-bit floats, in four strips that point past the end of the file.
 Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height);
 
-/// One tile of a host IFF image: its corners and its stored bytes.
+/// One tile of a host IFF image: its corners and its stored bytes, in a chunk
+/// tagged "RGBA" (or another tag, such as "ZBUF" for depth, which is no tile).
 struct IffTile {
     std::uint16_t left, top, right, bottom;
     Bytes payload;
+    const char* tag = "RGBA";
 };
 
 /// A host IFF image of RGBA, 8 bits a sample, with the given tiles.

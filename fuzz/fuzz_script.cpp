@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.steps = 2000;
     limits.callDepth = 50;
     limits.valueSize = 1 << 16;
+    limits.stringSize = 1 << 16;
     session.setLimits(limits);
     std::size_t outcomes = 0;
     session.runScript(text, true, [&outcomes](const hostbatch::StatementOutcome& outcome) {

@@ -2,15 +2,12 @@
 #include "Interpreter.h"
 
 #include "Parser.h"
+#include "ScriptFile.h"
 
 #include <host/ScriptEditor.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <type_traits>
 #include <utility>
 
@@ -130,7 +127,10 @@ bool Interpreter::callBuiltin(const Expr& call, CallResult& result)
         }
     } else if (name == "size") {
         arguments(1, 1);
-        const Value value = eval(*operands[0]);
+        // A variable is measured where it lies: copying it would make a loop of
+        // `$a[size($a)] = x` quadratic.
+        Value scratch;
+        const Value& value = valueOf(*operands[0], scratch);
         if (typeOf(value) == Type::Int || typeOf(value) == Type::Float)
             fail(line, "size takes a string or an array, not " + std::string(typeName(typeOf(value))));
         give(static_cast<int>(std::min<std::size_t>(elementCount(value), 2147483647)));
@@ -211,13 +211,11 @@ bool Interpreter::callBuiltin(const Expr& call, CallResult& result)
     } else if (name == "source") {
         arguments(1, 1);
         const std::string path = textAt(0);
-        std::ifstream file(path, std::ios::binary);
-        std::ostringstream text;
-        if (file)
-            text << file.rdbuf();
-        if (!file || file.bad())
-            fail(line, "cannot read script '" + path + "': " + std::strerror(errno));
-        runText(text.str(), line, "source");
+        std::string text;
+        std::string error;
+        if (!readScriptFile(path, limits_.sourceSize, text, error))
+            fail(line, error);
+        runText(text, line, "source");
     } else {
         return false;
     }

@@ -46,6 +46,8 @@ void Interpreter::define(std::shared_ptr<const Procedure> procedure)
 void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
 {
     steps_ = 0;
+    if (interrupt_ != nullptr)
+        *interrupt_ = 0;
     frames_.clear();
     frames_.push_back(Frame { {}, {}, true });
     try {
@@ -98,6 +100,8 @@ void Interpreter::failLimit(int line, const std::string& what)
 
 void Interpreter::tick(int line)
 {
+    if (interrupt_ != nullptr && *interrupt_ != 0)
+        failLimit(line, "interrupted");
     if (limits_.steps != 0 && ++steps_ > limits_.steps)
         failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
 }
@@ -105,7 +109,13 @@ void Interpreter::tick(int line)
 void Interpreter::checkSize(std::size_t size, int line)
 {
     if (limits_.valueSize != 0 && size > limits_.valueSize)
-        failLimit(line, "a value of more than " + std::to_string(limits_.valueSize) + " elements");
+        failLimit(line, "an array of more than " + std::to_string(limits_.valueSize) + " elements");
+}
+
+void Interpreter::checkText(std::size_t size, int line)
+{
+    if (limits_.stringSize != 0 && size > limits_.stringSize)
+        failLimit(line, "a string of more than " + std::to_string(limits_.stringSize) + " bytes");
 }
 
 // ---- statements
@@ -400,6 +410,20 @@ Value Interpreter::eval(const Expr& expression)
     return 0;
 }
 
+const Value& Interpreter::valueOf(const Expr& expression, Value& scratch)
+{
+    if (expression.kind == Expr::Kind::Variable) {
+        const DepthGuard depth(*this, expression.line, false);
+        tick(expression.line);
+        const Value* variable = find(expression.text);
+        if (variable == nullptr)
+            fail(expression.line, "$" + expression.text + " is not declared");
+        return *variable;
+    }
+    scratch = eval(expression);
+    return scratch;
+}
+
 double Interpreter::number(const Value& value, int line, const char* where)
 {
     if (typeOf(value) == Type::Int)
@@ -458,7 +482,7 @@ Value Interpreter::combine(const std::string& op, const Value& left, const Value
     if (textual && op == "+") {
         std::string joined = toText(left);
         joined += toText(right);
-        checkSize(joined.size(), line);
+        checkText(joined.size(), line);
         return joined;
     }
     if (textual && typeOf(left) == typeOf(right) && op != "-" && op != "*" && op != "/" && op != "%") {
@@ -568,6 +592,17 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
 {
     const Expr& target = *expression.operands[0];
     Value value = eval(*expression.operands[1]);
+    if (expression.text == "+=" && target.kind == Expr::Kind::Variable && isScalar(value)) {
+        // Appending to a string in place keeps a loop of appends linear.
+        Value* variable = find(target.text);
+        if (variable != nullptr && typeOf(*variable) == Type::String) {
+            std::string& text = std::get<std::string>(*variable);
+            const std::string tail = toText(value);
+            checkText(text.size() + tail.size(), expression.line);
+            text += tail;
+            return wanted ? *variable : Value(0);
+        }
+    }
     if (expression.text != "=") {
         // `$a op= b` is `$a = $a op b`.
         value = combine(expression.text.substr(0, 1), eval(target), value, expression.line);

@@ -7,6 +7,7 @@
 #include <host/CommandRegistry.h>
 #include <host/PluginLoader.h>
 
+#include <csignal>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -21,7 +22,9 @@ namespace hostbatch {
 struct Limits {
     std::uint64_t steps = 0;  ///< Statements and expressions evaluated.
     int callDepth = 1000;  ///< Procedures, eval and source inside one another.
-    std::size_t valueSize = 0;  ///< Characters of a string, elements of an array.
+    std::size_t valueSize = 0;  ///< Elements of an array.
+    std::size_t stringSize = 0;  ///< Bytes of a string.
+    std::size_t sourceSize = 0;  ///< Bytes of a script file, or of one statement read from a stream.
 };
 
 /// Runs parsed statements: variables, procedures, built-ins, and commands
@@ -33,6 +36,10 @@ public:
     Interpreter(host::CommandRegistry& registry, host::PluginLoader& loader);
 
     void setLimits(const Limits& limits) { limits_ = limits; }
+    const Limits& limits() const { return limits_; }
+    /// A flag that, once set (by a signal handler), ends the running statement
+    /// with "interrupted"; the interpreter clears it when a top-level statement starts.
+    void setInterruptFlag(volatile std::sig_atomic_t* flag) { interrupt_ = flag; }
 
     /// Defines `procedure` (replacing one of the same name).
     void define(std::shared_ptr<const Procedure> procedure);
@@ -135,6 +142,9 @@ private:
     Flow execForIn(const Stmt& statement);
 
     Value eval(const Expr& expression);
+    /// The value of `expression` without a copy when it names a variable:
+    /// the variable itself; otherwise `scratch`, holding the value.
+    const Value& valueOf(const Expr& expression, Value& scratch);
     void evalDiscarded(const Expr& expression);
     Value evalUnary(const Expr& expression);
     Value evalBinary(const Expr& expression);
@@ -158,6 +168,7 @@ private:
     void setVariable(const std::string& name, Value value, int line);
     void setElement(const Expr& target, Value value, int line);
     void checkSize(std::size_t size, int line);
+    void checkText(std::size_t size, int line);
     void tick(int line);
 
     [[noreturn]] void fail(int line, const std::string& what);
@@ -167,6 +178,7 @@ private:
     host::CommandRegistry& registry_;
     host::PluginLoader& loader_;
     Limits limits_;
+    volatile std::sig_atomic_t* interrupt_ = nullptr;
     std::uint64_t steps_ = 0;
     int depth_ = 0;  // procedures, eval and source running inside one another
     int nesting_ = 0;  // statements and expressions being walked, for the stack

@@ -35,6 +35,7 @@ public:
     /// From now on, gives every statement's outcome its wall time (off at first).
     void timeStatements(bool on) { timeStatements_ = on; }
     void setLimits(const Limits& limits) { interpreter_.setLimits(limits); }
+    void setInterruptFlag(volatile std::sig_atomic_t* flag) { interpreter_.setInterruptFlag(flag); }
     /// Makes the running source stop after the statement that is running.
     void requestStop() { stopRequested_ = true; }
 

@@ -81,6 +81,9 @@ Value defaultValue(Type type)
 
 std::string floatText(double value)
 {
+    // The C library writes "-nan" for a NaN with its sign bit set; a NaN has no sign.
+    if (std::isnan(value))
+        return "nan";
     char text[32];
     const int length = std::snprintf(text, sizeof text, "%g", value);
     return std::string(text, length > 0 ? std::size_t(length) : 0);

@@ -1,9 +1,11 @@
+#include "ScriptFile.h"
 #include "Session.h"
 #include "Transcript.h"
 
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +18,8 @@
 namespace {
 
 constexpr const char* kUsage
-    = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [--time] [-c COMMAND | SCRIPT | -]...
+    = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [--time] [--limit NAME=N]...
+                 [-c COMMAND | SCRIPT | -]...
 
 Runs scripts in the host's command language (MEL) against plug-ins, like the
 host's script editor.
@@ -30,6 +33,15 @@ host's script editor.
                   the most pixels an image file may hold to be read, 1 to
                   1073741824 (default 268435456, 16384 x 16384, or the
                   environment variable PICTILE_PIXEL_BUDGET)
+  --limit NAME=N  bound what one statement may use (0: no bound); NAME is
+                    array   elements of an array (default 16777216)
+                    string  bytes of a string (default 67108864)
+                    script  bytes of a script file, or of one statement on
+                            standard input (default 67108864)
+                    steps   statements and expressions one top-level statement
+                            evaluates (default 0)
+                  A statement past a bound fails with an error; Ctrl-C stops the
+                  running statement the same way (a second one ends hostbatch)
   -c COMMAND      run COMMAND, a script given on the command line
   SCRIPT          run the script file SCRIPT
   -               run the script on standard input (also when no source is given)
@@ -80,6 +92,20 @@ Example:
   // Result: 640 //
 )";
 
+volatile std::sig_atomic_t interrupted = 0;
+
+// Ctrl-C asks the running statement to stop; a second one, before a statement
+// has seen the first, ends hostbatch as Ctrl-C ends any program.
+extern "C" void interrupt(int signal)
+{
+    if (interrupted != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    interrupted = 1;
+}
+
 constexpr const char* kHelpHint = "\nTry 'hostbatch --help'.";
 
 constexpr const char* kBudgetVariable = "PICTILE_PIXEL_BUDGET";
@@ -97,6 +123,40 @@ bool isPixelBudget(const char* text)
     return *text != '\0' && value >= 1 && value <= (std::uint64_t(1) << 30);
 }
 
+// Far above what a batch script needs, far below what would exhaust the machine.
+hostbatch::Limits defaultLimits()
+{
+    hostbatch::Limits limits;
+    limits.valueSize = std::size_t { 1 } << 24;
+    limits.stringSize = std::size_t { 64 } << 20;
+    limits.sourceSize = std::size_t { 64 } << 20;
+    return limits;
+}
+
+// Sets the limit `NAME=N`; false when it is no such setting.
+bool setLimit(const std::string& setting, hostbatch::Limits& limits)
+{
+    const std::size_t equals = setting.find('=');
+    if (equals == std::string::npos || equals + 1 == setting.size())
+        return false;
+    const std::string name = setting.substr(0, equals);
+    const std::string number = setting.substr(equals + 1);
+    if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 18)
+        return false;
+    const unsigned long long value = std::stoull(number);
+    if (name == "array")
+        limits.valueSize = value;
+    else if (name == "string")
+        limits.stringSize = value;
+    else if (name == "script")
+        limits.sourceSize = value;
+    else if (name == "steps")
+        limits.steps = value;
+    else
+        return false;
+    return true;
+}
+
 struct Source {
     std::string name;
     std::string text;
@@ -105,6 +165,7 @@ struct Source {
 
 struct Options {
     std::vector<std::string> plugins;
+    hostbatch::Limits limits = defaultLimits();
     bool json = false;
     bool keepGoing = false;
     bool time = false;
@@ -112,32 +173,6 @@ struct Options {
     bool version = false;
     std::vector<Source> sources;
 };
-
-// Appends everything left in `file`; false on a read error.
-bool readWhole(std::FILE* file, std::string& text)
-{
-    char chunk[65536];
-    std::size_t count;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, count);
-    return !std::ferror(file);
-}
-
-bool readScriptFile(const std::string& path, Source& source, std::string& error)
-{
-    source.name = path;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "cannot read script '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    const bool read = readWhole(file, source.text);
-    const int readErrno = errno;
-    std::fclose(file);
-    if (!read)
-        error = "cannot read script '" + path + "': " + std::strerror(readErrno);
-    return read;
-}
 
 Source standardInput()
 {
@@ -156,7 +191,8 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
         const bool hasValue = i + 1 < argc;
         Source source;
         if (sourcesOnly || argument.empty() || argument.front() != '-') {
-            if (!readScriptFile(std::string(argument), source, error))
+            source.name = std::string(argument);
+            if (!hostbatch::readScriptFile(source.name, options.limits.sourceSize, source.text, error))
                 return false;
         } else if (argument == "-") {
             source = standardInput();
@@ -185,6 +221,13 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             }
             // The image services read the budget from the environment.
             setenv(kBudgetVariable, argv[++i], 1);
+            continue;
+        } else if (argument == "--limit") {
+            if (!hasValue || !setLimit(argv[++i], options.limits)) {
+                error = "option '--limit' needs NAME=N, NAME one of array, string, script, steps"
+                    + std::string(kHelpHint);
+                return false;
+            }
             continue;
         } else if (argument == "--plugin" || argument == "-c") {
             if (!hasValue) {
@@ -322,6 +365,12 @@ int main(int argc, char** argv)
 
     hostbatch::Session session;
     session.timeStatements(options.time);
+    session.setLimits(options.limits);
+    session.setInterruptFlag(&interrupted);
+    struct sigaction onInterrupt { };
+    onInterrupt.sa_handler = interrupt;
+    sigemptyset(&onInterrupt.sa_mask);
+    sigaction(SIGINT, &onInterrupt, nullptr);
     TranscriptWriter writer(options.json);
     if (!loadPlugins(session, options, writer))
         return 2;

@@ -4,6 +4,7 @@
 #include <maya/MObject.h>
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -75,9 +76,16 @@ std::string apiVersionProblem(void* library)
     const auto* version = static_cast<const char*>(dlsym(library, "MApiVersion"));
     if (version == nullptr)
         return "it exports no MApiVersion";
-    // Read no further than the longest version the host could accept plus its NUL.
-    const std::size_t longestVersion = std::strlen(kApiVersion) + 1;
-    if (std::memchr(version, '\0', longestVersion) == nullptr)
+    // Read no further than the symbol's own size, so that a longer version than
+    // this host's is still read as one; without a size, no further than the
+    // version this host loads and its NUL.
+    Dl_info info;
+    void* entry = nullptr;
+    std::size_t readable = std::strlen(kApiVersion) + 1;
+    if (dladdr1(version, &info, &entry, RTLD_DL_SYMENT) != 0 && entry != nullptr
+        && static_cast<const ElfW(Sym)*>(entry)->st_size > 0)
+        readable = static_cast<const ElfW(Sym)*>(entry)->st_size;
+    if (std::memchr(version, '\0', readable) == nullptr)
         return "its MApiVersion is not a version string";
     if (std::strcmp(version, kApiVersion) != 0)
         return "it was built for API version " + std::string(version) + ", this host loads " + kApiVersion;

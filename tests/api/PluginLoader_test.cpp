@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusalTest,
     testing::Values(Refusal { "api_missing_plugin", MS::kNotFound, "cannot open shared object file" },
         Refusal { "api_no_version_plugin", MS::kFailure, "it exports no MApiVersion" },
         Refusal { "api_wrong_version_plugin", MS::kFailure,
-            "it was built for API version 599, this host loads 600" },
+            "it was built for API version 6000, this host loads 600" },
         Refusal {
             "api_unterminated_version_plugin", MS::kFailure, "its MApiVersion is not a version string" },
         Refusal {

@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -119,6 +123,12 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "3 3.5 1 -3" },
         LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
             "2.5 0.333333 1e+10 3" },
+        LanguageCase {
+            "nanHasNoSign", "print (-(0.0 / 0) + \" \" + 0.0 / 0 + \" \" + -1 / 0.0);", "nan nan -inf" },
+        LanguageCase { "appendsInPlace",
+            "string $s = \"a\"; $s += 1; $s += $s; int $a[]; $a[size($a)] = 5; $a[size($a)] = 6; print ($s + "
+            "\" \" + size($a) + $a[1]);",
+            "a1a1 26" },
         LanguageCase { "conversions",
             "int $i = 2.9; int $j = -2.9; string $s = 5; float $f = \"2.5kg\"; int $n = \"abc\"; print ($i + "
             "\" \" + $j + \" \" + $s + \" \" + $f + \" \" + $n);",
@@ -260,13 +270,34 @@ TEST_F(SessionWithEcho, StepBudgetEndsLoopsAndCannotBeCaught)
         "// Error: line 1: the statement ran more than 1000 steps //\nnext");
 }
 
-TEST_F(SessionWithEcho, ValueSizeLimitBoundsGrowth)
+TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
 {
     hostbatch::Limits limits;
     limits.valueSize = 100;
+    limits.stringSize = 10;
     session.setLimits(limits);
-    EXPECT_EQ(transcriptOf(session, "int $a[]; $a[100] = 1;"),
-        "// Error: line 1: a value of more than 100 elements //\n");
+    EXPECT_EQ(
+        transcriptOf(session, "int $a[]; $a[100] = 1; string $s = \"12345\"; $s += \"678\"; $s += \"9ab\";"),
+        "// Error: line 1: an array of more than 100 elements //\n// Error: line 1: a string of more than 10 "
+        "bytes //\n");
+}
+
+TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
+{
+    volatile std::sig_atomic_t interrupted = 0;
+    session.setInterruptFlag(&interrupted);
+    std::atomic<bool> done { false };
+    // Raised again and again, as Ctrl-C pressed until the loop stops.
+    std::thread presser([&] {
+        while (!done) {
+            interrupted = 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const std::string transcript = transcriptOf(session, "while (1) catch(`echoNothing`);");
+    done = true;
+    presser.join();
+    EXPECT_EQ(transcript, "// Error: line 1: interrupted //\n");
 }
 
 // A stream read a few bytes at a time runs each statement as soon as its `;`

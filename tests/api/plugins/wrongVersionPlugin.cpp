@@ -1,6 +1,6 @@
 #include "flawedCommand.h"
 
-PLUGIN_EXPORT const char MApiVersion[] = "599";
+PLUGIN_EXPORT const char MApiVersion[] = "6000";
 
 PLUGIN_EXPORT MStatus initializePlugin(MObject obj)
 {

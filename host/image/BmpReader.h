@@ -5,19 +5,17 @@
 
 #include <maya/MStatus.h>
 
-#include <cstddef>
-
 namespace host {
 
-/// Decodes the BMP file of `size` bytes at `bytes` into `image`. Layouts the
-/// decoder reads right are read (1-, 4- and 8-bit palettes, RLE4 and RLE8, 16-,
-/// 24- and 32-bit BI_RGB, and BI_BITFIELDS with byte-aligned masks or those of
-/// 16-bit pixels); any other layout, a file shorter than its pixels, or an
-/// embedded colour profile is refused with kFailure rather than read wrong.
+/// Decodes the BMP file of `source` into `image`, reading the file in runs of
+/// rows, never whole. Reads 1-, 2-, 4- and 8-bit palettes (as many entries as
+/// the header asks for and the file holds; an index past them reads opaque
+/// black), RLE4 and RLE8, 16-, 24- and 32-bit BI_RGB, and BI_BITFIELDS and
+/// BI_ALPHABITFIELDS of 16 and 32 bits with masks of one run of bits each, under
+/// the OS/2 1.x and 2.x headers and the Windows ones of 40, 52, 56, 108 and 124
+/// bytes. An embedded colour profile is left unapplied, as in every format. Any
+/// other layout, or a file shorter than its pixels, is refused with kFailure;
 /// kInvalidParameter when the header claims more than checkImageSize allows.
-MStatus readBmp(const unsigned char* bytes, std::size_t size, RgbaImage& image);
-
-/// readBmp on the bytes of `source`, read once.
 MStatus readBmpFile(const ImageSource& source, RgbaImage& image);
 
 }  // namespace host

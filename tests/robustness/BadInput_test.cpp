@@ -60,6 +60,9 @@ struct Row {
     int exitCode;
     std::string asanOptions = "";
     std::vector<std::string> options = {};  ///< hostbatch's, before the script
+    // Run a second time with fresh memory filled with another byte: a pixel
+    // taken from memory the file did not fill would change.
+    bool perturbed = false;
 };
 
 Prepare gradient(const std::string& name, unsigned int width, unsigned int height, const char* format)
@@ -425,6 +428,121 @@ std::vector<Row> resizeRows()
     };
 }
 
+// A 10 x 10 BMP whose stored rows come from `pixel(x, y)` (y counted from the
+// top), `bytes` bytes a pixel, little-endian.
+BmpLayout bmpOf(BmpLayout layout, int bytesPerPixel, const std::function<std::uint32_t(int, int)>& pixel)
+{
+    for (int stored = 0; stored < 10; ++stored) {
+        const int y = layout.height < 0 ? stored : 9 - stored;
+        Bytes row;
+        for (int x = 0; x < 10; ++x)
+            for (int b = 0; b < bytesPerPixel; ++b)
+                row.push_back(static_cast<unsigned char>(pixel(x, y) >> (8 * b)));
+        layout.rows.push_back(row);
+    }
+    return layout;
+}
+
+// Palette indices of fewer than 8 bits, packed from the top bit, for bmpOf-like rows.
+BmpLayout packedBmp(BmpLayout layout, const std::function<unsigned(int, int)>& index)
+{
+    for (int stored = 0; stored < 10; ++stored) {
+        const int y = 9 - stored;
+        Bytes row((10 * layout.depth + 7) / 8, 0);
+        for (int x = 0; x < 10; ++x)
+            row[std::size_t(x * layout.depth / 8)]
+                |= static_cast<unsigned char>(index(x, y) << (8 - layout.depth - (x * layout.depth) % 8));
+        layout.rows.push_back(row);
+    }
+    return layout;
+}
+
+Bytes paletteOf(int entries, int entryBytes, const std::function<Bytes(int)>& bgr)
+{
+    Bytes palette;
+    for (int i = 0; i < entries; ++i) {
+        const Bytes entry = bgr(i);
+        palette.insert(palette.end(), entry.begin(), entry.end());
+        if (entryBytes == 4)
+            palette.push_back(0);
+    }
+    return palette;
+}
+
+// Readers' layouts, each read right, the pixels at (0, 0), (5, 0), (0, 5) and
+// (5, 5) shown.
+std::vector<Row> readerRows()
+{
+    const std::string depth = "depthFunction -f \"images/";
+    const std::string corners = "\" -x 5 -y 5";
+    const Bytes twoColours = paletteOf(2, 3, [](int i) {
+        return i == 0 ? Bytes { 30, 20, 10 } : Bytes { 60, 50, 40 };
+    });
+    BmpLayout os2Mono;
+    os2Mono.infoBytes = 12;
+    os2Mono.depth = 1;
+    os2Mono.palette = twoColours;
+    BmpLayout os2Full;
+    os2Full.infoBytes = 12;
+    os2Full.depth = 8;
+    os2Full.palette = paletteOf(256, 3, [](int i) {
+        return Bytes { static_cast<unsigned char>(i), static_cast<unsigned char>(i / 2),
+            static_cast<unsigned char>(255 - i) };
+    });
+    BmpLayout shortPalette;
+    shortPalette.depth = 8;
+    shortPalette.coloursUsed = 2;
+    shortPalette.palette = paletteOf(2, 4, [](int i) {
+        return i == 0 ? Bytes { 30, 20, 10 } : Bytes { 60, 50, 40 };
+    });
+    BmpLayout v3;
+    v3.infoBytes = 56;
+    v3.depth = 32;
+    v3.compression = 3;
+    v3.masks = { 0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000 };
+    BmpLayout profiled;
+    profiled.infoBytes = 124;
+    profiled.profile = Bytes(3000, 0x42);
+    const auto rgbPixel
+        = [](int x, int y) { return std::uint32_t(x * 10) << 16 | std::uint32_t(y * 20) << 8 | 99; };
+    const std::string rgbCorners = result("0 0 99 255 50 0 99 255 0 100 99 255 50 100 99 255");
+    return {
+        // A full palette after the 12-byte header: every entry counts.
+        { "bmp_os2_one_bit",
+            bytes("os2.bmp", bmpFile(packedBmp(os2Mono, [](int x, int y) { return (x + y) % 2; }))),
+            depth + "os2.bmp" + corners, result("10 20 30 255 40 50 60 255 40 50 60 255 10 20 30 255"), 0, "",
+            {}, true },
+        { "bmp_os2_last_palette_entries",
+            bytes("os2.bmp", bmpFile(bmpOf(os2Full, 1, [](int x, int) { return 246u + std::uint32_t(x); }))),
+            depth + "os2.bmp" + corners, result("9 123 246 255 4 125 251 255 9 123 246 255 4 125 251 255"), 0,
+            "", {}, true },
+        // Indices past a palette of two read opaque black.
+        { "bmp_palette_shorter_than_indices",
+            bytes("short.bmp", bmpFile(bmpOf(shortPalette, 1, [](int x, int) { return std::uint32_t(x); }))),
+            depth + "short.bmp" + corners, result("10 20 30 255 0 0 0 255 10 20 30 255 0 0 0 255"), 0, "", {},
+            true },
+        { "bmp_v3_header_bitfields_with_alpha",
+            bytes("v3.bmp",
+                bmpFile(bmpOf(v3, 4,
+                    [](int x, int y) {
+                        return std::uint32_t(x * 20) << 24 | 200u << 16 | std::uint32_t(y * 10) << 8 | 7;
+                    }))),
+            depth + "v3.bmp" + corners, result("200 0 7 0 200 0 7 100 200 50 7 0 200 50 7 100"), 0, "", {},
+            true },
+        // The stored pixels, the profile unapplied, as in every format.
+        { "bmp_embedded_profile", bytes("profiled.bmp", bmpFile(bmpOf(profiled, 3, rgbPixel))),
+            depth + "profiled.bmp" + corners, rgbCorners, 0, "", {}, true },
+        // Only the pixels are read, never the whole file.
+        { "bmp_in_sparse_3_gib_file",
+            [=](const Workspace& f) {
+                BmpLayout plain;
+                writeBytes(f.file("images/sparse.bmp"), bmpFile(bmpOf(plain, 3, rgbPixel)));
+                fs::resize_file(f.file("images/sparse.bmp"), std::uintmax_t(3) << 30);
+            },
+            depth + "sparse.bmp" + corners, rgbCorners, 0 },
+    };
+}
+
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << row.statement;
@@ -442,6 +560,11 @@ TEST_P(BadInput, ShowsOneClearOutcome)
     EXPECT_EQ(run.exitCode, row.exitCode);
     EXPECT_EQ(run.err, "");
     EXPECT_LT(run.peakKilobytes, kMemoryBound);
+    if (row.perturbed) {
+        const HostbatchRun again = folder.hostbatch(row.statement + "\n", row.options,
+            row.asanOptions + ":malloc_fill_byte=165:max_malloc_fill_size=1073741824");
+        EXPECT_EQ(again.out, row.transcript) << row.statement;
+    }
 }
 
 std::string rowName(const testing::TestParamInfo<Row>& info)
@@ -563,6 +686,7 @@ TEST_P(ChangingInput, EachReadEndsCleanly)
 
 INSTANTIATE_TEST_SUITE_P(Images, ChangingInput, testing::ValuesIn(changingRows()),
     [](const testing::TestParamInfo<ChangingRow>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Readers, BadInput, testing::ValuesIn(readerRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(Steps, BadInput, testing::ValuesIn(stepRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(Resize, BadInput, testing::ValuesIn(resizeRows()), rowName);
 

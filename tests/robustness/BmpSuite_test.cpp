@@ -1,6 +1,8 @@
-// Every BMP Suite file through MImage::readFromFile. Good files (g/) must match
-// the suite's reference rendering; questionable ones (q/) must match theirs or be
-// refused, never misread; bad ones (b/) may be refused but must not crash or leak.
+// Every BMP Suite file through MImage::readFromFile. Good files (g/) and
+// questionable ones (q/) must be read and match the suite's reference rendering,
+// but for the compressions the host does not read (Huffman, RLE24, embedded JPEG
+// and PNG) and 64-bit pixels, which are refused; bad ones (b/) may be refused but
+// must not crash or leak.
 //
 // The reference of each file is the rendering the suite shows for it; for the
 // run-length files that skip pixels it is the one that gives them palette
@@ -27,6 +29,7 @@ namespace {
 struct SuiteCase {
     const char* file;
     const char* reference;  ///< the rendering in html/, or null where the suite has none
+    bool refused = false;
 };
 
 void PrintTo(const SuiteCase& c, std::ostream* out)
@@ -62,7 +65,7 @@ const SuiteCase kSuite[] = {
     { "g/rgb32.bmp", "rgb24.png" },
     { "g/rgb32bf.bmp", "rgb24.png" },
     { "g/rgb32bfdef.bmp", "rgb24.png" },
-    { "q/pal1huffmsb.bmp", "pal1.png" },
+    { "q/pal1huffmsb.bmp", nullptr, true },
     { "q/pal1p1.bmp", "pal1p1.png" },
     { "q/pal2.bmp", "pal2.png" },
     { "q/pal2color.bmp", "pal2color.png" },
@@ -82,13 +85,14 @@ const SuiteCase kSuite[] = {
     { "q/rgb16-231.bmp", "rgb16-231.png" },
     { "q/rgb16-3103.bmp", "rgb16-3103.png" },
     { "q/rgb16faketrns.bmp", "rgb16.png" },
-    { "q/rgb24jpeg.bmp", "rgb24.png" },
+    { "q/rgb24jpeg.bmp", nullptr, true },
     { "q/rgb24largepal.bmp", "rgb24.png" },
     { "q/rgb24lprof.bmp", "rgb24.png" },
-    { "q/rgb24png.bmp", "rgb24.png" },
+    { "q/rgb24png.bmp", nullptr, true },
     { "q/rgb24prof.bmp", "rgb24.png" },
-    { "q/rgb24prof2.bmp", "rgb24.png" },
-    { "q/rgb24rle24.bmp", "rgb24.png" },
+    // Its profile swaps red and green: the stored pixels are not the rendering.
+    { "q/rgb24prof2.bmp", nullptr },
+    { "q/rgb24rle24.bmp", nullptr, true },
     { "q/rgb32-111110.bmp", nullptr },
     { "q/rgb32-7187.bmp", "rgb32-7187.png" },
     { "q/rgb32-xbgr.bmp", "rgb24.png" },
@@ -104,7 +108,7 @@ const SuiteCase kSuite[] = {
     { "q/rgba32-81284.bmp", "rgba32-81284.png" },
     { "q/rgba32abf.bmp", "rgba32.png" },
     { "q/rgba32h56.bmp", "rgba32.png" },
-    { "q/rgba64.bmp", nullptr },
+    { "q/rgba64.bmp", nullptr, true },
     { "b/badbitcount.bmp", nullptr },
     { "b/badbitssize.bmp", nullptr },
     { "b/baddens1.bmp", nullptr },
@@ -188,8 +192,8 @@ TEST_P(BmpSuite, ReadsRightOrRefuses)
     const std::string file = c.file;
     MImage image;
     const MStatus status = image.readFromFile(MString((std::string(BMPSUITE_DIR "/") + file).c_str()));
-    if (file.rfind("g/", 0) == 0) {
-        ASSERT_EQ(status, MS::kSuccess);
+    if (file.rfind("b/", 0) != 0) {
+        ASSERT_EQ(status, c.refused ? MS::kFailure : MS::kSuccess);
     }
     if (!status || !c.reference)
         return;

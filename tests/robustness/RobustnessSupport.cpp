@@ -311,6 +311,58 @@ Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height)
     return tiff;
 }
 
+Bytes bmpFile(const BmpLayout& layout)
+{
+    const auto put = [](Bytes& bytes, std::size_t at, std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            bytes.at(at + std::size_t(i)) = static_cast<unsigned char>(value >> (8 * i));
+    };
+    Bytes info(layout.infoBytes, 0);
+    put(info, 0, layout.infoBytes, 4);
+    if (layout.infoBytes == 12) {
+        put(info, 4, static_cast<std::uint32_t>(layout.width), 2);
+        put(info, 6, static_cast<std::uint32_t>(layout.height), 2);
+        put(info, 8, 1, 2);
+        put(info, 10, layout.depth, 2);
+    } else {
+        put(info, 4, static_cast<std::uint32_t>(layout.width), 4);
+        put(info, 8, static_cast<std::uint32_t>(layout.height), 4);
+        put(info, 12, 1, 2);
+        put(info, 14, layout.depth, 2);
+        put(info, 16, layout.compression, 4);
+        put(info, 32, layout.coloursUsed, 4);
+    }
+    Bytes masks;
+    for (std::size_t i = 0; i < layout.masks.size(); ++i) {
+        if (layout.infoBytes >= 52)
+            put(info, 40 + 4 * i, layout.masks[i], 4);
+        else
+            for (int b = 0; b < 4; ++b)
+                masks.push_back(static_cast<unsigned char>(layout.masks[i] >> (8 * b)));
+    }
+    Bytes pixels;
+    for (const Bytes& row : layout.rows) {
+        pixels.insert(pixels.end(), row.begin(), row.end());
+        pixels.resize((pixels.size() + 3) / 4 * 4, 0);
+    }
+    const std::uint32_t pixelsAt
+        = static_cast<std::uint32_t>(14 + info.size() + masks.size() + layout.palette.size());
+    if (!layout.profile.empty()) {
+        put(info, 56, 0x4D424544, 4);  // "MBED": the profile is in the file
+        put(info, 112, static_cast<std::uint32_t>(pixelsAt - 14 + pixels.size()), 4);
+        put(info, 116, static_cast<std::uint32_t>(layout.profile.size()), 4);
+    }
+    Bytes bmp(14, 0);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put(bmp, 2, static_cast<std::uint32_t>(pixelsAt + pixels.size() + layout.profile.size()), 4);
+    put(bmp, 10, pixelsAt, 4);
+    for (const Bytes* part :
+        std::initializer_list<const Bytes*> { &info, &masks, &layout.palette, &pixels, &layout.profile })
+        bmp.insert(bmp.end(), part->begin(), part->end());
+    return bmp;
+}
+
 Bytes iffFile(std::uint32_t width, std::uint32_t height, bool compressed, const std::vector<IffTile>& tiles)
 {
     Bytes header;

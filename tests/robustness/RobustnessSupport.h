@@ -76,6 +76,23 @@ void writeCmykJpeg(const std::string& path, int width, int height, const unsigne
 /// 32-bit floats, in four strips that point past the end of the file.
 Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height);
 
+/// The fields of a BMP file that bmpFile writes; the rest are zero.
+struct BmpLayout {
+    std::uint32_t infoBytes = 40;  ///< 12: the OS/2 1.x header, palette entries of three bytes
+    std::int32_t width = 10;
+    std::int32_t height = 10;  ///< negative: rows stored top down
+    std::uint16_t depth = 24;
+    std::uint32_t compression = 0;
+    std::uint32_t coloursUsed = 0;
+    std::vector<std::uint32_t> masks;  ///< in the header from 52 bytes on, else after it
+    Bytes palette;  ///< stored entries, BGR or BGR0
+    std::vector<Bytes> rows;  ///< stored rows, in stored order, each padded here to 4 bytes
+    Bytes profile;  ///< an embedded colour profile, after the pixels (108-byte headers up)
+};
+
+/// A BMP file of `layout`.
+Bytes bmpFile(const BmpLayout& layout);
+
 /// One tile of a host IFF image: its corners and its stored bytes, in a chunk
 /// tagged "RGBA" (or another tag, such as "ZBUF" for depth, which is no tile).
 struct IffTile {

@@ -1,13 +1,16 @@
-// The built-in procedures of the script language, with the host's meaning.
-#include "Interpreter.h"
+// How the interpreter calls a built-in: the row's argument count, checked once,
+// and the one narrow context the built-in reads its arguments through.
+#include "Builtins.h"
 
+#include "Interpreter.h"
 #include "Parser.h"
 #include "ScriptFile.h"
 
 #include <host/ScriptEditor.h>
 
-#include <algorithm>
-#include <cmath>
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <type_traits>
 #include <utility>
 
@@ -28,198 +31,255 @@ std::size_t elementCount(const Value& value)
         value);
 }
 
-// The reason to show for a failure; the loader may leave its text empty.
-std::string reasonFor(const std::string& error, const MStatus& status)
+bool exists(const std::string& path)
 {
-    return error.empty() ? std::string(status.errorString().asChar()) : error;
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+template <typename Array> Array arrayAt(Call& call, std::size_t i, Type type)
+{
+    Value value = call.value(i);
+    if (!isArray(typeOf(value)))
+        call.fail(call.name() + " takes an array, not " + std::string(typeName(typeOf(value))));
+    Value converted;
+    convert(std::move(value), type, converted);
+    return std::get<Array>(std::move(converted));
 }
 
 }  // namespace
 
-bool Interpreter::callBuiltin(const Expr& call, CallResult& result)
+std::vector<std::string> stringsAt(Call& call, std::size_t i)
 {
-    const std::string& name = call.text;
-    const int line = call.line;
-    const auto& operands = call.operands;
-    const auto arguments = [&](std::size_t fewest, std::size_t most) {
-        if (operands.size() >= fewest && operands.size() <= most)
-            return;
-        const std::string count = fewest == most ? std::to_string(fewest)
-                                                 : std::to_string(fewest) + " to " + std::to_string(most);
-        fail(line,
-            name + " takes " + count + " argument" + (most == 1 ? "" : "s") + ", not "
-                + std::to_string(operands.size()));
-    };
-    const auto give = [&result](Value value) {
-        result.hasValue = true;
-        result.value = std::move(value);
-    };
-    const auto numberAt
-        = [&](std::size_t i) { return number(eval(*operands[i]), operands[i]->line, name.c_str()); };
-    const auto textAt = [&](std::size_t i) {
-        const Value value = eval(*operands[i]);
+    return arrayAt<std::vector<std::string>>(call, i, Type::StringArray);
+}
+
+std::vector<int> intsAt(Call& call, std::size_t i)
+{
+    return arrayAt<std::vector<int>>(call, i, Type::IntArray);
+}
+
+std::vector<Builtin> standardBuiltins()
+{
+    std::vector<Builtin> all;
+    for (auto family :
+        { languageBuiltins, stringBuiltins, arrayBuiltins, mathBuiltins, fileBuiltins, systemBuiltins })
+        for (Builtin& builtin : family())
+            all.push_back(std::move(builtin));
+    return all;
+}
+
+std::vector<std::string> scriptFolders()
+{
+    std::vector<std::string> folders;
+    const char* path = std::getenv("MAYA_SCRIPT_PATH");
+    std::string list = path != nullptr ? path : "";
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        if (end > start)
+            folders.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+std::string findScript(const std::string& name)
+{
+    // `source name` may leave out the extension, as the host allows.
+    std::vector<std::string> names { name };
+    if (name.find('.', name.rfind('/') + 1) == std::string::npos)
+        names.push_back(name + ".mel");
+    for (const std::string& candidate : names)
+        if (exists(candidate))
+            return candidate;
+    if (!name.empty() && name.front() != '/')
+        for (const std::string& folder : scriptFolders())
+            for (const std::string& candidate : names)
+                if (exists(folder + "/" + candidate))
+                    return folder + "/" + candidate;
+    return name;
+}
+
+std::string autoLoadScript(const std::string& name)
+{
+    for (const std::string& folder : scriptFolders()) {
+        const std::string candidate = folder + "/" + name + ".mel";
+        if (exists(candidate))
+            return candidate;
+    }
+    return std::string();
+}
+
+class Interpreter::BuiltinCall final : public Call {
+public:
+    BuiltinCall(Interpreter& interpreter, const Expr& call, CallResult& result)
+        : interpreter_(interpreter)
+        , call_(call)
+        , result_(result)
+    {
+    }
+
+    const std::string& name() const override { return call_.text; }
+    int line() const override { return call_.line; }
+    std::size_t count() const override { return call_.operands.size(); }
+
+    Value value(std::size_t i) override { return interpreter_.eval(*call_.operands[i]); }
+
+    const Value& valueOf(std::size_t i, Value& scratch) override
+    {
+        return interpreter_.valueOf(*call_.operands[i], scratch);
+    }
+
+    std::string text(std::size_t i) override
+    {
+        const Value value = this->value(i);
         if (!isArray(typeOf(value)))
             return toText(value);
-        fail(operands[i]->line, name + " takes a string, not " + std::string(typeName(typeOf(value))));
-    };
-    const auto variableAt = [&](std::size_t i) -> const Expr& {
-        if (operands[i]->kind != Expr::Kind::Variable)
-            fail(operands[i]->line, name + " needs a variable");
-        return *operands[i];
-    };
-
-    if (name == "loadPlugin" || name == "unloadPlugin") {
-        const bool load = name == "loadPlugin";
-        if (operands.size() != 1) {
-            host::ScriptEditor::show(host::LineKind::Error,
-                name + ": expected one argument, " + (load ? "the plug-in's path" : "the plug-in's name"));
-            throw Failure { MS::kInvalidParameter, true };
-        }
-        const std::string argument = textAt(0);
-        MStatus status;
-        std::string error;
-        if (load) {
-            const host::PluginLoader::LoadOutcome outcome = loader_.load(argument);
-            status = outcome.status;
-            error = outcome.error;
-        } else {
-            status = loader_.unload(argument, error);
-        }
-        if (!status) {
-            host::ScriptEditor::show(host::LineKind::Error, reasonFor(error, status));
-            throw Failure { status, true };
-        }
-    } else if (name == "print") {
-        arguments(1, 1);
-        const Value value = eval(*operands[0]);
-        moveEditorLines();
-        if (!isArray(typeOf(value))) {
-            lines_.push_back(Line { LineKind::Output, toText(value) });
-        } else {
-            // An array prints one element per line.
-            std::string text;
-            std::visit(
-                [&text](const auto& held) {
-                    if constexpr (
-                        !std::is_arithmetic_v<std::decay_t<
-                            decltype(held)>> && !std::is_same_v<std::decay_t<decltype(held)>, std::string>)
-                        for (const auto& element : held)
-                            text += toText(Value(element)) + '\n';
-                },
-                value);
-            lines_.push_back(Line { LineKind::Output, std::move(text) });
-        }
-    } else if (name == "error" || name == "warning") {
-        arguments(1, 1);
-        const std::string text = textAt(0);
-        host::ScriptEditor::show(name == "error" ? host::LineKind::Error : host::LineKind::Warning, text);
-        if (name == "error")
-            throw Failure { MS::kFailure, true };
-    } else if (name == "catch") {
-        arguments(1, 1);
-        try {
-            evalDiscarded(*operands[0]);
-            give(0);
-        } catch (const Failure& failure) {
-            if (!failure.catchable)
-                throw;
-            give(1);
-        }
-    } else if (name == "size") {
-        arguments(1, 1);
-        // A variable is measured where it lies: copying it would make a loop of
-        // `$a[size($a)] = x` quadratic.
-        Value scratch;
-        const Value& value = valueOf(*operands[0], scratch);
-        if (typeOf(value) == Type::Int || typeOf(value) == Type::Float)
-            fail(line, "size takes a string or an array, not " + std::string(typeName(typeOf(value))));
-        give(static_cast<int>(std::min<std::size_t>(elementCount(value), 2147483647)));
-    } else if (name == "strlen") {
-        arguments(1, 1);
-        give(static_cast<int>(std::min<std::size_t>(textAt(0).size(), 2147483647)));
-    } else if (name == "clear") {
-        arguments(1, 1);
-        const Expr& variable = variableAt(0);
-        Value* value = find(variable.text);
-        if (value == nullptr)
-            fail(line, "$" + variable.text + " is not declared");
-        if (!isArray(typeOf(*value)))
-            fail(line, "$" + variable.text + " is not an array");
-        *value = defaultValue(typeOf(*value));
-    } else if (name == "substring") {
-        arguments(3, 3);
-        const std::string text = textAt(0);
-        const int first = truncatedInt(numberAt(1));
-        const int last = truncatedInt(numberAt(2));
-        if (first < 1)
-            fail(line, "substring: the first character is 1, not " + std::to_string(first));
-        // Both ends count, from 1; a range past the end stops at the end.
-        const std::size_t end = std::min<std::size_t>(text.size(), std::size_t(std::max(last, 0)));
-        give(std::size_t(first) <= end ? text.substr(std::size_t(first) - 1, end - std::size_t(first) + 1)
-                                       : std::string());
-    } else if (name == "tokenize") {
-        arguments(2, 3);
-        const std::string text = textAt(0);
-        const std::string separators = operands.size() == 3 ? textAt(1) : std::string(" ");
-        const Expr& target = variableAt(operands.size() - 1);
-        std::vector<std::string> tokens;
-        std::size_t start = 0;
-        while (start <= text.size()) {
-            const std::size_t end = text.find_first_of(separators, start);
-            const std::size_t stop = end == std::string::npos ? text.size() : end;
-            if (stop > start) {
-                tokens.push_back(text.substr(start, stop - start));
-                checkSize(tokens.size(), line);
-            }
-            if (end == std::string::npos)
-                break;
-            start = end + 1;
-        }
-        const int count = static_cast<int>(tokens.size());
-        setVariable(target.text, std::move(tokens), line);
-        give(count);
-    } else if (name == "abs") {
-        arguments(1, 1);
-        const Value value = eval(*operands[0]);
-        if (typeOf(value) == Type::Int)
-            give(std::get<int>(value) < 0 ? static_cast<int>(0u - static_cast<unsigned>(std::get<int>(value)))
-                                          : std::get<int>(value));
-        else
-            give(std::fabs(number(value, line, "abs")));
-    } else if (name == "min" || name == "max") {
-        arguments(2, 2);
-        const Value a = eval(*operands[0]);
-        const Value b = eval(*operands[1]);
-        const double x = number(a, line, name.c_str());
-        const double y = number(b, line, name.c_str());
-        const bool first = name == "min" ? x <= y : x >= y;
-        if (typeOf(a) == Type::Int && typeOf(b) == Type::Int)
-            give(first ? std::get<int>(a) : std::get<int>(b));
-        else
-            give(first ? x : y);
-    } else if (name == "floor" || name == "ceil" || name == "sqrt") {
-        arguments(1, 1);
-        const double x = numberAt(0);
-        give(name == "floor" ? std::floor(x) : name == "ceil" ? std::ceil(x) : std::sqrt(x));
-    } else if (name == "pow") {
-        arguments(2, 2);
-        const double x = numberAt(0);
-        give(std::pow(x, numberAt(1)));
-    } else if (name == "eval") {
-        arguments(1, 1);
-        result = runText(textAt(0), line, "eval");
-    } else if (name == "source") {
-        arguments(1, 1);
-        const std::string path = textAt(0);
-        std::string text;
-        std::string error;
-        if (!readScriptFile(path, limits_.sourceSize, text, error))
-            fail(line, error);
-        runText(text, line, "source");
-    } else {
-        return false;
+        interpreter_.fail(call_.operands[i]->line,
+            call_.text + " takes a string, not " + std::string(typeName(typeOf(value))));
     }
-    return true;
+
+    // A word of command syntax is a string: `fclose 3` means the number 3.
+    double number(std::size_t i) override
+    {
+        const Value value = this->value(i);
+        if (typeOf(value) == Type::String)
+            return leadingNumber(std::get<std::string>(value));
+        return interpreter_.number(value, call_.operands[i]->line, call_.text.c_str());
+    }
+
+    void assign(std::size_t i, Value value) override
+    {
+        const Expr& target = *call_.operands[i];
+        if (target.kind != Expr::Kind::Variable)
+            interpreter_.fail(target.line, call_.text + " needs a variable");
+        interpreter_.setVariable(target.text, std::move(value), target.line);
+    }
+
+    bool attempt(std::size_t i, bool quiet) override
+    {
+        // The lines from before belong to the statement and stay; a quiet attempt
+        // drops only the error lines it shows itself.
+        std::vector<host::EditorLine> before;
+        if (quiet)
+            before = host::ScriptEditor::take();
+        bool succeeded = true;
+        bool dropErrors = false;
+        try {
+            interpreter_.evalDiscarded(*call_.operands[i]);
+        } catch (const Failure& failure) {
+            if (!failure.catchable) {
+                restore(before, false);
+                throw;
+            }
+            succeeded = false;
+            dropErrors = quiet;
+        } catch (...) {
+            restore(before, false);
+            throw;
+        }
+        if (quiet)
+            restore(before, dropErrors);
+        return succeeded;
+    }
+
+    void give(Value value) override
+    {
+        if (typeOf(value) == Type::String)
+            checkText(std::get<std::string>(value).size());
+        else
+            checkSize(elementCount(value));
+        result_.hasValue = true;
+        result_.value = std::move(value);
+    }
+
+    void checkSize(std::size_t size) override { interpreter_.checkSize(size, call_.line); }
+    void checkText(std::size_t size) override { interpreter_.checkText(size, call_.line); }
+
+    void runText(const std::string& text, const char* what, bool giveValue) override
+    {
+        CallResult result = interpreter_.runText(text, call_.line, what);
+        if (giveValue)
+            result_ = std::move(result);
+    }
+
+    void runFile(const std::string& path) override { interpreter_.runFile(path, call_.line); }
+
+    NameKind lookup(const std::string& name) override { return interpreter_.lookup(name); }
+
+    std::optional<Type> variableType(const std::string& name) override
+    {
+        const Value* variable = interpreter_.find(name);
+        if (variable == nullptr)
+            return std::nullopt;
+        return typeOf(*variable);
+    }
+
+    BuiltinState& state() override { return interpreter_.builtinState_; }
+
+private:
+    void raise(const std::string* what, MStatus status) override
+    {
+        if (what != nullptr)
+            interpreter_.fail(call_.line, *what);
+        throw Failure { status, true };
+    }
+
+    // Shows again the lines taken before an attempt, then those it showed.
+    static void restore(std::vector<host::EditorLine>& before, bool dropErrors)
+    {
+        std::vector<host::EditorLine> during = host::ScriptEditor::take();
+        for (host::EditorLine& line : before)
+            host::ScriptEditor::show(line.kind, std::move(line.text));
+        for (host::EditorLine& line : during)
+            if (!dropErrors || line.kind != host::LineKind::Error)
+                host::ScriptEditor::show(line.kind, std::move(line.text));
+    }
+
+    Interpreter& interpreter_;
+    const Expr& call_;
+    CallResult& result_;
+};
+
+Interpreter::CallResult Interpreter::callBuiltin(const Builtin& builtin, const Expr& call)
+{
+    const std::size_t count = call.operands.size();
+    const std::size_t fewest = std::size_t(builtin.fewest);
+    const bool bounded = builtin.most != Builtin::kAnyCount;
+    const std::size_t most = bounded ? std::size_t(builtin.most) : 0;
+    if (count < fewest || (bounded && count > most)) {
+        const std::string expected = !bounded ? "at least " + std::to_string(fewest)
+            : fewest == most                  ? std::to_string(fewest)
+                                              : std::to_string(fewest) + " to " + std::to_string(most);
+        fail(call.line,
+            call.text + " takes " + expected + " argument" + (bounded && most == 1 ? "" : "s") + ", not "
+                + std::to_string(count));
+    }
+    CallResult result;
+    BuiltinCall context(*this, call, result);
+    builtin.run(context);
+    return result;
+}
+
+// Sources the script named after a procedure not defined yet, as the host's
+// auto-loading does; true when that defined it.
+bool Interpreter::autoLoad(const std::string& name, int line)
+{
+    const std::string path = autoLoadScript(name);
+    if (path.empty())
+        return false;
+    runFile(path, line);
+    return procedures_.count(name) != 0;
+}
+
+void Interpreter::runFile(const std::string& path, int line)
+{
+    std::string text;
+    std::string error;
+    if (!readScriptFile(path, limits_.sourceSize, text, error))
+        fail(line, error);
+    runText(text, line, "source");
 }
 
 // Parses and runs `text` at the top level, as eval and source do; the value is

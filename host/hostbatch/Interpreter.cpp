@@ -4,6 +4,7 @@
 #include <maya/MArgList.h>
 #include <maya/MString.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
@@ -31,10 +32,26 @@ std::string withArticle(Type type)
 
 }  // namespace
 
-Interpreter::Interpreter(host::CommandRegistry& registry, host::PluginLoader& loader)
+Interpreter::Interpreter(host::CommandRegistry& registry)
     : registry_(registry)
-    , loader_(loader)
 {
+    for (Builtin& builtin : standardBuiltins())
+        addBuiltin(std::move(builtin));
+}
+
+void Interpreter::addBuiltin(Builtin builtin)
+{
+    std::string name = builtin.name;
+    builtins_[std::move(name)] = std::move(builtin);
+}
+
+std::vector<std::string> Interpreter::builtinNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : builtins_)
+        names.push_back(entry.first);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void Interpreter::define(std::shared_ptr<const Procedure> procedure)
@@ -76,14 +93,10 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
 
 std::vector<Line> Interpreter::takeLines()
 {
-    moveEditorLines();
-    return std::exchange(lines_, {});
-}
-
-void Interpreter::moveEditorLines()
-{
+    std::vector<Line> lines;
     for (host::EditorLine& line : host::ScriptEditor::take())
-        lines_.push_back(Line { fromEditor(line.kind), std::move(line.text) });
+        lines.push_back(Line { fromEditor(line.kind), std::move(line.text) });
+    return lines;
 }
 
 void Interpreter::fail(int line, const std::string& what)
@@ -661,18 +674,33 @@ Value Interpreter::step(const Expr& expression)
 
 // ---- calls
 
+// The one lookup: a built-in, a procedure, a registered command, and last a
+// script on MAYA_SCRIPT_PATH named after the procedure, which defines it.
 Interpreter::CallResult Interpreter::invoke(const Expr& call)
 {
-    CallResult result;
-    if (callBuiltin(call, result))
-        return result;
-    const auto procedure = procedures_.find(call.text);
+    const auto builtin = builtins_.find(call.text);
+    if (builtin != builtins_.end())
+        return callBuiltin(builtin->second, call);
+    auto procedure = procedures_.find(call.text);
+    if (procedure == procedures_.end() && !registry_.contains(call.text) && autoLoad(call.text, call.line))
+        procedure = procedures_.find(call.text);
     if (procedure != procedures_.end()) {
         // Held, so that a procedure that redefines itself keeps running.
         const std::shared_ptr<const Procedure> running = procedure->second;
         return callProcedure(*running, call);
     }
     return callCommand(call);
+}
+
+NameKind Interpreter::lookup(const std::string& name)
+{
+    if (builtins_.count(name) != 0)
+        return NameKind::Builtin;
+    if (procedures_.count(name) != 0)
+        return NameKind::Procedure;
+    if (registry_.contains(name))
+        return NameKind::Command;
+    return autoLoadScript(name).empty() ? NameKind::None : NameKind::Script;
 }
 
 Interpreter::CallResult Interpreter::callProcedure(const Procedure& procedure, const Expr& call)

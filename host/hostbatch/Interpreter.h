@@ -1,11 +1,11 @@
 #pragma once
 
+#include "Builtins.h"
 #include "Syntax.h"
 #include "Transcript.h"
 #include "Values.h"
 
 #include <host/CommandRegistry.h>
-#include <host/PluginLoader.h>
 
 #include <csignal>
 #include <cstdint>
@@ -29,11 +29,17 @@ struct Limits {
 
 /// Runs parsed statements: variables, procedures, built-ins, and commands
 /// through the registry. A top-level variable or procedure lives as long as the
-/// interpreter. Script-editor lines go to host::ScriptEditor as they happen;
-/// `print` output is gathered with them, in order, by `takeLines`.
+/// interpreter. Every line, `print` output included, goes to host::ScriptEditor
+/// as it happens.
 class Interpreter {
 public:
-    Interpreter(host::CommandRegistry& registry, host::PluginLoader& loader);
+    /// Starts with the standard built-ins.
+    explicit Interpreter(host::CommandRegistry& registry);
+
+    /// Adds a built-in, or replaces the one of the same name.
+    void addBuiltin(Builtin builtin);
+    /// The names of the built-ins, sorted.
+    std::vector<std::string> builtinNames() const;
 
     void setLimits(const Limits& limits) { limits_ = limits; }
     const Limits& limits() const { return limits_; }
@@ -53,6 +59,8 @@ public:
     std::vector<Line> takeLines();
 
 private:
+    class BuiltinCall;
+
     enum class Flow { Normal, Break, Continue, Return };
 
     /// Thrown once a failure's lines have been shown; `catchable` is false for
@@ -158,10 +166,13 @@ private:
     double number(const Value& value, int line, const char* where);
 
     CallResult invoke(const Expr& call);
+    NameKind lookup(const std::string& name);
     CallResult callProcedure(const Procedure& procedure, const Expr& call);
     CallResult callCommand(const Expr& call);
-    bool callBuiltin(const Expr& call, CallResult& result);
+    CallResult callBuiltin(const Builtin& builtin, const Expr& call);
     CallResult runText(const std::string& text, int line, const char* what);
+    bool autoLoad(const std::string& name, int line);
+    void runFile(const std::string& path, int line);
 
     Value* find(const std::string& name);
     Value& declare(const std::string& name, Value value, bool global);
@@ -173,10 +184,10 @@ private:
 
     [[noreturn]] void fail(int line, const std::string& what);
     [[noreturn]] void failLimit(int line, const std::string& what);
-    void moveEditorLines();
 
     host::CommandRegistry& registry_;
-    host::PluginLoader& loader_;
+    std::unordered_map<std::string, Builtin> builtins_;
+    BuiltinState builtinState_;  // its files close with the session
     Limits limits_;
     volatile std::sig_atomic_t* interrupt_ = nullptr;
     std::uint64_t steps_ = 0;
@@ -186,7 +197,6 @@ private:
     std::vector<Frame> frames_;
     std::map<std::string, std::shared_ptr<const Procedure>> procedures_;
     Value returnValue_;
-    std::vector<Line> lines_;
 };
 
 }  // namespace hostbatch

@@ -208,9 +208,34 @@ private:
 
 Session::Session()
     : loader_(registry_)
-    , interpreter_(registry_, loader_)
+    , interpreter_(registry_)
 {
     host::ScriptEditor::take();  // lines from before the session belong to no statement
+    // The loader belongs to the session: the interpreter knows these two only as rows.
+    interpreter_.addBuiltin(Builtin { "loadPlugin", 1, 1, [this](Call& call) { loadOrUnload(call, true); } });
+    interpreter_.addBuiltin(
+        Builtin { "unloadPlugin", 1, 1, [this](Call& call) { loadOrUnload(call, false); } });
+}
+
+// loadPlugin "PATH or NAME" and unloadPlugin "NAME"; the loader's reason, or the
+// status's when it gives none, is the error line.
+void Session::loadOrUnload(Call& call, bool load)
+{
+    const std::string argument = call.text(0);
+    MStatus status;
+    std::string error;
+    if (load) {
+        const host::PluginLoader::LoadOutcome outcome = loader_.load(argument);
+        status = outcome.status;
+        error = outcome.error;
+    } else {
+        status = loader_.unload(argument, error);
+    }
+    if (status)
+        return;
+    host::ScriptEditor::show(
+        host::LineKind::Error, error.empty() ? std::string(status.errorString().asChar()) : error);
+    call.failShown(status);
 }
 
 host::PluginLoader::LoadOutcome Session::loadPlugin(const std::string& path, std::vector<Line>& lines)

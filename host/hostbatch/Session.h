@@ -32,6 +32,9 @@ public:
     /// `lines` (the loader's reason is not among them).
     host::PluginLoader::LoadOutcome loadPlugin(const std::string& path, std::vector<Line>& lines);
 
+    /// The names of the built-ins, sorted: the interpreter's and the session's own.
+    std::vector<std::string> builtinNames() const { return interpreter_.builtinNames(); }
+
     /// From now on, gives every statement's outcome its wall time (off at first).
     void timeStatements(bool on) { timeStatements_ = on; }
     void setLimits(const Limits& limits) { interpreter_.setLimits(limits); }
@@ -58,6 +61,7 @@ private:
     // statement failed or it did not parse. `stop` is set when the run must end.
     bool runPiece(std::string_view text, int firstLine, bool keepGoing, const Report& report, bool& stop);
     StatementOutcome runStatement(const Stmt& statement);
+    void loadOrUnload(Call& call, bool load);
 
     // The loader unloads its plug-ins from the registry, so it must go first.
     host::CommandRegistry registry_;

@@ -164,6 +164,8 @@ LineKind fromEditor(host::LineKind kind)
         return LineKind::Warning;
     case host::LineKind::Info:
         return LineKind::Info;
+    case host::LineKind::Output:
+        return LineKind::Output;
     case host::LineKind::StatusPrint:
         break;
     }

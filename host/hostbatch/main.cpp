@@ -63,9 +63,13 @@ procedures stay for the later sources. The language:
                 (case, default, falling through), break, continue, { blocks }
   procedures    global proc int darkest(string $file) { ...; return $i; }
                 called as darkest("a.png") or as a command: darkest "a.png";
-  built-ins     print size clear catch error warning eval source abs min max
-                floor ceil sqrt pow strlen substring tokenize, and
-                loadPlugin "PATH", unloadPlugin "NAME"
+  built-ins     )";
+
+// After the list of built-ins, which comes from the interpreter's table.
+constexpr const char* kUsageEnd = R"(
+                (source "x.mel" and a call of a procedure not defined yet look
+                for x.mel or the procedure's NAME.mel in the folders of
+                MAYA_SCRIPT_PATH)
 Any other name runs the registered command of that name. A file or -c source
 with a syntax error ('// Error: line L.C: what //') runs nothing of itself;
 standard input runs each top-level statement as soon as its ';' is read (an
@@ -104,6 +108,26 @@ extern "C" void interrupt(int signal)
         return;
     }
     interrupted = 1;
+}
+
+// The built-in names, filled into lines as wide as the rest of the help.
+std::string builtinList()
+{
+    const hostbatch::Session session;
+    std::string list;
+    std::size_t width = 16;
+    for (const std::string& name : session.builtinNames()) {
+        if (width + 1 + name.size() > 79 && width > 16) {
+            list += "\n                ";
+            width = 16;
+        } else if (width > 16) {
+            list += ' ';
+            ++width;
+        }
+        list += name;
+        width += name.size();
+    }
+    return list;
 }
 
 constexpr const char* kHelpHint = "\nTry 'hostbatch --help'.";
@@ -351,7 +375,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (options.help) {
-        const bool written = std::fputs(kUsage, stdout) >= 0;
+        const bool written = std::fputs(kUsage, stdout) >= 0 && std::fputs(builtinList().c_str(), stdout) >= 0
+            && std::fputs(kUsageEnd, stdout) >= 0;
         if (!written || std::fflush(stdout) != 0 || std::fclose(stdout) != 0) {
             std::fprintf(stderr, "hostbatch: cannot write the help: %s\n", std::strerror(errno));
             return 1;

@@ -46,6 +46,8 @@ const char* lineKindName(LineKind kind)
         return "info";
     case LineKind::StatusPrint:
         return "status";
+    case LineKind::Output:
+        return "output";
     }
     return "unknown";
 }

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -255,6 +257,156 @@ INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
             "// Error: line 2.11: expected an expression, found ')' //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// One row per built-in (or pair of mirror-image built-ins), pure ones here;
+// those on files run in a scratch folder below.
+INSTANTIATE_TEST_SUITE_P(Builtins, Language,
+    testing::Values(
+        LanguageCase { "tolowerToupper", R"(print (tolower("AbC") + toupper("aBc"));)", "abcABC" },
+        LanguageCase { "strip", R"(print ("[" + strip(" \t a b \n") + "]");)", "[a b]" },
+        LanguageCase { "matchGivesTheMatchedText",
+            R"(print (match("[0-9]+", "img_042.png") + "|" + match("x", "abc") + "|");)", "042||" },
+        LanguageCase { "substituteFirstMatch", R"(print substitute("[0-9]+", "a1b22", "#");)", "a#b22" },
+        LanguageCase { "substituteAllString", R"(print substituteAllString("a.b.c", ".", "/");)", "a/b/c" },
+        LanguageCase { "gmatch",
+            R"(print ("" + gmatch("a.png", "*.png") + gmatch("a.PNG", "*.png") + gmatch("ab", "a?"));)",
+            "101" },
+        LanguageCase { "startsWithEndsWith",
+            R"(print ("" + startsWith("pictile", "pic") + startsWith("p", "pic") + endsWith("a.iff", ".iff") + endsWith("f", ".iff"));)",
+            "1010" },
+        LanguageCase { "strcmp",
+            R"(print (strcmp("a", "b") + " " + strcmp("b", "b") + " " + strcmp("c", "b"));)", "-1 0 1" },
+        LanguageCase { "stringToStringArray",
+            R"(string $p[] = stringToStringArray("a, b,,c", ", "); print (size($p) + $p[2]);)", "3c" },
+        LanguageCase { "format", R"(print `format -s "a" -stringArg "b" "^2s-^1s ^^ ^3s."`;)", "b-a ^ ." },
+        LanguageCase { "sortNumericForNumbers",
+            R"(int $n[] = sort({10, 9, 100}); float $f[] = sort({2.5, -1, 10}); string $s[] = sort({"b", "B", "a", "10", "9"});
+print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArrayToString($s, ","));)",
+            "9,10,100 -1,10 10,9,B,a,b" },
+        LanguageCase { "stringArrayCount", R"(print stringArrayCount("a", {"a", "b", "a"});)", "2" },
+        LanguageCase { "stringArrayRemoveDuplicatesKeepsFirst",
+            R"(print stringArrayToString(stringArrayRemoveDuplicates({"b", "a", "b", "c", "a"}), " ");)",
+            "b a c" },
+        LanguageCase { "appendStringArrayFillsTheVariable",
+            R"(string $to[] = {"a"}; appendStringArray($to, {"b", "c", "d"}, 2); print stringArrayToString($to, "");)",
+            "abc" },
+        LanguageCase { "arrayFindFromAnIndex",
+            R"(print (stringArrayFind("b", 0, {"a", "b", "b"}) + " " + stringArrayFind("b", 2, {"a", "b", "b"}) + " " + intArrayFind(5, 0, {1, 2}));)",
+            "1 2 -1" },
+        LanguageCase { "truncFmodClamp",
+            R"(print (trunc(-2.7) + " " + fmod(7, 3) + " " + clamp(0, 10, 12) + " " + clamp(0, 10, -1));)",
+            "-2 1 10 0" },
+        LanguageCase { "randFollowsSeed",
+            R"({ seed(7); } float $a = rand(10); { seed(7); } float $b = rand(0, 10); print (($a == $b) + " " + ($a >= 0 && $a < 10));)",
+            "1 1" },
+        LanguageCase { "catchQuietDropsTheError",
+            "print catchQuiet(`echoMessages`); print catchQuiet($nope);",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n11" },
+        LanguageCase { "exists",
+            R"(proc p() { } print ("" + exists("print") + exists("p") + exists("echoInt") + exists("nothing"));)",
+            "1110" },
+        LanguageCase { "whatIs",
+            R"(proc p() { } int $i[]; print (whatIs("print") + "|" + whatIs("p") + "|" + whatIs("$i") + "|" + whatIs("zzz"));)",
+            "Command|Mel procedure entered interactively.|int[] variable|Unknown" },
+        LanguageCase { "aboutBatch", R"(print (`about -batch` + " " + `about -os`);)", "1 linux64" },
+        LanguageCase { "getenvPutenv",
+            R"(putenv "PICTILE_TEST_VARIABLE" "x"; print (getenv("PICTILE_TEST_VARIABLE") + "[" + getenv("PICTILE_UNSET_VARIABLE") + "]");)",
+            "x[]" },
+        LanguageCase { "internalVarFolders",
+            R"(string $home = getenv("HOME"); putenv "HOME" "/h"; print `internalVar -userScriptDir`; putenv "HOME" $home;)",
+            "/h/maya/scripts/" },
+        LanguageCase { "systemGivesTheOutput", R"(print system("printf 'a b'; echo c >/dev/null");)", "a b" },
+        LanguageCase { "progressWindowSilentWithoutTerminal",
+            "progressWindow -title \"t\" -progress 5; progressWindow -e -step 2; print `progressWindow -q "
+            "-progress`; "
+            "progressWindow -endProgress;",
+            "// Result: 1 //\n// Result: 1 //\n7" },
+        LanguageCase { "builtinArgumentRange", "tokenize \"a\";",
+            "// Error: line 1: tokenize takes 2 to 3 arguments, not 1 //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The same table in a scratch folder of its own, for the built-ins on files.
+class FileBuiltins : public Language {
+protected:
+    void SetUp() override
+    {
+        Language::SetUp();
+        previous_ = std::filesystem::current_path();
+        folder_ = std::filesystem::temp_directory_path() / "hostbatch_files_test";
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        std::filesystem::current_path(folder_);
+    }
+    void TearDown() override
+    {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
+    }
+
+private:
+    std::filesystem::path previous_;
+    std::filesystem::path folder_;
+};
+
+TEST_P(FileBuiltins, PrintsTheExpectedTranscript)
+{
+    EXPECT_EQ(transcriptOf(session, GetParam().script), GetParam().transcript) << GetParam().script;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FileBuiltins,
+    testing::Values(
+        LanguageCase { "getFileListWithoutDotEntries",
+            R"({ sysFile -md "imgs/sub"; fclose(fopen("imgs/b.png")); fclose(fopen("imgs/a.png")); fclose(fopen("imgs/c.txt")); }
+print (stringArrayToString(`getFileList -folder "imgs/" -filespec "*.png"`, " ") + " " + size(`getFileList -fld "imgs"`));)",
+            "a.png b.png 4" },
+        LanguageCase { "fopenWriteAppendRead",
+            R"({ int $f = fopen("t.txt", "w"); fprint $f "a\n"; fclose $f; $f = fopen("t.txt", "a"); fprint $f "b"; fclose $f;
+$f = fopen("t.txt", "r"); print fgetline($f); print fgetline($f); print ("[" + fgetline($f) + "]"); fclose $f; })",
+            "a\nb[]" },
+        LanguageCase { "fopenFailsWithZero",
+            R"(sysFile -md "d"; print (fopen("missing/x.txt", "r") + " " + fopen("d", "r") + " " + fopen("nope.txt", "r"));)",
+            "// Result: 1 //\n0 0 0" },
+        LanguageCase {
+            "fcloseUnknownId", "fclose 42;", "// Error: line 1: fclose: file id 42 is not open //\n" },
+        LanguageCase { "filetest",
+            R"({ sysFile -md "d"; fclose(fopen("e.txt")); int $f = fopen("s.txt"); fprint $f "x"; fclose $f; }
+print ("" + `filetest -d "d"` + `filetest -f "d"` + `filetest -f "s.txt"` + `filetest -s "e.txt"` + `filetest -s "s.txt"` + `filetest -e "none"` + `filetest -r "s.txt"`);)",
+            "1010101" },
+        LanguageCase { "sysFile",
+            R"({ sysFile -makeDir "a/b/c"; int $f = fopen("a/x.txt"); fprint $f "data"; fclose $f; }
+print ("" + `sysFile -copy "a/y.txt" "a/x.txt"` + `sysFile -rename "a/z.txt" "a/y.txt"` + `filetest -f "a/y.txt"` + `filetest -s "a/z.txt"`
+    + `sysFile -delete "a/x.txt"` + `sysFile -removeEmptyDir "a/b/c"` + `sysFile -removeEmptyDir "a"` + `filetest -d "a/b"`);)",
+            "11011101" },
+        LanguageCase { "fgetwordUntilFeof",
+            R"({ int $f = fopen("w.txt"); fprint $f "  one two\nthree"; fclose $f; $f = fopen("w.txt", "r");
+while (!feof($f)) print (fgetword($f) + ";"); fclose $f; })",
+            "one;two;three;" },
+        LanguageCase { "fwriteThenFread",
+            R"({ int $f = fopen("b.bin"); fwrite $f "ab"; fwrite($f, 7); fwrite($f, 2.5); fclose $f; $f = fopen("b.bin", "r");
+string $s; int $i; float $x; $s = fread($f, $s); $i = fread($f, $i); $x = fread($f, $x); print ($s + $i + " " + $x); fclose $f; })",
+            "ab7 2.5" },
+        LanguageCase { "pwd", R"(print endsWith(pwd(), "/hostbatch_files_test");)", "1" },
+        LanguageCase { "scriptPathForSourceAndAutoLoading",
+            R"({ sysFile -md "lib"; int $f = fopen("lib/greet.mel"); fprint $f "print \"loaded \"; global proc greet() { print \"hi \"; }"; fclose $f;
+putenv "MAYA_SCRIPT_PATH" "none:lib"; greet; source "greet.mel"; putenv "MAYA_SCRIPT_PATH" ""; })",
+            "loaded hi loaded " },
+        LanguageCase { "sourceRefusesAFolder", R"(sysFile -md "d"; source "d";)",
+            "// Result: 1 //\n// Error: line 1: cannot read script 'd': it is a folder //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SessionWithEcho, OpenFilesCloseWithTheSession)
+{
+    const auto openDescriptors
+        = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = openDescriptors();
+    {
+        hostbatch::Session other;
+        transcriptOf(
+            other, R"(int $f = fopen("/proc/self/status", "r"); int $g = fopen("/proc/self/status", "r");)");
+        EXPECT_EQ(openDescriptors(), before + 2);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
 TEST_F(SessionWithEcho, TopLevelVariablesAndProceduresLastTheSession)
 {
     transcriptOf(session, "int $kept = 7; proc int seven() { return $kept; }");
@@ -358,46 +510,5 @@ TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked
     EXPECT_EQ(transcript,
         "// Result: 1 //\n// Error: line 3.6: unknown escape \\q in string //\n// Result: 3 //\n");
 }
-
-struct BuiltinCase {
-    const char* name;
-    std::vector<std::string> words;
-    std::string error;
-};
-
-std::ostream& operator<<(std::ostream& out, const BuiltinCase& builtinCase)
-{
-    return out << builtinCase.name;
-}
-
-class BuiltinArguments : public testing::TestWithParam<BuiltinCase> { };
-
-TEST_P(BuiltinArguments, RefuseAnythingButOneArgument)
-{
-    hostbatch::Session session;
-    const BuiltinCase& expected = GetParam();
-    std::string script;
-    for (const std::string& word : expected.words)
-        script += word + " ";
-    std::vector<hostbatch::StatementOutcome> outcomes;
-    session.runScript(script, true,
-        [&outcomes](const hostbatch::StatementOutcome& outcome) { outcomes.push_back(outcome); });
-    ASSERT_EQ(outcomes.size(), 1u);
-    const hostbatch::StatementOutcome& outcome = outcomes[0];
-    EXPECT_EQ(outcome.command, expected.words.front());
-    EXPECT_EQ(outcome.status, MS::kInvalidParameter);
-    EXPECT_EQ(outcome.lines, (std::vector<EditorLine> { { LineKind::Error, expected.error } }));
-}
-
-INSTANTIATE_TEST_SUITE_P(Builtins, BuiltinArguments,
-    testing::Values(BuiltinCase { "loadWithoutPath", { "loadPlugin" },
-                        "loadPlugin: expected one argument, the plug-in's path" },
-        BuiltinCase { "loadTwoPaths", { "loadPlugin", "a.so", "b.so" },
-            "loadPlugin: expected one argument, the plug-in's path" },
-        BuiltinCase { "unloadWithoutName", { "unloadPlugin" },
-            "unloadPlugin: expected one argument, the plug-in's name" },
-        BuiltinCase { "unloadTwoNames", { "unloadPlugin", "a", "b" },
-            "unloadPlugin: expected one argument, the plug-in's name" }),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -13,6 +13,7 @@ enum class LineKind {
     Warning,  ///< MGlobal::displayWarning.
     Info,  ///< MGlobal::displayInfo.
     StatusPrint,  ///< MStatus::perror; also written to standard error at once.
+    Output,  ///< What a script printed, as it is (no line end added).
 };
 
 struct EditorLine {
@@ -32,7 +33,7 @@ public:
     static std::vector<EditorLine> take();
 };
 
-/// "error", "warning", "info" or "status".
+/// "error", "warning", "info", "status" or "output".
 OPENMAYA_EXPORT const char* lineKindName(LineKind kind);
 
 }  // namespace host

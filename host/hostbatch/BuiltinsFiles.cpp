@@ -1,0 +1,326 @@
+// Built-ins on files and folders. Files are opened without blocking and kept
+// only when they are regular files: a FIFO or a device would wait or never end.
+#include "Builtins.h"
+
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace hostbatch {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+OpenFile& fileAt(Call& call, std::size_t i)
+{
+    const int id = call.integer(i);
+    const auto found = call.state().files.find(id);
+    if (found == call.state().files.end())
+        call.fail(call.name() + ": file id " + std::to_string(id) + " is not open");
+    return found->second;
+}
+
+// fopen(path[, mode]): "r", "w" (the default) or "a", each also with "+" or "b";
+// the file's id, or 0 when it cannot be opened or is no regular file.
+void fopen(Call& call)
+{
+    const std::string path = call.text(0);
+    const std::string mode = call.count() == 2 ? call.text(1) : std::string("w");
+    std::string base = mode;
+    base.erase(std::remove(base.begin(), base.end(), 'b'), base.end());
+    if (base.empty() || base.size() > 2 || std::strchr("rwa", base[0]) == nullptr
+        || (base.size() == 2 && base[1] != '+'))
+        call.fail("fopen: unknown mode '" + mode + "' (use r, w or a)");
+    const bool both = base.size() == 2;
+    int flags = O_NONBLOCK | O_CLOEXEC | (both ? O_RDWR : base[0] == 'r' ? O_RDONLY : O_WRONLY);
+    if (base[0] == 'w')
+        flags |= O_CREAT | O_TRUNC;
+    if (base[0] == 'a')
+        flags |= O_CREAT | O_APPEND;
+    const int descriptor = ::open(path.c_str(), flags, 0666);
+    if (descriptor < 0) {
+        call.give(0);
+        return;
+    }
+    struct stat status;
+    std::FILE* file = nullptr;
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)
+        && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        file = ::fdopen(descriptor, mode.c_str());
+    if (file == nullptr) {
+        ::close(descriptor);
+        call.give(0);
+        return;
+    }
+    BuiltinState& state = call.state();
+    const int id = state.nextFile++;
+    state.files[id] = OpenFile { std::unique_ptr<std::FILE, OpenFile::Closer>(file), path };
+    call.give(id);
+}
+
+void fclose(Call& call)
+{
+    fileAt(call, 0);
+    call.state().files.erase(call.integer(0));
+}
+
+void writeBytes(Call& call, OpenFile& open, const char* bytes, std::size_t size)
+{
+    if (std::fwrite(bytes, 1, size, open.file.get()) != size || std::fflush(open.file.get()) != 0)
+        call.fail(call.name() + ": cannot write '" + open.path + "': " + std::strerror(errno));
+}
+
+void fprint(Call& call)
+{
+    OpenFile& open = fileAt(call, 0);
+    const std::string text = call.text(1);
+    writeBytes(call, open, text.data(), text.size());
+}
+
+// Binary: a string with its terminating null, an int in 4 bytes, a float in 4.
+void fwrite(Call& call)
+{
+    OpenFile& open = fileAt(call, 0);
+    const Value value = call.value(1);
+    switch (typeOf(value)) {
+    case Type::String: {
+        const std::string& text = std::get<std::string>(value);
+        writeBytes(call, open, text.c_str(), text.size() + 1);
+        return;
+    }
+    case Type::Int: {
+        const int number = std::get<int>(value);
+        writeBytes(call, open, reinterpret_cast<const char*>(&number), sizeof number);
+        return;
+    }
+    case Type::Float: {
+        const float number = static_cast<float>(std::get<double>(value));
+        writeBytes(call, open, reinterpret_cast<const char*>(&number), sizeof number);
+        return;
+    }
+    default:
+        call.fail("fwrite takes a string, an int or a float, not " + std::string(typeName(typeOf(value))));
+    }
+}
+
+// Reads bytes up to and including `last`, or to the end of the file.
+std::string readUntil(Call& call, std::FILE* file, int last)
+{
+    std::string text;
+    int c;
+    while ((c = std::getc(file)) != EOF) {
+        text += static_cast<char>(c);
+        if (c == last)
+            break;
+        if ((text.size() & 0xffff) == 0)
+            call.checkText(text.size());
+    }
+    call.checkText(text.size());
+    return text;
+}
+
+// The next line with its line end; "" at the end of the file.
+void fgetline(Call& call)
+{
+    call.give(readUntil(call, fileAt(call, 0).file.get(), '\n'));
+}
+
+// The next word between separators (white space unless given); "" at the end.
+void fgetword(Call& call)
+{
+    std::FILE* file = fileAt(call, 0).file.get();
+    const std::string separators = call.count() == 2 ? call.text(1) : std::string(" \t\n\r");
+    const auto separates
+        = [&separators](int c) { return separators.find(static_cast<char>(c)) != std::string::npos; };
+    int c;
+    while ((c = std::getc(file)) != EOF && separates(c)) { }
+    std::string word;
+    for (; c != EOF && !separates(c); c = std::getc(file)) {
+        word += static_cast<char>(c);
+        if ((word.size() & 0xffff) == 0)
+            call.checkText(word.size());
+    }
+    call.give(std::move(word));
+}
+
+// 1 when no byte is left to read.
+void feof(Call& call)
+{
+    std::FILE* file = fileAt(call, 0).file.get();
+    const int c = std::getc(file);
+    if (c != EOF)
+        std::ungetc(c, file);
+    call.give(c == EOF ? 1 : 0);
+}
+
+// fread(id, $like): the next value of $like's type, as fwrite writes it; a
+// string reads up to a null byte or the end, so that it takes a text file whole.
+void fread(Call& call)
+{
+    std::FILE* file = fileAt(call, 0).file.get();
+    const Value like = call.value(1);
+    switch (typeOf(like)) {
+    case Type::String: {
+        std::string text = readUntil(call, file, '\0');
+        if (!text.empty() && text.back() == '\0')
+            text.pop_back();
+        call.give(std::move(text));
+        return;
+    }
+    case Type::Int: {
+        int number = 0;
+        call.give(std::fread(&number, sizeof number, 1, file) == 1 ? number : 0);
+        return;
+    }
+    case Type::Float: {
+        float number = 0;
+        call.give(std::fread(&number, sizeof number, 1, file) == 1 ? double(number) : 0.0);
+        return;
+    }
+    default:
+        call.fail("fread takes a string, an int or a float, not " + std::string(typeName(typeOf(like))));
+    }
+}
+
+// getFileList [-folder DIR] [-filespec PATTERN]: the names in DIR that match
+// PATTERN (a shell pattern, which may hold a folder itself), sorted; . and .. left out.
+void getFileList(Call& call)
+{
+    std::string folder;
+    std::string pattern = "*";
+    for (std::size_t i = 0; i < call.count(); i += 2) {
+        const std::string flag = call.text(i);
+        if (i + 1 >= call.count())
+            call.fail("getFileList: " + flag + " needs a value");
+        if (flag == "-folder" || flag == "-fld")
+            folder = call.text(i + 1);
+        else if (flag == "-filespec" || flag == "-fs")
+            pattern = call.text(i + 1);
+        else
+            call.fail("getFileList: unknown flag '" + flag + "'");
+    }
+    const std::size_t slash = pattern.rfind('/');
+    if (slash != std::string::npos) {
+        folder += pattern.substr(0, slash + 1);
+        pattern.erase(0, slash + 1);
+    }
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder.empty() ? "." : folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::string name = entry->path().filename().string();
+        if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0) {
+            names.push_back(std::move(name));
+            call.checkSize(names.size());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    call.give(std::move(names));
+}
+
+// filetest -FLAG PATH: 1 when the test holds, 0 otherwise or for an unknown flag.
+void filetest(Call& call)
+{
+    const std::string flag = call.text(0);
+    const std::string path = call.text(1);
+    struct stat status;
+    const bool link = flag == "-l" || flag == "-h" || flag == "-L";
+    if ((link ? ::lstat(path.c_str(), &status) : ::stat(path.c_str(), &status)) != 0) {
+        call.give(0);
+        return;
+    }
+    const mode_t mode = status.st_mode;
+    bool holds = false;
+    if (link)
+        holds = S_ISLNK(mode);
+    else if (flag == "-e")
+        holds = true;
+    else if (flag == "-f")
+        holds = S_ISREG(mode);
+    else if (flag == "-d")
+        holds = S_ISDIR(mode);
+    else if (flag == "-s")
+        holds = status.st_size > 0;
+    else if (flag == "-r" || flag == "-w" || flag == "-x")
+        holds = ::access(path.c_str(), flag == "-r" ? R_OK : flag == "-w" ? W_OK : X_OK) == 0;
+    else if (flag == "-p")
+        holds = S_ISFIFO(mode);
+    else if (flag == "-c")
+        holds = S_ISCHR(mode);
+    else if (flag == "-b")
+        holds = S_ISBLK(mode);
+    else if (flag == "-z")
+        holds = S_ISSOCK(mode);
+    else if (flag == "-u")
+        holds = (mode & S_ISUID) != 0;
+    else if (flag == "-g")
+        holds = (mode & S_ISGID) != 0;
+    else if (flag == "-k")
+        holds = (mode & S_ISVTX) != 0;
+    call.give(holds ? 1 : 0);
+}
+
+bool copyFile(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    return fs::is_regular_file(from, error)
+        && fs::copy_file(from, to, fs::copy_options::overwrite_existing, error) && !error;
+}
+
+// sysFile -makeDir PATH (with every folder above it), -delete FILE,
+// -removeEmptyDir DIR, -rename NEW OLD, -move NEW OLD, -copy NEW OLD: 1 when done.
+void sysFile(Call& call)
+{
+    const std::string flag = call.text(0);
+    const bool takesName = flag == "-rename" || flag == "-ren" || flag == "-move" || flag == "-mov"
+        || flag == "-copy" || flag == "-cp";
+    if (call.count() != (takesName ? 3u : 2u))
+        call.fail("sysFile " + flag + " takes " + (takesName ? "a new name and a path" : "a path"));
+    const std::string path = call.text(call.count() - 1);
+    std::error_code error;
+    bool done = false;
+    if (flag == "-makeDir" || flag == "-md") {
+        fs::create_directories(path, error);
+        done = !error && fs::is_directory(path, error);
+    } else if (flag == "-delete" || flag == "-del") {
+        done = !fs::is_directory(path, error) && ::unlink(path.c_str()) == 0;
+    } else if (flag == "-removeEmptyDir" || flag == "-red") {
+        done = ::rmdir(path.c_str()) == 0;
+    } else if (flag == "-rename" || flag == "-ren" || flag == "-move" || flag == "-mov") {
+        done = std::rename(path.c_str(), call.text(1).c_str()) == 0;
+    } else if (flag == "-copy" || flag == "-cp") {
+        done = copyFile(path, call.text(1));
+    } else {
+        call.fail("sysFile: unknown flag '" + flag + "'");
+    }
+    call.give(done ? 1 : 0);
+}
+
+}  // namespace
+
+std::vector<Builtin> fileBuiltins()
+{
+    return {
+        { "getFileList", 0, 4, getFileList },
+        { "filetest", 2, 2, filetest },
+        { "sysFile", 2, 3, sysFile },
+        { "fopen", 1, 2, fopen },
+        { "fclose", 1, 1, fclose },
+        { "fprint", 2, 2, fprint },
+        { "fwrite", 2, 2, fwrite },
+        { "fgetline", 1, 1, fgetline },
+        { "fgetword", 1, 2, fgetword },
+        { "fread", 2, 2, fread },
+        { "feof", 1, 1, feof },
+    };
+}
+
+}  // namespace hostbatch

@@ -4,6 +4,9 @@
 // column and no statements; a run ends (the limits bound loops, recursion and
 // growth); every outcome of a failing statement shows at least one error line
 // or comes from a command; nothing is left in the script editor afterwards.
+// The built-ins run too, those on files confined to the scratch folder: a path
+// argument that is absolute or climbs out with ".." fails the call, and
+// `system` and `putenv` are replaced by ones that touch nothing.
 #include "Parser.h"
 #include "Session.h"
 
@@ -14,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +43,81 @@ void enterScratchFolder()
     (void)entered;
 }
 
+// Hands every call on to the built-in's own context, but refuses a text
+// argument that could name a file outside the working folder.
+class ConfinedCall final : public hostbatch::Call {
+public:
+    explicit ConfinedCall(hostbatch::Call& call)
+        : call_(call)
+    {
+    }
+
+    const std::string& name() const override { return call_.name(); }
+    int line() const override { return call_.line(); }
+    std::size_t count() const override { return call_.count(); }
+    hostbatch::Value value(std::size_t i) override { return call_.value(i); }
+    const hostbatch::Value& valueOf(std::size_t i, hostbatch::Value& scratch) override
+    {
+        return call_.valueOf(i, scratch);
+    }
+    std::string text(std::size_t i) override
+    {
+        std::string text = call_.text(i);
+        if (!text.empty() && (text.front() == '/' || text.find("..") != std::string::npos))
+            call_.fail(call_.name() + ": outside the scratch folder");
+        return text;
+    }
+    double number(std::size_t i) override { return call_.number(i); }
+    void assign(std::size_t i, hostbatch::Value value) override { call_.assign(i, std::move(value)); }
+    bool attempt(std::size_t i, bool quiet) override { return call_.attempt(i, quiet); }
+    void give(hostbatch::Value value) override { call_.give(std::move(value)); }
+    void checkSize(std::size_t size) override { call_.checkSize(size); }
+    void checkText(std::size_t size) override { call_.checkText(size); }
+    void runText(const std::string& text, const char* what, bool giveValue) override
+    {
+        call_.runText(text, what, giveValue);
+    }
+    void runFile(const std::string& path) override { call_.runFile(path); }
+    hostbatch::NameKind lookup(const std::string& name) override { return call_.lookup(name); }
+    std::optional<hostbatch::Type> variableType(const std::string& name) override
+    {
+        return call_.variableType(name);
+    }
+    hostbatch::BuiltinState& state() override { return call_.state(); }
+
+protected:
+    void raise(const std::string* what, MStatus status) override
+    {
+        if (what != nullptr)
+            call_.fail(*what);
+        call_.failShown(status);
+    }
+
+private:
+    hostbatch::Call& call_;
+};
+
+void confineBuiltins(hostbatch::Session& session)
+{
+    std::vector<hostbatch::Builtin> rows = hostbatch::fileBuiltins();
+    for (hostbatch::Builtin& row : hostbatch::languageBuiltins())
+        if (row.name == "source")
+            rows.push_back(std::move(row));
+    for (hostbatch::Builtin& row : rows) {
+        hostbatch::BuiltinFunction run = std::move(row.run);
+        row.run = [run](hostbatch::Call& call) {
+            ConfinedCall confined(call);
+            run(confined);
+        };
+        session.addBuiltin(std::move(row));
+    }
+    session.addBuiltin({ "system", 1, 1, [](hostbatch::Call& call) { call.give(call.text(0)); } });
+    session.addBuiltin({ "putenv", 2, 2, [](hostbatch::Call& call) {
+                            (void)call.text(0);
+                            (void)call.text(1);
+                        } });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -52,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
 
     hostbatch::Session session;
+    confineBuiltins(session);
     std::vector<hostbatch::Line> lines;
     if (!session.loadPlugin(ECHO_PLUGIN, lines).status)
         __builtin_trap();

@@ -32,6 +32,8 @@ public:
     /// `lines` (the loader's reason is not among them).
     host::PluginLoader::LoadOutcome loadPlugin(const std::string& path, std::vector<Line>& lines);
 
+    /// Adds a built-in, or replaces the one of the same name.
+    void addBuiltin(Builtin builtin) { interpreter_.addBuiltin(std::move(builtin)); }
     /// The names of the built-ins, sorted: the interpreter's and the session's own.
     std::vector<std::string> builtinNames() const { return interpreter_.builtinNames(); }
 

@@ -365,6 +365,8 @@ $f = fopen("t.txt", "r"); print fgetline($f); print fgetline($f); print ("[" + f
         LanguageCase { "fopenFailsWithZero",
             R"(sysFile -md "d"; print (fopen("missing/x.txt", "r") + " " + fopen("d", "r") + " " + fopen("nope.txt", "r"));)",
             "// Result: 1 //\n0 0 0" },
+        LanguageCase { "fopenRefusesAFifoAtOnce",
+            R"({ system("mkfifo p"); } print (fopen("p", "r") + " " + fopen("p", "w"));)", "0 0" },
         LanguageCase {
             "fcloseUnknownId", "fclose 42;", "// Error: line 1: fclose: file id 42 is not open //\n" },
         LanguageCase { "filetest",

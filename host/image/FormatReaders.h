@@ -13,11 +13,14 @@ namespace host {
 // (refused before any allocation), kInsufficientMemory, or kFailure for a file
 // the decoder refuses. `image` is left as it was on failure.
 
-/// PNG through libpng, which checks every chunk's CRC and the data's length itself.
+/// PNG through libpng, which checks every chunk's CRC and the data's length
+/// itself; text, profile and other chunks of no use to the pixels are skipped
+/// unread, and no chunk may make libpng allocate more than 8 MiB.
 MStatus readPng(const ImageSource& source, RgbaImage& image);
 
-/// JPEG through libjpeg-turbo: a truncated or corrupt file fails, mere warnings
-/// (extraneous bytes before a marker) do not.
+/// JPEG through libjpeg-turbo: a truncated or corrupt file fails at the first
+/// sign of it, mere warnings (extraneous bytes before a marker) do not; a
+/// progressive file of more than 100 scans fails.
 MStatus readJpeg(const ImageSource& source, RgbaImage& image);
 
 /// TIFF through libtiff: the first directory, as stored, orientation ignored.

@@ -16,16 +16,21 @@ namespace {
 
 constexpr std::size_t kChunkBytes = 64 * 1024;
 
+// The most scans a progressive file may have, as libjpeg-turbo's own tools limit
+// them: each scan is a pass over the whole image, and a crafted file repeats one
+// thousands of times. Encoders write ten or so.
+constexpr int kMaxScans = 100;
+
 // Everything the decode needs outside the frame that calls setjmp, so that a
 // longjmp from libjpeg's error exit skips no destructor.
 struct JpegRead {
     jpeg_error_mgr errors {};
     jpeg_source_mgr input {};
+    jpeg_progress_mgr progress {};
     const ImageSource* source = nullptr;
     std::uint64_t offset = 0;
     JOCTET chunk[kChunkBytes];
     std::jmp_buf failed;
-    bool damaged = false;
     MStatus status = MS::kFailure;
     PixelBytes bytes;
 };
@@ -40,9 +45,9 @@ JpegRead& stateOf(j_common_ptr info)
     std::longjmp(stateOf(info).failed, 1);
 }
 
-// Warnings of a cut or corrupt stream fail the read: libjpeg fills in the rest
-// with grey. Others, such as stray bytes before a marker that some editors
-// write, leave the pixels whole.
+// Warnings of a cut or corrupt stream fail the read at once: libjpeg would go
+// on filling the rest with grey, through every scan still to come. Others, such
+// as stray bytes before a marker that some editors write, leave the pixels whole.
 void onMessage(j_common_ptr info, int level)
 {
     if (level >= 0)
@@ -54,11 +59,17 @@ void onMessage(j_common_ptr info, int level)
     case JWRN_NOT_SEQUENTIAL:
     case JWRN_HUFF_BAD_CODE:
     case JWRN_BOGUS_PROGRESSION:
-        stateOf(info).damaged = true;
-        break;
+        std::longjmp(stateOf(info).failed, 1);
     default:
         break;
     }
+}
+
+// Called as libjpeg works through the input; stops a file with too many scans.
+void onProgress(j_common_ptr info)
+{
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans)
+        std::longjmp(stateOf(info).failed, 1);
 }
 
 void onOutput(j_common_ptr)
@@ -103,6 +114,79 @@ void endSource(j_decompress_ptr)
 {
 }
 
+// The bytes of a file by offset, read through a window of kChunkBytes.
+class ByteWindow {
+public:
+    explicit ByteWindow(const ImageSource& source)
+        : source_(source)
+    {
+    }
+
+    // The byte at `offset`, or -1 past the end.
+    int at(std::uint64_t offset)
+    {
+        if (offset < start_ || offset >= start_ + filled_) {
+            start_ = offset;
+            filled_ = source_.readAt(offset, bytes_.get(), kChunkBytes);
+            if (filled_ == 0)
+                return -1;
+        }
+        return bytes_[offset - start_];
+    }
+
+private:
+    const ImageSource& source_;
+    std::unique_ptr<unsigned char[]> bytes_ = std::make_unique<unsigned char[]>(kChunkBytes);
+    std::uint64_t start_ = 0;
+    std::size_t filled_ = 0;
+};
+
+// Whether the file holds more than kMaxScans scans, counted from its markers
+// before anything is decoded: segments are skipped by their lengths, and each
+// scan's coded data up to the next marker (in it, 0xFF is followed only by a
+// stuffed 0 or a restart marker).
+bool hasTooManyScans(const ImageSource& source)
+{
+    ByteWindow file(source);
+    int scans = 0;
+    std::uint64_t at = 2;  // after the start-of-image marker
+    for (;;) {
+        int byte = file.at(at);
+        if (byte < 0)
+            return false;
+        if (byte != 0xFF) {
+            ++at;  // stray bytes, which libjpeg skips too
+            continue;
+        }
+        while ((byte = file.at(++at)) == 0xFF) { }
+        ++at;
+        if (byte < 0 || byte == JPEG_EOI)
+            return false;
+        if (byte == 0 || byte == 0x01 || (byte >= JPEG_RST0 && byte <= JPEG_RST0 + 7))
+            continue;  // no length follows these
+        const int high = file.at(at);
+        const int low = file.at(at + 1);
+        if (high < 0 || low < 0)
+            return false;
+        at += std::uint64_t(high << 8 | low);
+        if (byte != 0xDA)
+            continue;
+        if (++scans > kMaxScans)
+            return true;
+        for (;; ++at) {
+            const int coded = file.at(at);
+            if (coded < 0)
+                return false;
+            if (coded != 0xFF)
+                continue;
+            const int next = file.at(at + 1);
+            if (next != 0 && !(next >= JPEG_RST0 && next <= JPEG_RST0 + 7))
+                break;
+            ++at;
+        }
+    }
+}
+
 // Inverted CMYK, as Adobe writes it, to RGB as the host always has: each
 // colour times black, in floats rounded to the nearest byte.
 void cmykToRgba(unsigned char* bytes, std::size_t count)
@@ -124,12 +208,19 @@ bool decode(jpeg_decompress_struct& info, JpegRead& read)
         return false;
     jpeg_create_decompress(&info);
     info.src = &read.input;
+    info.progress = &read.progress;
     jpeg_read_header(&info, TRUE);
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     // Grey and colour straight into RGBA, libjpeg-turbo filling in opaque alpha.
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     read.status = checkImageSize(info.image_width, info.image_height);
     if (!read.status)
+        return false;
+    read.status = MS::kFailure;
+    // Every scan of a progressive file is a pass over the whole image, made as
+    // the decode starts, and it needs the image's coefficients in memory first:
+    // too many are refused before that.
+    if (info.progressive_mode && hasTooManyScans(*read.source))
         return false;
     read.status = MS::kFailure;  // for an error exit from here on
     jpeg_start_decompress(&info);
@@ -154,7 +245,7 @@ bool decode(jpeg_decompress_struct& info, JpegRead& read)
     jpeg_finish_decompress(&info);
     if (cmyk)
         cmykToRgba(read.bytes.get(), std::size_t(info.output_width) * info.output_height);
-    return !read.damaged;
+    return true;
 }
 
 }  // namespace
@@ -175,6 +266,7 @@ MStatus readJpeg(const ImageSource& source, RgbaImage& image)
     read->errors.error_exit = onErrorExit;
     read->errors.emit_message = onMessage;
     read->errors.output_message = onOutput;
+    read->progress.progress_monitor = onProgress;
     info.client_data = read.get();
     const bool decoded = decode(info, *read);
     const unsigned int width = info.output_width;

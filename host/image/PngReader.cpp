@@ -10,6 +10,45 @@ namespace host {
 
 namespace {
 
+// The most any one chunk may make libpng allocate: a header may claim up to
+// 2^31 - 1 bytes, which libpng would allocate and zero before reading.
+constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t(8) << 20;
+
+// Chunks that never change the pixels read here: skipped, neither kept nor
+// decompressed.
+constexpr png_byte kSkippedChunks[] = {
+    'i',
+    'C',
+    'C',
+    'P',
+    '\0',
+    'i',
+    'T',
+    'X',
+    't',
+    '\0',
+    's',
+    'P',
+    'L',
+    'T',
+    '\0',
+    't',
+    'E',
+    'X',
+    't',
+    '\0',
+    'z',
+    'T',
+    'X',
+    't',
+    '\0',
+    'e',
+    'X',
+    'I',
+    'f',
+    '\0',
+};
+
 // Everything the decode needs outside the frame that calls setjmp, so that a
 // longjmp from libpng's error path skips no destructor.
 struct PngRead {
@@ -67,6 +106,10 @@ bool decode(PngRead& read)
     if (setjmp(read.failed))
         return false;
     png_set_read_fn(read.png, &read, readBytes);
+    png_set_chunk_malloc_max(read.png, kMaxChunkBytes);
+    png_set_keep_unknown_chunks(read.png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(
+        read.png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks, int(sizeof kSkippedChunks / 5));
     png_read_info(read.png, read.info);
     int depth = 0;
     int colourType = 0;

@@ -532,6 +532,31 @@ std::vector<Row> readerRows()
         // The stored pixels, the profile unapplied, as in every format.
         { "bmp_embedded_profile", bytes("profiled.bmp", bmpFile(bmpOf(profiled, 3, rgbPixel))),
             depth + "profiled.bmp" + corners, rgbCorners, 0, "", {}, true },
+        // libjpeg-turbo would fill in each short scan and go on to the next.
+        { "jpeg_progressive_short_scan_repeated_3000_times",
+            bytes("scans.jpg", greyJpeg(8192, 8192, true, 3000, 90)), depth + "scans.jpg" + corners,
+            error("images/scans.jpg does not exist!"), 1 },
+        { "jpeg_progressive_short_scans", bytes("scans.jpg", greyJpeg(8192, 8192, true, 50, 90)),
+            depth + "scans.jpg" + corners, error("images/scans.jpg does not exist!"), 1 },
+        { "jpeg_progressive_100_whole_scans", bytes("scans.jpg", greyJpeg(256, 256, true, 100, 128)),
+            depth + "scans.jpg\" -x 128 -y 128",
+            result("128 128 128 255 128 128 128 255 128 128 128 255 128 128 128 255"), 0 },
+        { "jpeg_progressive_101_whole_scans", bytes("scans.jpg", greyJpeg(256, 256, true, 101, 128)),
+            depth + "scans.jpg\" -x 128 -y 128", error("images/scans.jpg does not exist!"), 1 },
+        // Cut in its first row: refused there, not after decoding 2^30 pixels of grey.
+        { "jpeg_cut_claiming_32768_square", bytes("cut.jpg", greyJpeg(32768, 32768, false, 1, 20, true)),
+            depth + "cut.jpg" + corners, error("images/cut.jpg does not exist!"), 1, "",
+            { "--pixel-budget", "1073741824" } },
+        // A text chunk claiming 2^31 - 1 bytes in a file of 105.
+        { "png_text_chunk_claims_2_gib",
+            [](const Workspace& f) {
+                Bytes png = pngFile(10, 10, 8, 0, 0, {});
+                png.resize(33);  // the signature and the header
+                png.insert(png.end(), { 0x7f, 0xff, 0xff, 0xff, 't', 'E', 'X', 't' });
+                png.resize(105, 'a');
+                writeBytes(f.file("images/text.png"), png);
+            },
+            depth + "text.png" + corners, error("images/text.png does not exist!"), 1 },
         // Only the pixels are read, never the whole file.
         { "bmp_in_sparse_3_gib_file",
             [=](const Workspace& f) {

@@ -311,6 +311,39 @@ Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height)
     return tiff;
 }
 
+Bytes greyJpeg(
+    std::uint16_t width, std::uint16_t height, bool progressive, int scans, std::size_t scanBytes, bool cut)
+{
+    Bytes jpeg = { 0xFF, 0xD8 };
+    const auto segment = [&jpeg](unsigned char marker, const Bytes& body) {
+        jpeg.insert(jpeg.end(), { 0xFF, marker });
+        appendBigEndian(jpeg, static_cast<std::uint32_t>(body.size() + 2), 2);
+        jpeg.insert(jpeg.end(), body.begin(), body.end());
+    };
+    Bytes quantisation(65, 1);
+    quantisation[0] = 0;
+    segment(0xDB, quantisation);
+    Bytes frame = { 8 };
+    appendBigEndian(frame, height, 2);
+    appendBigEndian(frame, width, 2);
+    frame.insert(frame.end(), { 1, 1, 0x11, 0 });
+    segment(progressive ? 0xC2 : 0xC0, frame);
+    // One code of one bit: difference 0 for DC, end of block for AC.
+    Bytes table(17, 0);
+    table[1] = 1;
+    table.push_back(0);
+    segment(0xC4, table);
+    table[0] = 0x10;
+    segment(0xC4, table);
+    for (int scan = 0; scan < scans; ++scan) {
+        segment(0xDA, { 1, 1, 0, 0, static_cast<unsigned char>(progressive ? 0 : 63), 0 });
+        jpeg.insert(jpeg.end(), scanBytes, 0);
+    }
+    if (!cut)
+        jpeg.insert(jpeg.end(), { 0xFF, 0xD9 });
+    return jpeg;
+}
+
 Bytes bmpFile(const BmpLayout& layout)
 {
     const auto put = [](Bytes& bytes, std::size_t at, std::uint32_t value, int count) {

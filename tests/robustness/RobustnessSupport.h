@@ -76,6 +76,13 @@ void writeCmykJpeg(const std::string& path, int width, int height, const unsigne
 /// 32-bit floats, in four strips that point past the end of the file.
 Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height);
 
+/// A grey JPEG of width by height whose Huffman tables code every difference as
+/// 0 in one bit (a mid-grey image): `scans` scans of `scanBytes` zero bytes each,
+/// progressive DC scans when `progressive`, else one baseline scan; the end
+/// marker left out when `cut`.
+Bytes greyJpeg(std::uint16_t width, std::uint16_t height, bool progressive, int scans, std::size_t scanBytes,
+    bool cut = false);
+
 /// The fields of a BMP file that bmpFile writes; the rest are zero.
 struct BmpLayout {
     std::uint32_t infoBytes = 40;  ///< 12: the OS/2 1.x header, palette entries of three bytes

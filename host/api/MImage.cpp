@@ -5,6 +5,7 @@
 #include "ImageWrite.h"
 #include "RgbaImage.h"
 
+#include <host/Activity.h>
 #include <host/ScriptEditor.h>
 
 #include <algorithm>
@@ -72,6 +73,7 @@ MStatus MImage::readFromFile(MString path)
         return status;
     }
     pixels_ = std::make_unique<Pixels>(Pixels { std::move(image) });
+    host::noteImageFile(false, path.asChar());
     return MS::kSuccess;
 }
 
@@ -141,7 +143,10 @@ MStatus MImage::writeToFile(MString path, MString format) const
         return MS::kFailure;
     if (holdsNul(path))
         return MS::kInvalidParameter;
-    return host::writeImageFile(pixels_->image, path.asChar(), format.asChar());
+    const MStatus status = host::writeImageFile(pixels_->image, path.asChar(), format.asChar());
+    if (status)
+        host::noteImageFile(true, path.asChar());
+    return status;
 }
 
 void MImage::release()

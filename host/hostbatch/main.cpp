@@ -1,3 +1,4 @@
+#include "ProgressLine.h"
 #include "ScriptFile.h"
 #include "Session.h"
 #include "Transcript.h"
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -29,6 +31,11 @@ host's script editor.
   --keep-going    run every top-level statement, even after one has failed
   --time          add each statement's wall time: '// Time: 12.345 ms //' after
                   its lines, or "ms":12.345 in its JSON object
+  --progress, --no-progress
+                  show, or not, one live line while a command reads or writes
+                  images (files read and written, per second, the last name),
+                  erased when it ends; only when standard error is a terminal,
+                  and by default only without --json
   --pixel-budget PIXELS
                   the most pixels an image file may hold to be read, 1 to
                   1073741824 (default 268435456, 16384 x 16384, or the
@@ -187,12 +194,15 @@ struct Source {
     bool standardInput = false;  ///< Read as it runs, not up front.
 };
 
+enum class Choice { Default, Yes, No };
+
 struct Options {
     std::vector<std::string> plugins;
     hostbatch::Limits limits = defaultLimits();
     bool json = false;
     bool keepGoing = false;
     bool time = false;
+    Choice progress = Choice::Default;
     bool help = false;
     bool version = false;
     std::vector<Source> sources;
@@ -237,6 +247,9 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "--time") {
             options.time = true;
+            continue;
+        } else if (argument == "--progress" || argument == "--no-progress") {
+            options.progress = argument == "--progress" ? Choice::Yes : Choice::No;
             continue;
         } else if (argument == "--pixel-budget") {
             if (!hasValue || !isPixelBudget(argv[i + 1])) {
@@ -387,6 +400,19 @@ int main(int argc, char** argv)
         std::puts("hostbatch (pictile) " PICTILE_VERSION);
         return 0;
     }
+
+    // The progress line goes to a terminal only: in a pipe or a file its
+    // redrawing would be noise.
+    std::unique_ptr<hostbatch::ProgressLine> progress;
+    const bool progressWanted
+        = options.progress == Choice::Default ? !options.json : options.progress == Choice::Yes;
+    if (progressWanted && isatty(STDERR_FILENO)) {
+        progress = std::make_unique<hostbatch::ProgressLine>(STDERR_FILENO);
+        host::observeActivity(progress.get());
+    }
+    const struct StopObserving {
+        ~StopObserving() { host::observeActivity(nullptr); }
+    } stopObserving;
 
     hostbatch::Session session;
     session.timeStatements(options.time);

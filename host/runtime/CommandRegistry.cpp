@@ -1,4 +1,6 @@
 #include <host/CommandRegistry.h>
+
+#include <host/Activity.h>
 #include <host/ScriptEditor.h>
 
 #include <maya/MPxCommand.h>
@@ -81,6 +83,13 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
         return invocation;
     }
     const Entry& entry = *found->second;
+    // The front end hears of the command's start and end, whichever way it ends.
+    struct Running {
+        explicit Running(const std::string& command) { noteCommand(command, true); }
+        ~Running() { noteCommand({}, false); }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+    } running(name);
 
     // A command is plug-in code: whatever it throws stops at this boundary so
     // that the host keeps running.

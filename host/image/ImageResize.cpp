@@ -1,10 +1,17 @@
 #include "ImageResize.h"
 
 #include "HostModule.h"
+#include "resample/AlphaWeighting.h"
+#include "resample/AreaAverage.h"
 #include "resample/ResampleModuleApi.h"
 
 #include <algorithm>
+#include <atomic>
+#include <new>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace host {
 
@@ -20,6 +27,89 @@ PictileResampleRgba resampler()
             openHostModuleEntry("pictile_resample.so", PICTILE_RESAMPLE_ENTRY));
     }();
     return entry;
+}
+
+// A side shrunk to half its length or less is area-averaged.
+bool averagesAreas(std::uint64_t targetLength, std::uint64_t sourceLength)
+{
+    return targetLength * 2 <= sourceLength;
+}
+
+// A thread's share of a large area average: fewer pixels than this, and
+// starting a thread costs more than it saves.
+constexpr std::size_t kPixelsPerThread = std::size_t { 4 } << 20;
+
+// The target rows in bands, one per thread, the calling thread taking the
+// first; every row is computed the same way whatever the split. A thread that
+// cannot be started leaves its band to the calling thread. False when a row
+// buffer could not be had.
+template <typename In, typename Out>
+bool averageInBands(const pictile::resample::AreaAverager& averager, const In* source, Out* target,
+    std::uint32_t rows, std::size_t sourcePixels)
+{
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t wanted = std::max<std::size_t>(1, sourcePixels / kPixelsPerThread);
+    const auto bands = static_cast<std::uint32_t>(std::min<std::size_t>({ cores, wanted, rows }));
+    const std::uint32_t bandRows = (rows + bands - 1) / bands;
+    std::atomic<bool> failed { false };
+    const auto averageBand = [&](std::uint32_t band) {
+        try {
+            const std::uint32_t first = std::min(rows, band * bandRows);
+            averager.averageRows(source, target, first, std::min(rows, first + bandRows));
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    };
+    std::vector<std::thread> helpers;
+    std::uint32_t started = 1;
+    try {
+        for (; started < bands; ++started)
+            helpers.emplace_back(averageBand, started);
+    } catch (const std::system_error&) {
+        // Fewer threads than hoped: the rest of the bands run here.
+    }
+    averageBand(0);
+    for (std::uint32_t band = started; band < bands; ++band)
+        averageBand(band);
+    for (std::thread& helper : helpers)
+        helper.join();
+    return !failed;
+}
+
+// Both sides shrink to half or less by factors that are not whole numbers (a
+// thumbnail of a photo, the common case): the host averages the areas itself,
+// with the same alpha weighting as the module, and never opens OpenCV, whose
+// libraries cost a short process more time and memory than the averaging.
+// Whole factors go to OpenCV's block-summing path, the fastest there is.
+bool averageRgbaAreas(const unsigned char* source, unsigned int sourceWidth, unsigned int sourceHeight,
+    unsigned char* target, unsigned int targetWidth, unsigned int targetHeight)
+{
+    using namespace pictile::resample;
+    try {
+        const AreaAverager averager({ sourceWidth, sourceHeight, targetWidth, targetHeight });
+        const std::size_t sourcePixels = std::size_t { sourceWidth } * sourceHeight;
+        const std::size_t targetPixels = std::size_t { targetWidth } * targetHeight;
+        if (isOpaque(source, sourcePixels))
+            return averageInBands(averager, source, target, targetHeight, sourcePixels);
+        const PixelBytes weighted = allocateBytes(sourcePixels * kChannels * sizeof(std::uint16_t));
+        const PixelBytes averaged = allocateBytes(targetPixels * kChannels * sizeof(float));
+        if (!weighted || !averaged)
+            return false;
+        auto* weightedSamples = reinterpret_cast<std::uint16_t*>(weighted.get());
+        auto* averagedSamples = reinterpret_cast<float*>(averaged.get());
+        premultiply(source, weightedSamples, sourcePixels);
+        if (!averageInBands(averager, weightedSamples, averagedSamples, targetHeight, sourcePixels))
+            return false;
+        if (unpremultiply<std::uint16_t>(averagedSamples, target, targetPixels))
+            return true;
+        std::vector<unsigned char> plain(targetPixels * kChannels);
+        if (!averageInBands(averager, source, plain.data(), targetHeight, sourcePixels))
+            return false;
+        takeColourOfTransparent(plain.data(), target, targetPixels);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -43,6 +133,9 @@ ImageSize fitInside(ImageSize image, ImageSize box)
 bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigned int sourceHeight,
     unsigned char* target, unsigned int targetWidth, unsigned int targetHeight)
 {
+    if (averagesAreas(targetWidth, sourceWidth) && averagesAreas(targetHeight, sourceHeight)
+        && (sourceWidth % targetWidth != 0 || sourceHeight % targetHeight != 0))
+        return averageRgbaAreas(source, sourceWidth, sourceHeight, target, targetWidth, targetHeight);
     const PictileResampleRgba resample = resampler();
     return resample && resample(source, sourceWidth, sourceHeight, target, targetWidth, targetHeight) != 0;
 }

@@ -43,7 +43,10 @@ TEST_P(LosslessWrite, ReadsBackExactly)
 {
     const LosslessCase& c = GetParam();
     TemporaryFolder folder;
-    const std::string path = folder.file("out.img");
+    // Named with the format's extension: Targa, which has no signature, is read
+    // only under its own.
+    const std::string name = std::string("out.") + c.format;
+    const std::string path = folder.file(name);
     const Bytes pixels = c.keepsAlpha ? kTranslucentPixels : opaque(kTranslucentPixels);
     MImage image;
     fillImage(image, 3, 2, pixels);
@@ -52,7 +55,7 @@ TEST_P(LosslessWrite, ReadsBackExactly)
     MImage readBack;
     ASSERT_EQ(readBack.readFromFile(MString(path)), MS::kSuccess);
     EXPECT_EQ(pixelsOf(readBack), pixels);
-    EXPECT_EQ(folder.entries(), std::vector<std::string> { "out.img" });
+    EXPECT_EQ(folder.entries(), std::vector<std::string> { name });
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, LosslessWrite,

@@ -9,7 +9,7 @@
 extern "C" {
 
 /// Raised whenever a field or function of PictileOiioModule changes.
-#define PICTILE_OIIO_MODULE_VERSION 1
+#define PICTILE_OIIO_MODULE_VERSION 2
 
 /// What a module call gives back; the host turns each into its own status.
 enum PictileOiioStatus {
@@ -25,8 +25,8 @@ enum PictileOiioStatus {
 /// allocation and the pixels are the host's to free.
 struct PictileOiioPixels {
     void* context;
-    /// Returns width * height * 4 bytes for `depth` slices of width by height
-    /// pixels (only the first is decoded), or null with `*status` set.
+    /// Returns width * height * 4 zeroed bytes for `depth` slices of width by
+    /// height pixels (only the first is decoded), or null with `*status` set.
     unsigned char* (*allocate)(void* context, unsigned long long width, unsigned long long height,
         unsigned long long depth, int* status);
 };
@@ -35,8 +35,10 @@ struct PictileOiioModule {
     int version;  ///< PICTILE_OIIO_MODULE_VERSION
     /// Decodes the first slice of the file held in `bytes` to 8-bit RGBA, with the
     /// reader named `reader` alone ("iff", "bmp", "openexr", ...). A null `reader`
-    /// has the module choose one from the bytes' signature, else from the
-    /// extension of `path`, which is otherwise only a name for messages.
+    /// has the module choose one from the bytes' signature, else the one the
+    /// extension of `path` names (no other reader is asked); `path` is otherwise
+    /// only a name for messages. The host calls this in a child process of its
+    /// own, so that a reader's crash ends only that child.
     int (*read)(const unsigned char* bytes, size_t size, const char* reader, const char* path,
         PictileOiioPixels* pixels);
     /// Encodes width by height RGBA pixels as `format` ("iff", "png", ...) into

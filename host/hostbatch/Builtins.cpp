@@ -286,22 +286,27 @@ void Interpreter::runFile(const std::string& path, int line)
 // that of its last statement when that statement called something.
 Interpreter::CallResult Interpreter::runText(const std::string& text, int line, const char* what)
 {
-    const ParsedSource parsed = parseSource(text);
-    if (!parsed.ok())
-        fail(line,
-            std::string(what) + ": line " + std::to_string(parsed.errorLine) + "."
-                + std::to_string(parsed.errorColumn) + ": " + parsed.error);
+    // Checked whole first, as a script file is: a syntax error runs nothing.
+    {
+        StatementReader check(text);
+        StmtPtr statement;
+        StatementReader::Result next;
+        while ((next = check.next(statement)) == StatementReader::Result::Statement)
+            if (statement->kind == Stmt::Kind::Procedure)
+                define(statement->procedure);
+        if (next == StatementReader::Result::Error)
+            fail(line, std::string(what) + ": " + check.error());
+    }
     const DepthGuard depth(*this, line, true);
-    for (const StmtPtr& statement : parsed.statements)
-        if (statement->kind == Stmt::Kind::Procedure)
-            define(statement->procedure);
     frames_.push_back(Frame { {}, {}, true });
     struct FramePop {
         std::vector<Frame>& frames;
         ~FramePop() { frames.pop_back(); }
     } pop { frames_ };
     CallResult result;
-    for (const StmtPtr& statement : parsed.statements) {
+    StatementReader reader(text);
+    StmtPtr statement;
+    while (reader.next(statement) == StatementReader::Result::Statement) {
         const Expr* call = statement->kind == Stmt::Kind::Expression ? statement->expression.get() : nullptr;
         if (call != nullptr && (call->kind == Expr::Kind::Call || call->kind == Expr::Kind::Command)) {
             tick(statement->line);

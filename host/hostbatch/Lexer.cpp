@@ -39,16 +39,20 @@ constexpr const char* kOperators[] = { "&&", "||", "==", "!=", "<=", ">=", "+=",
 
 }  // namespace
 
-Lexer::Lexer(std::string_view text, int firstLine)
+Lexer::Lexer(std::string_view text, int firstLine, int firstColumn)
     : text_(text)
 {
     place_.line = firstLine;
+    place_.column = firstColumn;
 }
 
 char Lexer::at(std::size_t ahead) const
 {
     const std::size_t offset = place_.offset + ahead;
-    return offset < text_.size() ? text_[offset] : '\0';
+    if (offset < text_.size())
+        return text_[offset];
+    reachedEnd_ = true;
+    return '\0';
 }
 
 void Lexer::advance()
@@ -245,6 +249,9 @@ Token Lexer::readPunct()
 {
     Token token = start();
     token.kind = Token::Kind::Punct;
+    // A one-byte operator at the end may yet be the start of a two-byte one.
+    if (place_.offset + 1 == text_.size() && isOneOf(at(), "&|=!<>+-*/"))
+        reachedEnd_ = true;
     for (const char* op : kOperators) {
         const std::size_t length = std::strlen(op);
         if (text_.substr(place_.offset, length) == op) {

@@ -7,11 +7,13 @@
 
 namespace hostbatch {
 
-/// A syntax error at a place in the source.
+/// A syntax error at a place in the source. `endsSource` is set for a
+/// statement too large to parse, after which a stream cannot go on.
 struct SyntaxError {
     int line;
     int column;
     std::string what;
+    bool endsSource = false;
 };
 
 /// One token. Identifiers, variables (without `$`), numbers, strings (their
@@ -41,7 +43,8 @@ public:
         int column = 1;
     };
 
-    Lexer(std::string_view text, int firstLine);
+    /// `text` starts at `firstLine`, `firstColumn` of its source.
+    Lexer(std::string_view text, int firstLine, int firstColumn = 1);
 
     Token next();
     /// In command syntax: a string, a `$variable`, a number or a bare word; or the
@@ -51,6 +54,11 @@ public:
 
     Place place() const { return place_; }
     void restore(Place place) { place_ = place; }
+    /// Whether a token or a failure so far depended on where the text ends, so
+    /// that more text could have made it different: how a stream tells an
+    /// incomplete statement from a complete one.
+    bool reachedEnd() const { return reachedEnd_; }
+    void clearReachedEnd() { reachedEnd_ = false; }
 
 private:
     void skipSpaceAndComments();
@@ -59,13 +67,20 @@ private:
     Token readNumber();
     Token readName(Token::Kind kind);
     Token readPunct();
-    bool atEnd() const { return place_.offset >= text_.size(); }
+    bool atEnd() const
+    {
+        if (place_.offset < text_.size())
+            return false;
+        reachedEnd_ = true;
+        return true;
+    }
     char at(std::size_t ahead = 0) const;
     void advance();
     [[noreturn]] void fail(const Token& where, std::string what) const;
 
     std::string_view text_;
     Place place_;
+    mutable bool reachedEnd_ = false;
 };
 
 }  // namespace hostbatch

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace hostbatch {
@@ -14,6 +15,10 @@ namespace {
 // Deep enough for any script written by hand, shallow enough that walking the
 // tree cannot overflow the stack.
 constexpr int kMaxNesting = 200;
+// The nodes of one statement's tree: far more than a script written or
+// generated for real needs, few enough that a statement that never ends (a
+// stream of words without a `;`) holds bounded memory while it is parsed.
+constexpr std::size_t kMaxParts = std::size_t { 1 } << 18;
 
 bool isTypeWord(const Token& token)
 {
@@ -41,17 +46,42 @@ bool isKeyword(const std::string& word)
 
 class Parser {
 public:
-    Parser(std::string_view text, int firstLine)
-        : lexer_(text, firstLine)
+    enum class Step { Statement, End, Incomplete };
+
+    Parser(std::string_view text, int firstLine, int firstColumn = 1)
+        : lexer_(text, firstLine, firstColumn)
     {
     }
 
     void parseEach(const std::function<bool(StmtPtr)>& take)
     {
-        while (lexer_.peek().kind != Token::Kind::End)
-            if (!take(parseStatement(true)))
+        StmtPtr statement;
+        while (step(statement, true) == Step::Statement)
+            if (!take(std::move(statement)))
                 return;
     }
+
+    /// Parses the next top-level statement. Unless `final`, the text may go on:
+    /// a statement whose parse depended on where the text ends (its last token
+    /// touching the end, an `if` that may yet get its `else`, a syntax error at
+    /// the end) is Incomplete. Throws SyntaxError.
+    Step step(StmtPtr& statement, bool final)
+    {
+        lexer_.clearReachedEnd();
+        parts_ = 0;
+        try {
+            if (lexer_.peek().kind == Token::Kind::End)
+                return final ? Step::End : Step::Incomplete;
+            statement = parseStatement(true);
+        } catch (const SyntaxError&) {
+            if (!final && lexer_.reachedEnd())
+                return Step::Incomplete;
+            throw;
+        }
+        return !final && lexer_.reachedEnd() ? Step::Incomplete : Step::Statement;
+    }
+
+    Lexer::Place place() const { return lexer_.place(); }
 
 private:
     // Counts one level of nesting for the lifetime of the scope.
@@ -112,8 +142,16 @@ private:
         expect(";");
     }
 
+    void countPart(const Token& where)
+    {
+        if (++parts_ > kMaxParts)
+            throw SyntaxError { where.line, where.column,
+                "a statement of more than " + std::to_string(kMaxParts) + " parts", true };
+    }
+
     StmtPtr make(Stmt::Kind kind, const Token& first)
     {
+        countPart(first);
         auto statement = std::make_unique<Stmt>();
         statement->kind = kind;
         statement->line = first.line;
@@ -460,15 +498,16 @@ private:
         return command;
     }
 
-    static ExprPtr node(Expr::Kind kind, const Token& where)
+    ExprPtr node(Expr::Kind kind, const Token& where)
     {
+        countPart(where);
         auto expression = std::make_unique<Expr>();
         expression->kind = kind;
         expression->line = where.line;
         return expression;
     }
 
-    static ExprPtr binary(const Token& op, ExprPtr left, ExprPtr right)
+    ExprPtr binary(const Token& op, ExprPtr left, ExprPtr right)
     {
         ExprPtr expression = node(Expr::Kind::Binary, op);
         expression->text = op.text;
@@ -574,12 +613,12 @@ private:
             ExprPtr target = parsePostfix();
             if (target->kind != Expr::Kind::Variable && target->kind != Expr::Kind::Index)
                 fail(op, "expected a variable after '" + op.text + "'");
-            return step(op, std::move(target), true);
+            return stepNode(op, std::move(target), true);
         }
         return parsePostfix();
     }
 
-    static ExprPtr step(const Token& op, ExprPtr target, bool prefix)
+    ExprPtr stepNode(const Token& op, ExprPtr target, bool prefix)
     {
         ExprPtr expression = node(Expr::Kind::Step, op);
         expression->text = op.text;
@@ -603,7 +642,7 @@ private:
         if ((op.is("++") || op.is("--"))
             && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)) {
             lexer_.next();
-            return step(op, std::move(expression), false);
+            return stepNode(op, std::move(expression), false);
         }
         return expression;
     }
@@ -649,7 +688,7 @@ private:
     }
 
     // A literal too large for an int keeps its size as a float.
-    static ExprPtr integer(const Token& token)
+    ExprPtr integer(const Token& token)
     {
         errno = 0;
         const long long value = std::strtoll(token.text.c_str(), nullptr, 10);
@@ -691,34 +730,155 @@ private:
 
     Lexer lexer_;
     int nesting_ = 0;
+    std::size_t parts_ = 0;
 };
 
 }  // namespace
 
-void parseEach(std::string_view text, int firstLine, const std::function<bool(StmtPtr)>& take,
-    std::string& error, int& errorLine, int& errorColumn)
+StatementReader::StatementReader(std::string_view text, int firstLine)
+    : text_(text)
+    , line_(firstLine)
 {
-    try {
-        Parser(text, firstLine).parseEach(take);
-    } catch (const SyntaxError& syntaxError) {
-        error = syntaxError.what;
-        errorLine = syntaxError.line;
-        errorColumn = syntaxError.column;
+}
+
+StatementReader::StatementReader(Read read, std::size_t limit)
+    : read_(std::move(read))
+    , limit_(limit)
+    , atEnd_(false)
+    , stream_(true)
+{
+}
+
+void StatementReader::fail(const std::string& what, int line, int column)
+{
+    error_ = line > 0 ? "line " + std::to_string(line) + "." + std::to_string(column) + ": " + what : what;
+    errorWhat_ = what;
+    errorLine_ = line;
+    errorColumn_ = column;
+}
+
+// Reads once more; false on a read error.
+bool StatementReader::fill()
+{
+    // Dropping what was parsed only when it is most of the buffer keeps
+    // reading linear.
+    if (start_ > (std::size_t { 1 } << 16) && start_ > buffer_.size() / 2) {
+        buffer_.erase(0, start_);
+        start_ = 0;
+        text_ = buffer_;
     }
+    char chunk[1 << 16];
+    const long count = read_(chunk, sizeof chunk);
+    if (count < 0) {
+        readFailed_ = true;
+        fatal_ = true;
+        fail("cannot read: " + std::string(std::strerror(errno)), 0, 0);
+        return false;
+    }
+    if (count == 0) {
+        atEnd_ = true;
+        skipping_ = false;
+        return true;
+    }
+    std::size_t from = 0;
+    if (skipping_) {
+        const char* end = static_cast<const char*>(std::memchr(chunk, '\n', std::size_t(count)));
+        if (end == nullptr)
+            return true;
+        skipping_ = false;
+        ++line_;
+        column_ = 1;
+        from = std::size_t(end - chunk) + 1;
+    }
+    buffer_.append(chunk + from, std::size_t(count) - from);
+    text_ = buffer_;
+    return true;
+}
+
+StatementReader::Result StatementReader::next(StmtPtr& statement)
+{
+    // Below this a stream is parsed after every read, so that a statement typed
+    // at a terminal runs when its line is entered; above it only once what is
+    // pending has doubled, so that a long statement costs linear time.
+    constexpr std::size_t kEager = std::size_t { 1 } << 16;
+    while (true) {
+        const std::size_t pending = text_.size() - start_;
+        if (!skipping_ && (atEnd_ || pending <= kEager || pending >= 2 * lastAttempt_)) {
+            Parser parser(text_.substr(start_), line_, column_);
+            Parser::Step step = Parser::Step::Incomplete;
+            try {
+                step = parser.step(statement, atEnd_);
+            } catch (const SyntaxError& syntaxError) {
+                fail(syntaxError.what, syntaxError.line, syntaxError.column);
+                fatal_ = !stream_ || syntaxError.endsSource;
+                return Result::Error;
+            }
+            if (step == Parser::Step::End)
+                return Result::End;
+            if (step == Parser::Step::Statement) {
+                const Lexer::Place place = parser.place();
+                start_ += place.offset;
+                line_ = place.line;
+                column_ = place.column;
+                lastAttempt_ = 0;
+                return Result::Statement;
+            }
+            lastAttempt_ = pending;
+        }
+        if (limit_ != 0 && pending > limit_) {
+            fatal_ = true;
+            fail("a statement of more than " + std::to_string(limit_) + " bytes", line_, column_);
+            return Result::Error;
+        }
+        if (!fill())
+            return Result::Error;
+    }
+}
+
+bool StatementReader::skipError()
+{
+    if (fatal_)
+        return false;
+    // Drop through the end of the error's line, counting the lines on the way.
+    std::size_t at = start_;
+    int line = line_;
+    while (at < text_.size() && line < errorLine_) {
+        const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
+        if (end == nullptr)
+            break;
+        at = std::size_t(end - text_.data()) + 1;
+        ++line;
+    }
+    const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
+    line_ = line;
+    column_ = 1;
+    lastAttempt_ = 0;
+    if (end == nullptr) {
+        start_ = text_.size();
+        skipping_ = !atEnd_;
+        if (line_ < errorLine_)
+            line_ = errorLine_;
+        return true;
+    }
+    start_ = std::size_t(end - text_.data()) + 1;
+    line_ = line + 1;
+    return true;
 }
 
 ParsedSource parseSource(std::string_view text, int firstLine)
 {
     ParsedSource parsed;
-    parseEach(
-        text, firstLine,
-        [&parsed](StmtPtr statement) {
-            parsed.statements.push_back(std::move(statement));
-            return true;
-        },
-        parsed.error, parsed.errorLine, parsed.errorColumn);
-    if (!parsed.ok())
+    StatementReader reader(text, firstLine);
+    StmtPtr statement;
+    StatementReader::Result next;
+    while ((next = reader.next(statement)) == StatementReader::Result::Statement)
+        parsed.statements.push_back(std::move(statement));
+    if (next == StatementReader::Result::Error) {
         parsed.statements.clear();
+        parsed.error = reader.errorWhat();
+        parsed.errorLine = reader.errorLine();
+        parsed.errorColumn = reader.errorColumn();
+    }
     return parsed;
 }
 

@@ -28,11 +28,62 @@ struct ParsedSource {
 /// without bound.
 ParsedSource parseSource(std::string_view text, int firstLine = 1);
 
-/// Parses `text` as parseSource does, but hands each top-level statement to
-/// `take` as soon as it is parsed, so that no more than one is held at a time;
-/// `take` returns false to stop. Gives `error` and its place for a syntax error
-/// (the statements before it were handed over) and leaves them alone otherwise.
-void parseEach(std::string_view text, int firstLine, const std::function<bool(StmtPtr)>& take,
-    std::string& error, int& errorLine, int& errorColumn);
+/// Reads up to `size` bytes into `buffer`; 0 at the end, -1 on a read error.
+using Read = std::function<long(char* buffer, std::size_t size)>;
+
+/// The top-level statements of one source, one at a time: the one way every
+/// source becomes statements, whether its text is at hand (a script file, `-c`,
+/// `eval`, `source`) or read as it runs (standard input). On a stream the parser
+/// decides when a statement is complete, as it is parsed: a statement is
+/// complete once parsing it no longer depends on where the text read so far
+/// ends. Reading stops at the end of the source, a read error, or a statement
+/// of more than `limit` bytes (0: no limit).
+class StatementReader {
+public:
+    enum class Result { Statement, End, Error };
+
+    /// A source whose whole text is at hand; `text` must outlive the reader.
+    StatementReader(std::string_view text, int firstLine = 1);
+    /// A source read through `read` as its statements are needed.
+    StatementReader(Read read, std::size_t limit);
+
+    /// The next statement, the end, or an error (see `error`).
+    Result next(StmtPtr& statement);
+
+    /// After an Error: what it was ("line L.C: what", or what alone), and
+    /// whether it came from reading rather than from the text.
+    const std::string& error() const { return error_; }
+    /// The same in parts: what alone, and its line and column (0 when none).
+    const std::string& errorWhat() const { return errorWhat_; }
+    int errorLine() const { return errorLine_; }
+    int errorColumn() const { return errorColumn_; }
+    bool readFailed() const { return readFailed_; }
+    /// After an Error: drops the rest of the line the error is on, so that the
+    /// statements after it can be read; false when the source cannot go on (a
+    /// text at hand, a read error, a statement too large).
+    bool skipError();
+
+private:
+    bool fill();
+    void fail(const std::string& what, int line, int column);
+
+    Read read_;
+    std::string buffer_;  // a stream's text read and not yet parsed, from start_
+    std::string_view text_;  // the text at hand, or buffer_
+    std::size_t start_ = 0;
+    std::size_t limit_ = 0;
+    int line_ = 1;  // where start_ is in the source
+    int column_ = 1;
+    bool atEnd_ = true;
+    bool stream_ = false;
+    std::size_t lastAttempt_ = 0;  // what was pending when the parser last asked for more
+    std::string error_;
+    std::string errorWhat_;
+    int errorLine_ = 0;
+    int errorColumn_ = 0;
+    bool readFailed_ = false;
+    bool fatal_ = false;
+    bool skipping_ = false;  // dropping text up to the next line end
+};
 
 }  // namespace hostbatch

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Interpreter.h"
+#include "Parser.h"
 #include "Transcript.h"
 
 #include <host/CommandRegistry.h>
@@ -20,8 +21,7 @@ class Session {
 public:
     /// Receives each top-level statement's outcome as soon as the statement has run.
     using Report = std::function<void(const StatementOutcome&)>;
-    /// Reads up to `size` bytes into `buffer`; 0 at the end, -1 on a read error.
-    using Read = std::function<long(char* buffer, std::size_t size)>;
+    using Read = hostbatch::Read;
 
     Session();
     Session(const Session&) = delete;
@@ -52,16 +52,17 @@ public:
     bool runScript(std::string_view text, bool keepGoing, const Report& report);
 
     /// Reads a source through `read` and runs each top-level statement as soon as
-    /// it is complete: its `;` read outside strings, comments, parentheses,
-    /// brackets and braces (an `if` waits to see whether `else` follows). Each
-    /// piece is checked before it runs, as `runScript` checks a whole text.
-    /// `readFailed` tells whether reading ended with an error.
+    /// the parser finds it complete (an `if` once the next word shows that no
+    /// `else` follows). A syntax error fails that statement; with `keepGoing`
+    /// reading goes on after the error's line. A statement longer than the
+    /// script limit ends the source. `readFailed` tells whether reading ended
+    /// with an error.
     bool runStream(const Read& read, bool keepGoing, const Report& report, bool& readFailed);
 
 private:
-    // Runs a piece of a source whose first line is `firstLine`; false when a
-    // statement failed or it did not parse. `stop` is set when the run must end.
-    bool runPiece(std::string_view text, int firstLine, bool keepGoing, const Report& report, bool& stop);
+    // Runs the statements `reader` gives; false when one failed or did not parse.
+    bool runStatements(StatementReader& reader, bool keepGoing, const Report& report);
+    static StatementOutcome failureOf(const std::string& what);
     StatementOutcome runStatement(const Stmt& statement);
     void loadOrUnload(Call& call, bool load);
 

@@ -495,7 +495,7 @@ TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
 
 TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked)
 {
-    const std::string input = "echoInt 1;\n\necho\"\\q\";\nechoInt 3;";
+    const std::string input = "echoInt 1;\n\nechoInt 2; echo\"\\q\";\nechoInt 3;";
     std::size_t given = 0;
     std::string transcript;
     bool readFailed = false;
@@ -510,7 +510,34 @@ TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked
         readFailed);
     EXPECT_FALSE(succeeded);
     EXPECT_EQ(transcript,
-        "// Result: 1 //\n// Error: line 3.6: unknown escape \\q in string //\n// Result: 3 //\n");
+        "// Result: 1 //\n// Result: 2 //\n// Error: line 3.17: unknown escape \\q in string //\n// Result: "
+        "3 "
+        "//\n");
+}
+
+// A statement that never ends (`yes | hostbatch -`) ends the source at the
+// limit, even when going on after errors.
+TEST_F(SessionWithEcho, StreamEndsAtAStatementPastTheLimit)
+{
+    hostbatch::Limits limits;
+    limits.sourceSize = 100;
+    session.setLimits(limits);
+    std::string transcript;
+    bool readFailed = false;
+    long reads = 0;
+    const bool succeeded = session.runStream(
+        [&](char* buffer, std::size_t size) -> long {
+            ++reads;
+            std::memset(buffer, 'y', size);
+            buffer[0] = '\n';
+            return static_cast<long>(std::min<std::size_t>(size, 64));
+        },
+        true, [&](const hostbatch::StatementOutcome& outcome) { hostbatch::appendText(transcript, outcome); },
+        readFailed);
+    EXPECT_FALSE(succeeded);
+    EXPECT_FALSE(readFailed);
+    EXPECT_EQ(transcript, "// Error: line 1.1: a statement of more than 100 bytes //\n");
+    EXPECT_EQ(reads, 2);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -32,7 +33,9 @@ void* keepPluginMapped()
     return handle;
 }
 
-void enterScratchFolder()
+// Each input starts in an empty folder: what one wrote must neither pile up
+// nor change how the next runs.
+void enterEmptyScratchFolder()
 {
     static const bool entered = [] {
         const std::filesystem::path folder = std::filesystem::temp_directory_path() / "fuzz_script";
@@ -41,6 +44,9 @@ void enterScratchFolder()
         return true;
     }();
     (void)entered;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(".", error))
+        std::filesystem::remove_all(entry.path(), error);
 }
 
 // Hands every call on to the built-in's own context, but refuses a text
@@ -124,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (keepPluginMapped() == nullptr)
         __builtin_trap();
-    enterScratchFolder();
+    enterEmptyScratchFolder();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const hostbatch::ParsedSource parsed = hostbatch::parseSource(text);
     if (!parsed.ok() && (!parsed.statements.empty() || parsed.errorLine < 1 || parsed.errorColumn < 1))

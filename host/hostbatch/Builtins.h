@@ -13,6 +13,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hostbatch {
@@ -138,6 +139,11 @@ std::vector<Builtin> systemBuiltins();
 /// by element; a scalar there is an error.
 std::vector<std::string> stringsAt(Call& call, std::size_t i);
 std::vector<int> intsAt(Call& call, std::size_t i);
+
+/// Whether the shell pattern `pattern` (`*`, `?`, `[abc]`, `[a-z]`, `[!a]`,
+/// `\x`) matches the whole of `text`. In time at most the product of their
+/// lengths, however many `*` the pattern has.
+bool globMatch(std::string_view pattern, std::string_view text);
 
 /// Every built-in the interpreter has of itself (the session adds its own).
 std::vector<Builtin> standardBuiltins();

@@ -3,7 +3,6 @@
 #include "Builtins.h"
 
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -217,7 +216,7 @@ void getFileList(Call& call)
     for (fs::directory_iterator entry(folder.empty() ? "." : folder, error), end; !error && entry != end;
          entry.increment(error)) {
         std::string name = entry->path().filename().string();
-        if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0) {
+        if (globMatch(pattern, name)) {
             names.push_back(std::move(name));
             call.checkSize(names.size());
         }

@@ -1,8 +1,6 @@
 // Built-ins on strings.
 #include "Builtins.h"
 
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <cctype>
 #include <regex>
@@ -86,6 +84,11 @@ void strip(Call& call)
 
 std::regex expression(Call& call, const std::string& pattern)
 {
+    // The compiler of std::regex recurses once per character and per group.
+    constexpr std::size_t kLongest = 1000;
+    if (pattern.size() > kLongest)
+        call.fail(
+            call.name() + ": a regular expression of more than " + std::to_string(kLongest) + " characters");
     // The polynomial matcher keeps the stack flat however long the text is;
     // the default one recurses once per character.
     try {
@@ -144,7 +147,7 @@ void substituteAllString(Call& call)
 void gmatch(Call& call)
 {
     const std::string text = call.text(0);
-    call.give(::fnmatch(call.text(1).c_str(), text.c_str(), 0) == 0 ? 1 : 0);
+    call.give(globMatch(call.text(1), text) ? 1 : 0);
 }
 
 void startsWith(Call& call)

@@ -23,7 +23,12 @@ MStatus readPng(const ImageSource& source, RgbaImage& image);
 /// progressive file of more than 100 scans fails.
 MStatus readJpeg(const ImageSource& source, RgbaImage& image);
 
-/// TIFF through libtiff: the first directory, as stored, orientation ignored.
+/// TIFF and BigTIFF through libtiff: the first directory, as stored,
+/// orientation ignored. Palette alpha is scaled like any sample; 8-bit CIE
+/// L*a*b* is converted to sRGB (D50 adapted to D65); old-style JPEG goes through
+/// libtiff's RGBA interface. An error libtiff gets past while reading the
+/// directory does not fail the read. kNotImplemented for the layouts left to
+/// OpenImageIO.
 MStatus readTiff(const ImageSource& source, RgbaImage& image);
 
 }  // namespace host

@@ -33,7 +33,9 @@ ImageFormat identifyFormat(const unsigned char* head, std::size_t count, std::st
         return ImageFormat::Png;
     if (startsWith(head, count, "\xFF\xD8\xFF"sv))
         return ImageFormat::Jpeg;
-    if (startsWith(head, count, "II*\0"sv) || startsWith(head, count, "MM\0*"sv))
+    // Classic TIFF, then BigTIFF.
+    if (startsWith(head, count, "II*\0"sv) || startsWith(head, count, "MM\0*"sv)
+        || startsWith(head, count, "II+\0"sv) || startsWith(head, count, "MM\0+"sv))
         return ImageFormat::Tiff;
     if (startsWith(head, count, "FOR4"sv) || startsWith(head, count, "FORM"sv))
         return ImageFormat::Iff;

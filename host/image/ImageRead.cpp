@@ -29,7 +29,7 @@ MStatus readImageFile(const char* path, RgbaImage& image)
         return readJpeg(source, image);
     case ImageFormat::Tiff: {
         const MStatus read = readTiff(source, image);
-        // Rare layouts (LogLuv, CIE L*a*b*, old-style JPEG, ...) stay with OpenImageIO.
+        // Rare layouts (LogLuv, ICC and ITU L*a*b*, ...) stay with OpenImageIO.
         return read.statusCode() == MS::kNotImplemented ? readWithOpenImageIO(source, format, image) : read;
     }
     case ImageFormat::Bmp:

@@ -3,6 +3,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -104,7 +105,8 @@ struct Layout {
 };
 
 // Scales one stored sample to 8 bits: 16-bit and float samples rounded to the
-// nearest byte, samples under 8 bits spread over 0..255. Palette indices stay.
+// nearest byte, samples under 8 bits spread over 0..255. Palette indices (the
+// first slot of a palette pixel) stay; its alpha is scaled like any sample.
 class SampleReader {
 public:
     explicit SampleReader(const Layout& layout)
@@ -114,7 +116,7 @@ public:
     {
     }
 
-    unsigned char operator()(const unsigned char* row, std::size_t i) const
+    unsigned char operator()(const unsigned char* row, std::size_t i, int slot) const
     {
         if (real_) {
             float value;
@@ -135,7 +137,7 @@ public:
             const std::size_t bit = i * bits_;
             const unsigned maximum = (1u << bits_) - 1;
             const unsigned value = (row[bit / 8] >> (8 - bits_ - bit % 8)) & maximum;
-            return static_cast<unsigned char>(index_ ? value : value * 255 / maximum);
+            return static_cast<unsigned char>(index_ && slot == 0 ? value : value * 255 / maximum);
         }
         }
     }
@@ -165,6 +167,9 @@ bool readsLayout(const Layout& layout)
         return integer && layout.bits <= 8 && layout.samples <= 2 && layout.colourMap[0];
     case PHOTOMETRIC_SEPARATED:
         return layout.samples == 4;
+    case PHOTOMETRIC_CIELAB:
+        // 8-bit L*, a* and b*, as libtiff's conversion helpers take them.
+        return layout.format == SAMPLEFORMAT_UINT && layout.bits == 8 && layout.samples >= 3;
     case PHOTOMETRIC_YCBCR:
         // libtiff converts JPEG-compressed YCbCr to RGB itself.
         return layout.compression == COMPRESSION_JPEG && layout.samples == 3 && layout.bits == 8;
@@ -180,7 +185,7 @@ void storeRow(const SampleReader& sample, const unsigned char* row, std::size_t 
 {
     for (std::size_t x = 0; x < count; ++x)
         for (int c = 0; c < channels; ++c)
-            out[x * 4 + first + c] = sample(row, x * stride + c);
+            out[x * 4 + first + c] = sample(row, x * stride + c, first + c);
 }
 
 bool readStrips(TIFF* tiff, const Layout& layout, unsigned char* bytes)
@@ -266,9 +271,71 @@ bool readRgbaStrips(TIFF* tiff, const ImageSource& source, const Layout& layout,
     return done == total;
 }
 
+// CIE L*a*b* relative to D50, as TIFF stores it, to sRGB: libtiff's helper to
+// XYZ, Bradford's adaptation to sRGB's white (D65), sRGB's matrix and curve.
+// Without the adaptation white would come out yellow.
+class LabToSrgb {
+public:
+    LabToSrgb()
+    {
+        // The display is unused: only the XYZ half of the helpers is.
+        TIFFDisplay display {};
+        display.d_mat[0][0] = display.d_mat[1][1] = display.d_mat[2][2] = 1.0f;
+        display.d_YCR = display.d_YCG = display.d_YCB = 100.0f;
+        display.d_Vrwr = display.d_Vrwg = display.d_Vrwb = 255;
+        display.d_gammaR = display.d_gammaG = display.d_gammaB = 1.0f;
+        float white[3] = { 96.422f, 100.0f, 82.521f };  // D50
+        TIFFCIELabToRGBInit(&lab_, &display, white);
+    }
+
+    void operator()(unsigned char* pixel)
+    {
+        float xyz[3];
+        TIFFCIELabToXYZ(&lab_, pixel[0], static_cast<signed char>(pixel[1]),
+            static_cast<signed char>(pixel[2]), &xyz[0], &xyz[1], &xyz[2]);
+        static constexpr float kD50ToD65[3][3] = {
+            { 0.9555766f, -0.0230393f, 0.0631636f },
+            { -0.0282895f, 1.0099416f, 0.0210077f },
+            { 0.0122982f, -0.0204830f, 1.3299098f },
+        };
+        static constexpr float kXyzToLinearSrgb[3][3] = {
+            { 3.2404542f, -1.5371385f, -0.4985314f },
+            { -0.9692660f, 1.8760108f, 0.0415560f },
+            { 0.0556434f, -0.2040259f, 1.0572252f },
+        };
+        float adapted[3];
+        for (int row = 0; row < 3; ++row)
+            adapted[row]
+                = (kD50ToD65[row][0] * xyz[0] + kD50ToD65[row][1] * xyz[1] + kD50ToD65[row][2] * xyz[2])
+                / 100.0f;
+        for (int row = 0; row < 3; ++row) {
+            const float linear = std::clamp(kXyzToLinearSrgb[row][0] * adapted[0]
+                    + kXyzToLinearSrgb[row][1] * adapted[1] + kXyzToLinearSrgb[row][2] * adapted[2],
+                0.0f, 1.0f);
+            const float encoded
+                = linear <= 0.0031308f ? 12.92f * linear : 1.055f * std::pow(linear, 1.0f / 2.4f) - 0.055f;
+            pixel[row] = static_cast<unsigned char>(encoded * 255.0f + 0.5f);
+        }
+    }
+
+private:
+    TIFFCIELabToRGB lab_ {};
+};
+
 // The stored samples in the first slots of each pixel's RGBA bytes, made RGBA.
 void finishPixels(const Layout& layout, unsigned char* bytes)
 {
+    if (layout.photometric == PHOTOMETRIC_CIELAB) {
+        LabToSrgb toSrgb;
+        const std::size_t count = std::size_t(layout.width) * layout.height;
+        for (std::size_t i = 0; i < count; ++i) {
+            unsigned char* pixel = bytes + i * 4;
+            toSrgb(pixel);
+            if (layout.kept < 4)
+                pixel[3] = 255;
+        }
+        return;
+    }
     const std::size_t count = std::size_t(layout.width) * layout.height;
     for (std::size_t i = 0; i < count; ++i) {
         unsigned char* pixel = bytes + i * 4;
@@ -311,6 +378,26 @@ void finishPixels(const Layout& layout, unsigned char* bytes)
     }
 }
 
+// Old-style JPEG through libtiff's RGBA interface, the one way libtiff decodes
+// it to whole pixels (subsampled YCbCr in strips that need not follow the JPEG's).
+MStatus readOldStyleJpeg(TIFF* file, const TiffStream& stream, const Layout& layout, RgbaImage& image)
+{
+    char message[1024];
+    if (!TIFFIsCODECConfigured(COMPRESSION_OJPEG) || !TIFFRGBAImageOK(file, message))
+        return MS::kFailure;
+    PixelBytes bytes = allocateBytes(std::size_t(layout.width) * layout.height * 4);
+    if (!bytes)
+        return MS::kInsufficientMemory;
+    // Each pixel one 32-bit word of R, G, B and A from the low byte up: RGBA
+    // bytes on this little-endian host.
+    if (!TIFFReadRGBAImageOriented(file, layout.width, layout.height,
+            reinterpret_cast<std::uint32_t*>(bytes.get()), ORIENTATION_TOPLEFT, 1)
+        || stream.failed)
+        return MS::kFailure;
+    image = RgbaImage { layout.width, layout.height, std::move(bytes) };
+    return MS::kSuccess;
+}
+
 }  // namespace
 
 MStatus readTiff(const ImageSource& source, RgbaImage& image)
@@ -325,8 +412,11 @@ MStatus readTiff(const ImageSource& source, RgbaImage& image)
     const std::unique_ptr<TIFF, CloseTiff> tiff(
         TIFFClientOpenExt(source.path().c_str(), "rm", &stream, readStream, writeStream, seekStream,
             closeStream, streamSize, mapNothing, unmapNothing, options.get()));
-    if (!tiff || stream.failed)
+    if (!tiff)
         return MS::kFailure;
+    // An error libtiff reported while reading the directory but got past (a
+    // junk tag, say) does not spoil the pixels; from here on every error does.
+    stream.failed = false;
 
     Layout layout;
     TIFF* file = tiff.get();
@@ -347,6 +437,8 @@ MStatus readTiff(const ImageSource& source, RgbaImage& image)
         TIFFGetField(
             file, TIFFTAG_COLORMAP, &layout.colourMap[0], &layout.colourMap[1], &layout.colourMap[2]);
     layout.tiled = TIFFIsTiled(file);
+    if (layout.compression == COMPRESSION_OJPEG)
+        return readOldStyleJpeg(file, stream, layout, image);
     if (!readsLayout(layout))
         return MS::kNotImplemented;
     if (!TIFFIsCODECConfigured(layout.compression))

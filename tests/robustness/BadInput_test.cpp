@@ -3,6 +3,8 @@
 // Nothing may print to standard error, crash, or hold more than kMemoryBound.
 #include "RobustnessSupport.h"
 
+#include <tiffio.h>
+
 #include <gtest/gtest.h>
 #include <webp/encode.h>
 
@@ -551,6 +553,61 @@ std::vector<Row> readerRows()
         { "jpeg_cut_claiming_32768_square", bytes("cut.jpg", greyJpeg(32768, 32768, false, 1, 20, true)),
             depth + "cut.jpg" + corners, error("images/cut.jpg does not exist!"), 1, "",
             { "--pixel-budget", "1073741824" } },
+        // Alpha of four bits spread over 0..255 like any sample: 2 gives 34, 7 gives 119.
+        { "tiff_palette_four_bit_alpha",
+            [](const Workspace& f) {
+                TiffLayout layout;
+                layout.samples = 2;
+                layout.bits = 4;
+                layout.photometric = PHOTOMETRIC_PALETTE;
+                layout.alpha = true;
+                for (int c = 0; c < 3; ++c)
+                    for (int i = 0; i < 16; ++i)
+                        layout.colourMap.push_back(static_cast<std::uint16_t>(c == 0 ? i * 4369
+                                : c == 1                                             ? 65535 - i * 4369
+                                                                                     : 100 * 257));
+                for (int y = 0; y < 10; ++y) {
+                    Bytes row;
+                    for (int x = 0; x < 10; ++x)
+                        row.push_back(static_cast<unsigned char>(x << 4 | (y + 2)));
+                    layout.rows.push_back(row);
+                }
+                writeTiff(f.file("images/palette.tif"), layout);
+            },
+            depth + "palette.tif" + corners,
+            result("0 255 100 34 85 170 100 34 0 255 100 119 85 170 100 119"), 0, "", {}, true },
+        // L* = 100 is white, once adapted from D50 to sRGB's D65.
+        { "tiff_cielab",
+            [](const Workspace& f) {
+                TiffLayout layout;
+                layout.photometric = PHOTOMETRIC_CIELAB;
+                for (int y = 0; y < 10; ++y) {
+                    Bytes row;
+                    for (int x = 0; x < 10; ++x) {
+                        const Bytes lab = y < 5 ? (x < 5 ? Bytes { 255, 0, 0 } : Bytes { 128, 0, 0 })
+                                                : (x < 5 ? Bytes { 138, 81, 70 } : Bytes { 150, 196, 50 });
+                        row.insert(row.end(), lab.begin(), lab.end());
+                    }
+                    layout.rows.push_back(row);
+                }
+                writeTiff(f.file("images/lab.tif"), layout);
+            },
+            depth + "lab.tif" + corners, result("255 255 255 255 119 119 119 255 255 0 0 255 0 166 39 255"),
+            0, "", {}, true },
+        { "bigtiff",
+            [](const Workspace& f) {
+                TiffLayout layout;
+                layout.big = true;
+                for (int y = 0; y < 10; ++y) {
+                    Bytes row;
+                    for (int x = 0; x < 10; ++x)
+                        row.insert(row.end(),
+                            { static_cast<unsigned char>(x * 10), static_cast<unsigned char>(y * 20), 99 });
+                    layout.rows.push_back(row);
+                }
+                writeTiff(f.file("images/big.tif"), layout);
+            },
+            depth + "big.tif" + corners, result("0 0 99 255 50 0 99 255 0 100 99 255 50 100 99 255"), 0 },
         // A text chunk claiming 2^31 - 1 bytes in a file of 105.
         { "png_text_chunk_claims_2_gib",
             [](const Workspace& f) {

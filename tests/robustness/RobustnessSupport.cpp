@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
+#include <tiffio.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -342,6 +343,34 @@ Bytes greyJpeg(
     if (!cut)
         jpeg.insert(jpeg.end(), { 0xFF, 0xD9 });
     return jpeg;
+}
+
+void writeTiff(const std::string& path, const TiffLayout& layout)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), layout.big ? "w8" : "w");
+    ASSERT_NE(tiff, nullptr) << path;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, layout.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, layout.height);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bits);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, layout.height);
+    if (layout.alpha) {
+        const std::uint16_t extra[] = { EXTRASAMPLE_UNASSALPHA };
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    if (!layout.colourMap.empty()) {
+        std::vector<std::uint16_t> map = layout.colourMap;
+        const std::size_t entries = map.size() / 3;
+        TIFFSetField(tiff, TIFFTAG_COLORMAP, map.data(), map.data() + entries, map.data() + 2 * entries);
+    }
+    for (std::uint32_t y = 0; y < layout.height; ++y) {
+        Bytes row = layout.rows.at(y);
+        ASSERT_EQ(TIFFWriteScanline(tiff, row.data(), y, 0), 1);
+    }
+    TIFFClose(tiff);
 }
 
 Bytes bmpFile(const BmpLayout& layout)

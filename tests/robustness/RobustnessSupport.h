@@ -83,6 +83,22 @@ Bytes deepTiffHeader(std::uint32_t width, std::uint32_t height);
 Bytes greyJpeg(std::uint16_t width, std::uint16_t height, bool progressive, int scans, std::size_t scanBytes,
     bool cut = false);
 
+/// A TIFF that writeTiff makes through libtiff: one uncompressed strip of
+/// interleaved samples.
+struct TiffLayout {
+    std::uint32_t width = 10;
+    std::uint32_t height = 10;
+    std::uint16_t samples = 3;  ///< the last one unassociated alpha when `alpha`
+    std::uint16_t bits = 8;
+    std::uint16_t photometric = 2;  ///< RGB
+    bool alpha = false;
+    bool big = false;  ///< BigTIFF
+    std::vector<std::uint16_t> colourMap;  ///< red, then green, then blue entries
+    std::vector<Bytes> rows;  ///< packed samples, top row first
+};
+
+void writeTiff(const std::string& path, const TiffLayout& layout);
+
 /// The fields of a BMP file that bmpFile writes; the rest are zero.
 struct BmpLayout {
     std::uint32_t infoBytes = 40;  ///< 12: the OS/2 1.x header, palette entries of three bytes

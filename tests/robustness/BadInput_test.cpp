@@ -594,6 +594,9 @@ std::vector<Row> readerRows()
             },
             depth + "lab.tif" + corners, result("255 255 255 255 119 119 119 255 255 0 0 255 0 166 39 255"),
             0, "", {}, true },
+        { "tiff_old_style_jpeg_with_junk_tag", bytes("old.tif", oldStyleJpegTiff(greyBlocksJpeg())),
+            depth + "old.tif\" -x 8 -y 8",
+            result("50 50 50 255 100 100 100 255 150 150 150 255 200 200 200 255"), 0 },
         { "bigtiff",
             [](const Workspace& f) {
                 TiffLayout layout;

@@ -345,6 +345,82 @@ Bytes greyJpeg(
     return jpeg;
 }
 
+Bytes greyBlocksJpeg()
+{
+    jpeg_compress_struct compressor {};
+    jpeg_error_mgr errors {};
+    compressor.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&compressor);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&compressor, &buffer, &size);
+    compressor.image_width = 16;
+    compressor.image_height = 16;
+    compressor.input_components = 3;
+    compressor.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&compressor);
+    jpeg_set_quality(&compressor, 100, TRUE);
+    for (int c = 0; c < 3; ++c)
+        compressor.comp_info[c].h_samp_factor = compressor.comp_info[c].v_samp_factor = 1;
+    jpeg_start_compress(&compressor, TRUE);
+    while (compressor.next_scanline < 16) {
+        Bytes row;
+        for (unsigned int x = 0; x < 16; ++x) {
+            const unsigned char grey
+                = static_cast<unsigned char>(50 + 50 * (x / 8) + 100 * (compressor.next_scanline / 8));
+            row.insert(row.end(), { grey, grey, grey });
+        }
+        JSAMPROW rowPointer = row.data();
+        jpeg_write_scanlines(&compressor, &rowPointer, 1);
+    }
+    jpeg_finish_compress(&compressor);
+    jpeg_destroy_compress(&compressor);
+    Bytes jpeg(buffer, buffer + size);
+    std::free(buffer);
+    return jpeg;
+}
+
+Bytes oldStyleJpegTiff(const Bytes& jpeg)
+{
+    struct Entry {
+        std::uint16_t tag, type;
+        std::uint32_t count, value;
+    };
+    const auto size = static_cast<std::uint32_t>(jpeg.size());
+    const std::vector<Entry> entries = {
+        { 256, 3, 1, 16 }, { 257, 3, 1, 16 }, { 258, 3, 3, 0 },  // bits per sample, placed below
+        { 259, 3, 1, 6 },  // old-style JPEG
+        { 262, 3, 1, 6 },  // YCbCr
+        { 273, 4, 1, 0 },  // the strip: the JPEG, placed below
+        { 277, 3, 1, 3 }, { 278, 3, 1, 16 }, { 279, 4, 1, size }, { 513, 4, 1, 0 },  // the JPEG, placed below
+        { 514, 4, 1, size }, { 530, 3, 2, 1 | 1u << 16 },  // no subsampling
+        { 40000, 99, 1, 0 },  // the junk: a type no TIFF has
+    };
+    const std::uint32_t bitsAt = 8 + 2 + 12 * static_cast<std::uint32_t>(entries.size()) + 4;
+    const std::uint32_t jpegAt = bitsAt + 6;
+    Bytes tiff = { 'I', 'I', 42, 0 };
+    const auto appendLittle = [&tiff](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            tiff.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    appendLittle(8, 4);
+    appendLittle(static_cast<std::uint32_t>(entries.size()), 2);
+    for (const Entry& entry : entries) {
+        appendLittle(entry.tag, 2);
+        appendLittle(entry.type, 2);
+        appendLittle(entry.count, 4);
+        appendLittle(entry.tag == 258                  ? bitsAt
+                : entry.tag == 273 || entry.tag == 513 ? jpegAt
+                                                       : entry.value,
+            4);
+    }
+    appendLittle(0, 4);
+    for (int sample = 0; sample < 3; ++sample)
+        appendLittle(8, 2);
+    tiff.insert(tiff.end(), jpeg.begin(), jpeg.end());
+    return tiff;
+}
+
 void writeTiff(const std::string& path, const TiffLayout& layout)
 {
     TIFF* tiff = TIFFOpen(path.c_str(), layout.big ? "w8" : "w");

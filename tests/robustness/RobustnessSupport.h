@@ -99,6 +99,14 @@ struct TiffLayout {
 
 void writeTiff(const std::string& path, const TiffLayout& layout);
 
+/// A 16 x 16 RGB JPEG (4:4:4, quality 100) of four 8 x 8 blocks of grey: 50 at
+/// the top left, 100 at the top right, 150 and 200 below; libjpeg decodes it exactly.
+Bytes greyBlocksJpeg();
+
+/// An old-style-JPEG TIFF of 16 x 16 pixels holding `jpeg` whole, with a tag of
+/// an undefined type that libtiff reports as an error and reads past.
+Bytes oldStyleJpegTiff(const Bytes& jpeg);
+
 /// The fields of a BMP file that bmpFile writes; the rest are zero.
 struct BmpLayout {
     std::uint32_t infoBytes = 40;  ///< 12: the OS/2 1.x header, palette entries of three bytes

@@ -41,21 +41,21 @@ constexpr std::size_t kPixelsPerThread = std::size_t { 4 } << 20;
 
 // The target rows in bands, one per thread, the calling thread taking the
 // first; every row is computed the same way whatever the split. A thread that
-// cannot be started leaves its band to the calling thread. False when a row
-// buffer could not be had.
-template <typename In, typename Out>
-bool averageInBands(const pictile::resample::AreaAverager& averager, const In* source, Out* target,
-    std::uint32_t rows, std::size_t sourcePixels)
+// cannot be started leaves its band to the calling thread. `averageBand(first,
+// end)` gives false when its band could not be done, and so does this.
+template <typename AverageBand>
+bool averageInBands(const AverageBand& averageBand, std::uint32_t rows, std::size_t sourcePixels)
 {
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t wanted = std::max<std::size_t>(1, sourcePixels / kPixelsPerThread);
     const auto bands = static_cast<std::uint32_t>(std::min<std::size_t>({ cores, wanted, rows }));
     const std::uint32_t bandRows = (rows + bands - 1) / bands;
     std::atomic<bool> failed { false };
-    const auto averageBand = [&](std::uint32_t band) {
+    const auto runBand = [&](std::uint32_t band) {
+        const std::uint32_t first = std::min(rows, band * bandRows);
         try {
-            const std::uint32_t first = std::min(rows, band * bandRows);
-            averager.averageRows(source, target, first, std::min(rows, first + bandRows));
+            if (!averageBand(first, std::min(rows, first + bandRows)))
+                failed = true;
         } catch (const std::bad_alloc&) {
             failed = true;
         }
@@ -64,13 +64,13 @@ bool averageInBands(const pictile::resample::AreaAverager& averager, const In* s
     std::uint32_t started = 1;
     try {
         for (; started < bands; ++started)
-            helpers.emplace_back(averageBand, started);
+            helpers.emplace_back(runBand, started);
     } catch (const std::system_error&) {
         // Fewer threads than hoped: the rest of the bands run here.
     }
-    averageBand(0);
+    runBand(0);
     for (std::uint32_t band = started; band < bands; ++band)
-        averageBand(band);
+        runBand(band);
     for (std::thread& helper : helpers)
         helper.join();
     return !failed;
@@ -89,8 +89,13 @@ bool averageRgbaAreas(const unsigned char* source, unsigned int sourceWidth, uns
         const AreaAverager averager({ sourceWidth, sourceHeight, targetWidth, targetHeight });
         const std::size_t sourcePixels = std::size_t { sourceWidth } * sourceHeight;
         const std::size_t targetPixels = std::size_t { targetWidth } * targetHeight;
-        if (isOpaque(source, sourcePixels))
-            return averageInBands(averager, source, target, targetHeight, sourcePixels);
+        // Opaque pixels need no weighting; the check rides along the averaging.
+        if (averageInBands(
+                [&](std::uint32_t first, std::uint32_t end) {
+                    return averager.averageOpaqueRows(source, target, first, end);
+                },
+                targetHeight, sourcePixels))
+            return true;
         const PixelBytes weighted = allocateBytes(sourcePixels * kChannels * sizeof(std::uint16_t));
         const PixelBytes averaged = allocateBytes(targetPixels * kChannels * sizeof(float));
         if (!weighted || !averaged)
@@ -98,12 +103,23 @@ bool averageRgbaAreas(const unsigned char* source, unsigned int sourceWidth, uns
         auto* weightedSamples = reinterpret_cast<std::uint16_t*>(weighted.get());
         auto* averagedSamples = reinterpret_cast<float*>(averaged.get());
         premultiply(source, weightedSamples, sourcePixels);
-        if (!averageInBands(averager, weightedSamples, averagedSamples, targetHeight, sourcePixels))
+        if (!averageInBands(
+                [&](std::uint32_t first, std::uint32_t end) {
+                    averager.averageRows(weightedSamples, averagedSamples, first, end);
+                    return true;
+                },
+                targetHeight, sourcePixels))
             return false;
         if (unpremultiply<std::uint16_t>(averagedSamples, target, targetPixels))
             return true;
+        // The unweighted average, for the colour of pixels that came out transparent.
         std::vector<unsigned char> plain(targetPixels * kChannels);
-        if (!averageInBands(averager, source, plain.data(), targetHeight, sourcePixels))
+        if (!averageInBands(
+                [&](std::uint32_t first, std::uint32_t end) {
+                    averager.averageRows(source, plain.data(), first, end);
+                    return true;
+                },
+                targetHeight, sourcePixels))
             return false;
         takeColourOfTransparent(plain.data(), target, targetPixels);
         return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 #include <vector>
@@ -126,21 +127,39 @@ template <typename Out> Out stored(float value)
 }
 
 // One target row from the summed source row: each pixel the weighted sum of the
-// columns it covers.
+// columns it covers, its four samples in one vector.
 template <typename Out>
 void foldColumns(Out* __restrict target, const float* __restrict sums, const Side& across)
 {
+    typedef float Pixel __attribute__((vector_size(4 * sizeof(float))));
     for (const Span& span : across.spans) {
         const float* weights = across.weights.data() + span.weights;
-        const float* pixel = sums + std::size_t { span.first } * kChannels;
-        float sum[kChannels] = { 0, 0, 0, 0 };
-        for (std::uint32_t k = 0; k < span.count; ++k, pixel += kChannels)
-            for (std::size_t c = 0; c < kChannels; ++c)
-                sum[c] += weights[k] * pixel[c];
+        const float* column = sums + std::size_t { span.first } * kChannels;
+        Pixel sum = { 0, 0, 0, 0 };
+        for (std::uint32_t k = 0; k < span.count; ++k, column += kChannels) {
+            Pixel pixel;
+            std::memcpy(&pixel, column, sizeof pixel);
+            sum += weights[k] * pixel;
+        }
         for (std::size_t c = 0; c < kChannels; ++c)
             target[c] = stored<Out>(sum[c]);
         target += kChannels;
     }
+}
+
+// Whether every pixel of a row is opaque: whole pixels at a time, alpha the
+// top byte of each little-endian word.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+
+bool opaqueRow(const std::uint8_t* row, std::size_t pixels)
+{
+    std::uint32_t all = 0xffffffffu;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::uint32_t pixel;
+        std::memcpy(&pixel, row + i * kChannels, sizeof pixel);
+        all &= pixel;
+    }
+    return all >> 24 == 255;
 }
 
 }  // namespace
@@ -155,23 +174,46 @@ AreaAverager::AreaAverager(const AreaSizes& sizes)
 AreaAverager::~AreaAverager() = default;
 
 template <typename In, typename Out>
-void AreaAverager::averageRows(
-    const In* source, Out* target, std::uint32_t firstRow, std::uint32_t endRow) const
+bool AreaAverager::walkRows(
+    const In* source, Out* target, std::uint32_t firstRow, std::uint32_t endRow, bool onlyOpaque) const
 {
     const std::size_t sourceRow = std::size_t { sizes_.sourceWidth } * kChannels;
     const std::size_t targetRow = std::size_t { sizes_.targetWidth } * kChannels;
     std::vector<float> sums(sourceRow);
     std::vector<std::uint16_t> whole(std::is_same_v<In, std::uint8_t> ? sourceRow : 0);
+    std::uint32_t checked = 0;  // source rows below this are known opaque
     for (std::uint32_t y = firstRow; y < endRow; ++y) {
         const Span& rows = down_->spans[y];
         const In* first = source + std::size_t { rows.first } * sourceRow;
         const float* weights = down_->weights.data() + rows.weights;
-        if constexpr (std::is_same_v<In, std::uint8_t>)
+        if constexpr (std::is_same_v<In, std::uint8_t>) {
+            // Each row checked just before it is summed, while it is in cache.
+            for (std::uint32_t row = std::max(checked, rows.first);
+                 onlyOpaque && row < rows.first + rows.count; ++row) {
+                if (!opaqueRow(source + std::size_t { row } * sourceRow, sizes_.sourceWidth))
+                    return false;
+                checked = row + 1;
+            }
             sumRows(sums.data(), first, sourceRow, weights, rows.count, whole);
-        else
+        } else {
             sumRows(sums.data(), first, sourceRow, weights, rows.count);
+        }
         foldColumns(target + std::size_t { y } * targetRow, sums.data(), *across_);
     }
+    return true;
+}
+
+template <typename In, typename Out>
+void AreaAverager::averageRows(
+    const In* source, Out* target, std::uint32_t firstRow, std::uint32_t endRow) const
+{
+    walkRows(source, target, firstRow, endRow, false);
+}
+
+bool AreaAverager::averageOpaqueRows(
+    const std::uint8_t* source, std::uint8_t* target, std::uint32_t firstRow, std::uint32_t endRow) const
+{
+    return walkRows(source, target, firstRow, endRow, true);
 }
 
 template void AreaAverager::averageRows<std::uint8_t, std::uint8_t>(

@@ -36,9 +36,20 @@ public:
     template <typename In, typename Out>
     void averageRows(const In* source, Out* target, std::uint32_t firstRow, std::uint32_t endRow) const;
 
+    /// averageRows of 8-bit pixels, as long as every source row it reads is
+    /// opaque: false, with the target rows unfinished, at the first that is not.
+    /// Checking each row as it is summed spares an opaque image (every photo) a
+    /// pass over its pixels of its own.
+    bool averageOpaqueRows(
+        const std::uint8_t* source, std::uint8_t* target, std::uint32_t firstRow, std::uint32_t endRow) const;
+
     struct Side;
 
 private:
+    template <typename In, typename Out>
+    bool walkRows(
+        const In* source, Out* target, std::uint32_t firstRow, std::uint32_t endRow, bool onlyOpaque) const;
+
     AreaSizes sizes_;
     std::unique_ptr<const Side> across_;
     std::unique_ptr<const Side> down_;

@@ -150,14 +150,11 @@ void fgetword(Call& call)
     call.give(std::move(word));
 }
 
-// 1 when no byte is left to read.
+// 1 once a read has met the end of the file, as in C: the host's idiom reads
+// a word, then loops while !feof, so the last word before a line end is used.
 void feof(Call& call)
 {
-    std::FILE* file = fileAt(call, 0).file.get();
-    const int c = std::getc(file);
-    if (c != EOF)
-        std::ungetc(c, file);
-    call.give(c == EOF ? 1 : 0);
+    call.give(std::feof(fileAt(call, 0).file.get()) != 0 ? 1 : 0);
 }
 
 // fread(id, $like): the next value of $like's type, as fwrite writes it; a

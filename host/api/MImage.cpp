@@ -1,5 +1,6 @@
 #include <maya/MImage.h>
 
+#include "HostModule.h"
 #include "ImageRead.h"
 #include "ImageResize.h"
 #include "ImageWrite.h"
@@ -44,6 +45,17 @@ void showBudgetRefusal(const host::BudgetRefusal& refusal)
             + "=PIXELS, up to " + std::to_string(host::kMaxImagePixels));
 }
 
+// A read or write that needed the OpenImageIO module, which is not installed:
+// one line naming the package, before the command's own error.
+void showMissingModule(const MString& path)
+{
+    if (!host::takeMissingOpenImageIO())
+        return;
+    host::ScriptEditor::show(host::LineKind::Warning,
+        std::string(path.asChar()) + ": this format needs the OpenImageIO module; install the package "
+            + host::kOpenImageIOPackage);
+}
+
 }  // namespace
 
 MImage::MImage() = default;
@@ -61,6 +73,7 @@ MStatus MImage::readFromFile(MString path)
     // Some decoders throw on a damaged header (a row too long for their own
     // buffers) instead of reporting an error.
     host::takeBudgetRefusal();
+    host::takeMissingOpenImageIO();
     try {
         status = host::readImageFile(path.asChar(), image);
     } catch (const std::bad_alloc&) {
@@ -70,6 +83,7 @@ MStatus MImage::readFromFile(MString path)
     }
     if (!status) {
         showBudgetRefusal(host::takeBudgetRefusal());
+        showMissingModule(path);
         return status;
     }
     pixels_ = std::make_unique<Pixels>(Pixels { std::move(image) });
@@ -143,9 +157,12 @@ MStatus MImage::writeToFile(MString path, MString format) const
         return MS::kFailure;
     if (holdsNul(path))
         return MS::kInvalidParameter;
+    host::takeMissingOpenImageIO();
     const MStatus status = host::writeImageFile(pixels_->image, path.asChar(), format.asChar());
     if (status)
         host::noteImageFile(true, path.asChar());
+    else
+        showMissingModule(path);
     return status;
 }
 

@@ -1,12 +1,15 @@
 #include "HostModule.h"
 
 #include <string>
+#include <utility>
 
 #include <dlfcn.h>
 
 namespace host {
 
 namespace {
+
+thread_local bool missingOpenImageIO = false;
 
 // The folder of the library or program this code is linked into.
 std::string ownFolder()
@@ -31,6 +34,16 @@ void* openHostModuleEntry(const char* fileName, const char* entryName)
     if (!entry)
         dlclose(handle);
     return entry;
+}
+
+void noteMissingOpenImageIO()
+{
+    missingOpenImageIO = true;
+}
+
+bool takeMissingOpenImageIO()
+{
+    return std::exchange(missingOpenImageIO, false);
 }
 
 }  // namespace host

@@ -413,8 +413,10 @@ MStatus readWithOpenImageIO(const ImageSource& source, ImageFormat format, RgbaI
     if (source.size() == 0 || source.size() > SIZE_MAX)
         return MS::kFailure;
     const PictileOiioModule* module = oiioModule();
-    if (!module)
+    if (!module) {
+        noteMissingOpenImageIO();
         return MS::kFailure;
+    }
 
     // The decoder runs in a child forked for this one file: a crash, a runaway
     // loop or an allocation storm there ends only that child, and the file is
@@ -470,8 +472,10 @@ MStatus encodeWithOpenImageIO(const RgbaImage& image, const char* format, int de
     if (!image.bytes)
         return MS::kFailure;
     const PictileOiioModule* module = oiioModule();
-    if (!module)
+    if (!module) {
+        noteMissingOpenImageIO();
         return MS::kFailure;
+    }
     return toStatus(module->encode(image.bytes.get(), image.width, image.height, format, descriptor));
 }
 

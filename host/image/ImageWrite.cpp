@@ -16,11 +16,14 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -83,6 +86,96 @@ private:
     int descriptor_;
 };
 
+// Opens a folder beneath `base` without following any link, "." and ".."
+// taken as they come, never above `base`; -1 with errno set otherwise. openat2
+// does it in one call; kernels without it get the same walk one name at a time.
+int openBeneath(int base, const std::string& relative)
+{
+#ifdef SYS_openat2
+    open_how how {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long opened = syscall(SYS_openat2, base, relative.c_str(), &how, sizeof how);
+    if (opened >= 0 || (errno != ENOSYS && errno != EPERM))
+        return static_cast<int>(opened);
+#endif
+    std::vector<int> walked = { dup(base) };  // the folders from `base` down
+    const auto closeAll = [&walked] {
+        for (int descriptor : walked)
+            if (descriptor >= 0)
+                close(descriptor);
+    };
+    if (walked.back() < 0)
+        return -1;
+    std::string::size_type start = 0;
+    while (start <= relative.size()) {
+        const std::string::size_type slash = relative.find('/', start);
+        const std::string name
+            = relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        start = slash == std::string::npos ? relative.size() + 1 : slash + 1;
+        if (name.empty() || name == ".")
+            continue;
+        if (name == "..") {
+            if (walked.size() == 1) {
+                closeAll();
+                errno = EXDEV;
+                return -1;
+            }
+            close(walked.back());
+            walked.pop_back();
+            continue;
+        }
+        // O_NOFOLLOW with O_DIRECTORY refuses a link with ENOTDIR.
+        const int next = openat(walked.back(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            const int error = errno;
+            closeAll();
+            errno = error;
+            return -1;
+        }
+        walked.push_back(next);
+    }
+    const int folder = walked.back();
+    walked.pop_back();
+    closeAll();
+    return folder;
+}
+
+// Opens the folder `path` names. Its leading names are taken as given, links
+// the user made there followed; from the first name a later ".." climbs back
+// over, the rest is resolved beneath them without following links, so that
+// "sub/.." is the folder "sub" is in even when "sub" is a link to elsewhere.
+int openTargetFolder(const fs::path& path)
+{
+    std::vector<std::string> names;
+    for (const fs::path& name : path.relative_path())
+        names.push_back(name.string());
+    std::vector<std::size_t> named;  // indices of names a ".." may climb back over
+    std::size_t firstClimbed = names.size();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == "..") {
+            if (!named.empty()) {
+                firstClimbed = std::min(firstClimbed, named.back());
+                named.pop_back();
+            }
+        } else if (!names[i].empty() && names[i] != ".") {
+            named.push_back(i);
+        }
+    }
+    std::string lead = path.root_path().string();
+    std::string rest;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        (i < firstClimbed ? lead : rest) += names[i] + "/";
+    const int base = open(lead.empty() ? "." : lead.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (base < 0 || rest.empty())
+        return base;
+    const int folder = openBeneath(base, rest);
+    const int error = errno;
+    close(base);
+    errno = error;
+    return folder;
+}
+
 // A short name no other writer picks: the target's own name may already be as
 // long as a file name can be, so nothing is appended to it.
 std::string temporaryName()
@@ -114,8 +207,21 @@ constexpr int kPendingSlots = 8;
 PendingName pendingNames[kPendingSlots];
 struct sigaction displacedInterrupt;
 struct sigaction displacedTerminate;
+// Whether the handler above is in place of each; a signal the process ignores
+// stays ignored, as it would end nothing.
+bool handlingInterrupt = false;
+bool handlingTerminate = false;
 std::mutex pendingLock;
 int pendingCount = 0;
+
+// Puts the removal handler in place of `signal`'s unless the signal is ignored;
+// whether it did.
+bool handleUnlessIgnored(int signal, const struct sigaction& removal, struct sigaction& displaced)
+{
+    if (sigaction(signal, nullptr, &displaced) != 0 || displaced.sa_handler == SIG_IGN)
+        return false;
+    return sigaction(signal, &removal, &displaced) == 0;
+}
 
 extern "C" void removePendingNames(int signal)
 {
@@ -124,8 +230,10 @@ extern "C" void removePendingNames(int signal)
         if (folder >= 0)
             unlinkat(folder, pending.name, 0);
     }
-    sigaction(SIGINT, &displacedInterrupt, nullptr);
-    sigaction(SIGTERM, &displacedTerminate, nullptr);
+    if (handlingInterrupt)
+        sigaction(SIGINT, &displacedInterrupt, nullptr);
+    if (handlingTerminate)
+        sigaction(SIGTERM, &displacedTerminate, nullptr);
     raise(signal);
 }
 
@@ -150,8 +258,8 @@ public:
             sigemptyset(&removal.sa_mask);
             sigaddset(&removal.sa_mask, SIGINT);
             sigaddset(&removal.sa_mask, SIGTERM);
-            sigaction(SIGINT, &removal, &displacedInterrupt);
-            sigaction(SIGTERM, &removal, &displacedTerminate);
+            handlingInterrupt = handleUnlessIgnored(SIGINT, removal, displacedInterrupt);
+            handlingTerminate = handleUnlessIgnored(SIGTERM, removal, displacedTerminate);
         }
     }
     PendingRemoval(const PendingRemoval&) = delete;
@@ -163,8 +271,11 @@ public:
         const std::lock_guard<std::mutex> lock(pendingLock);
         slot_->folder.store(-1);
         if (--pendingCount == 0) {
-            sigaction(SIGINT, &displacedInterrupt, nullptr);
-            sigaction(SIGTERM, &displacedTerminate, nullptr);
+            if (handlingInterrupt)
+                sigaction(SIGINT, &displacedInterrupt, nullptr);
+            if (handlingTerminate)
+                sigaction(SIGTERM, &displacedTerminate, nullptr);
+            handlingInterrupt = handlingTerminate = false;
         }
     }
 
@@ -319,7 +430,7 @@ MStatus writeImageFile(const RgbaImage& image, const char* path, const char* for
     // Everything from here on goes through the folder's descriptor, so a folder
     // renamed meanwhile cannot send the file elsewhere.
     const fs::path folderPath = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-    const Descriptor folder(open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor folder(openTargetFolder(folderPath));
     if (folder.get() < 0)
         return statusOfErrno(errno);
     const std::string name = target.filename().string();

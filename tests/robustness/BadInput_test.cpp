@@ -419,6 +419,29 @@ std::vector<Row> resizeRows()
         // not written; a long one that fits a file name is.
         { "name_escaping_output_folder", list("a.png ../images/b.png"), resize + "-size 8 -number 3",
             error("cant write to file!"), 1 },
+        // ".." climbs back over the name before it, not over where a link leads:
+        // a link in the output folder is refused rather than followed out of it.
+        { "name_through_link_and_back",
+            [](const Workspace& f) {
+                writeGradient(f.file("images/a.png"), 20, 20, "png");
+                fs::create_directories(f.file("outside/inner"));
+                writeGradient(f.file("outside/b.png"), 16, 8, "png");
+                fs::create_directory_symlink(f.file("outside/inner"), f.file("images/link"));
+                fs::create_directory_symlink(
+                    f.file("outside/inner"), f.file(std::string(kOutputFolder) + "link"));
+                const std::string names = "a.png link/../b.png";
+                writeBytes(f.file(kListFile), Bytes(names.begin(), names.end()));
+            },
+            resize + "-size 8 -number 3", error("cant write to file!"), 1 },
+        { "name_through_folder_and_back",
+            [](const Workspace& f) {
+                writeGradient(f.file("images/a.png"), 20, 20, "png");
+                fs::create_directories(f.file("images/sub"));
+                fs::create_directories(f.file(std::string(kOutputFolder) + "sub"));
+                const std::string names = "sub/../a.png";
+                writeBytes(f.file(kListFile), Bytes(names.begin(), names.end()));
+            },
+            resize + "-size 8 -number 2", result("sub/../a.png"), 0 },
         { "name_without_base",
             [](const Workspace& f) {
                 writeGradient(f.file("images/abc"), 8, 8, "png");

@@ -243,11 +243,13 @@ INSTANTIATE_TEST_SUITE_P(Robustness, PausedWrite,
 
 // SIGINT or SIGTERM in the middle of a write, in a child process: the process
 // ends by the signal as usual and leaves no temporary file, and an earlier
-// output stays whole.
+// output stays whole. A signal the process ignores stays ignored: the write
+// goes on and replaces the earlier output.
 struct SignalRow {
     const char* name;
     int signal;
     bool namedTemporary;
+    bool ignored = false;
 };
 
 void PrintTo(const SignalRow& row, std::ostream* out)
@@ -270,6 +272,8 @@ TEST_P(SignalDuringWrite, LeavesNoTemporaryFile)
     if (child == 0) {
         // The image already has the size asked for (24 x 18 = 432), so the child
         // only reads and writes.
+        if (row.ignored)
+            std::signal(row.signal, SIG_IGN);
         const host::ImageWritePause pause([&row] { raise(row.signal); }, row.namedTemporary);
         MArgList args;
         for (const char* word : { "-folder", "images/", "-size", "432", "-number", "2" })
@@ -279,6 +283,18 @@ TEST_P(SignalDuringWrite, LeavesNoTemporaryFile)
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (row.ignored) {
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(entriesOf(kOutputFolder), std::vector<std::string> { "a.iff" });
+        MImage written;
+        ASSERT_TRUE(written.readFromFile(MString(target.c_str())));
+        unsigned int width = 0;
+        unsigned int height = 0;
+        written.getSize(width, height);
+        EXPECT_EQ(std::make_pair(width, height), std::make_pair(24u, 18u));
+        return;
+    }
     ASSERT_TRUE(WIFSIGNALED(status)) << "the child exited with " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), row.signal);
     EXPECT_EQ(entriesOf(kOutputFolder), std::vector<std::string> { "a.iff" });
@@ -288,7 +304,9 @@ TEST_P(SignalDuringWrite, LeavesNoTemporaryFile)
 INSTANTIATE_TEST_SUITE_P(Robustness, SignalDuringWrite,
     testing::Values(SignalRow { "sigterm_named_temporary", SIGTERM, true },
         SignalRow { "sigint_named_temporary", SIGINT, true },
-        SignalRow { "sigterm_unnamed_temporary", SIGTERM, false }),
+        SignalRow { "sigterm_unnamed_temporary", SIGTERM, false },
+        SignalRow { "sigint_ignored_named_temporary", SIGINT, true, true },
+        SignalRow { "sigterm_ignored_named_temporary", SIGTERM, true, true }),
     [](const testing::TestParamInfo<SignalRow>& info) { return std::string(info.param.name); });
 
 TEST(ConcurrentHosts, BothLeaveWholeOutputs)

@@ -137,15 +137,18 @@ void internalVar(Call& call)
     }
 }
 
+// Redraws the line in place; when the transcript goes to the same terminal,
+// each state is a line of its own instead, so that the two never run together.
 void drawProgress(BuiltinState::Progress& progress)
 {
     const double range = double(progress.max) - progress.min;
     const double percent = range > 0 ? (double(progress.value) - progress.min) * 100 / range : 100;
-    std::fprintf(stderr, "\r\033[K%s%s%s %d%%", progress.title.c_str(),
+    const bool ownLines = ::isatty(STDOUT_FILENO) == 1;
+    std::fprintf(stderr, "%s%s%s%s %d%%%s", ownLines ? "" : "\r\033[K", progress.title.c_str(),
         progress.title.empty() || progress.status.empty() ? "" : ": ", progress.status.c_str(),
-        static_cast<int>(std::max(0.0, std::min(100.0, percent))));
+        static_cast<int>(std::max(0.0, std::min(100.0, percent))), ownLines ? "\n" : "");
     std::fflush(stderr);
-    progress.shown = true;
+    progress.shown = !ownLines;
 }
 
 // progressWindow [-edit] -title T -status S -progress N -minValue N -maxValue N

@@ -115,6 +115,13 @@ void Interpreter::tick(int line)
 {
     if (interrupt_ != nullptr && *interrupt_ != 0)
         failLimit(line, "interrupted");
+    // Lines are handed on in pieces of this size.
+    constexpr std::size_t kStreamBytes = std::size_t { 1 } << 16;
+    const std::size_t held = host::ScriptEditor::heldBytes();
+    if (lineSink_ && held > kStreamBytes)
+        lineSink_(takeLines());
+    else if (!lineSink_ && limits_.outputSize != 0 && held > limits_.outputSize)
+        failLimit(line, "the statement printed more than " + std::to_string(limits_.outputSize) + " bytes");
     if (limits_.steps != 0 && ++steps_ > limits_.steps)
         failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
 }

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,6 +26,7 @@ struct Limits {
     std::size_t valueSize = 0;  ///< Elements of an array.
     std::size_t stringSize = 0;  ///< Bytes of a string.
     std::size_t sourceSize = 0;  ///< Bytes of a script file, or of one statement read from a stream.
+    std::size_t outputSize = 0;  ///< Bytes of lines one statement holds when they are not streamed.
 };
 
 /// Runs parsed statements: variables, procedures, built-ins, and commands
@@ -46,6 +48,10 @@ public:
     /// A flag that, once set (by a signal handler), ends the running statement
     /// with "interrupted"; the interpreter clears it when a top-level statement starts.
     void setInterruptFlag(volatile std::sig_atomic_t* flag) { interrupt_ = flag; }
+    /// Hands a running statement's lines to `sink` as they pile up, so that
+    /// printing much holds little; without a sink they are held (to the
+    /// output limit) until the statement ends.
+    void streamLines(std::function<void(std::vector<Line>&&)> sink) { lineSink_ = std::move(sink); }
 
     /// Defines `procedure` (replacing one of the same name).
     void define(std::shared_ptr<const Procedure> procedure);
@@ -190,6 +196,7 @@ private:
     BuiltinState builtinState_;  // its files close with the session
     Limits limits_;
     volatile std::sig_atomic_t* interrupt_ = nullptr;
+    std::function<void(std::vector<Line>&&)> lineSink_;
     std::uint64_t steps_ = 0;
     int depth_ = 0;  // procedures, eval and source running inside one another
     int nesting_ = 0;  // statements and expressions being walked, for the stack

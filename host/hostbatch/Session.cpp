@@ -125,7 +125,16 @@ bool Session::runStatements(StatementReader& reader, bool keepGoing, const Repor
                 return false;
             continue;
         }
+        if (streamLines_)
+            interpreter_.streamLines([&report, &statement](std::vector<Line>&& lines) {
+                StatementOutcome piece;
+                piece.command = statement->firstWord;
+                piece.status = MS::kSuccess;
+                piece.lines = std::move(lines);
+                report(piece);
+            });
         const StatementOutcome outcome = runStatement(*statement);
+        interpreter_.streamLines(nullptr);
         statement.reset();
         report(outcome);
         if (!outcome.status)

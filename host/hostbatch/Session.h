@@ -41,6 +41,10 @@ public:
     void timeStatements(bool on) { timeStatements_ = on; }
     void setLimits(const Limits& limits) { interpreter_.setLimits(limits); }
     void setInterruptFlag(volatile std::sig_atomic_t* flag) { interpreter_.setInterruptFlag(flag); }
+    /// From now on, reports a running statement's lines as they pile up, as
+    /// outcomes holding only lines, before the statement's own outcome (off at
+    /// first: a statement's lines are then held until it ends, to the output limit).
+    void streamLines(bool on) { streamLines_ = on; }
     /// Makes the running source stop after the statement that is running.
     void requestStop() { stopRequested_ = true; }
 
@@ -72,6 +76,7 @@ private:
     Interpreter interpreter_;
     bool timeStatements_ = false;
     bool stopRequested_ = false;
+    bool streamLines_ = false;
 };
 
 }  // namespace hostbatch

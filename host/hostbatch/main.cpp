@@ -45,6 +45,8 @@ host's script editor.
                     string  bytes of a string (default 67108864)
                     script  bytes of a script file, or of one statement on
                             standard input (default 67108864)
+                    output  bytes of lines one statement holds with --json,
+                            which shows them only once it ends (default 67108864)
                     steps   statements and expressions one top-level statement
                             evaluates (default 0)
                   A statement past a bound fails with an error; Ctrl-C stops the
@@ -161,6 +163,7 @@ hostbatch::Limits defaultLimits()
     limits.valueSize = std::size_t { 1 } << 24;
     limits.stringSize = std::size_t { 64 } << 20;
     limits.sourceSize = std::size_t { 64 } << 20;
+    limits.outputSize = std::size_t { 64 } << 20;
     return limits;
 }
 
@@ -181,6 +184,8 @@ bool setLimit(const std::string& setting, hostbatch::Limits& limits)
         limits.stringSize = value;
     else if (name == "script")
         limits.sourceSize = value;
+    else if (name == "output")
+        limits.outputSize = value;
     else if (name == "steps")
         limits.steps = value;
     else
@@ -261,7 +266,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "--limit") {
             if (!hasValue || !setLimit(argv[++i], options.limits)) {
-                error = "option '--limit' needs NAME=N, NAME one of array, string, script, steps"
+                error = "option '--limit' needs NAME=N, NAME one of array, string, script, output, steps"
                     + std::string(kHelpHint);
                 return false;
             }
@@ -417,6 +422,9 @@ int main(int argc, char** argv)
     hostbatch::Session session;
     session.timeStatements(options.time);
     session.setLimits(options.limits);
+    // The text transcript can show a statement's lines before it ends; a JSON
+    // object cannot, so there they are held, to the output limit.
+    session.streamLines(!options.json);
     session.setInterruptFlag(&interrupted);
     struct sigaction onInterrupt { };
     onInterrupt.sa_handler = interrupt;

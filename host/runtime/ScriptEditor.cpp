@@ -1,5 +1,6 @@
 #include <host/ScriptEditor.h>
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -11,6 +12,7 @@ namespace {
 struct EditorLines {
     std::mutex mutex;
     std::vector<EditorLine> lines;
+    std::atomic<std::size_t> bytes { 0 };
 };
 
 EditorLines& editorLines()
@@ -25,14 +27,22 @@ void ScriptEditor::show(LineKind kind, std::string text)
 {
     EditorLines& editor = editorLines();
     std::lock_guard<std::mutex> lock(editor.mutex);
+    const std::size_t size = text.size();
     editor.lines.push_back(EditorLine { kind, std::move(text) });
+    editor.bytes.fetch_add(size, std::memory_order_relaxed);
 }
 
 std::vector<EditorLine> ScriptEditor::take()
 {
     EditorLines& editor = editorLines();
     std::lock_guard<std::mutex> lock(editor.mutex);
+    editor.bytes.store(0, std::memory_order_relaxed);
     return std::exchange(editor.lines, {});
+}
+
+std::size_t ScriptEditor::heldBytes()
+{
+    return editorLines().bytes.load(std::memory_order_relaxed);
 }
 
 const char* lineKindName(LineKind kind)

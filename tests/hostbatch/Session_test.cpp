@@ -437,6 +437,33 @@ TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
         "bytes //\n");
 }
 
+// Printing much in one statement holds little when its lines are streamed, and
+// is bounded when they are held.
+TEST_F(SessionWithEcho, PrintedLinesStreamOrStopAtTheOutputLimit)
+{
+    const std::string script
+        = "string $s = \"0123456789abcdef\"; for ($i = 0; $i < 10; $i++) $s += $s; for ($i = 0; "
+          "$i < 200; $i++) print $s;";
+    session.streamLines(true);
+    std::vector<hostbatch::StatementOutcome> outcomes;
+    session.runScript(script, true,
+        [&outcomes](const hostbatch::StatementOutcome& outcome) { outcomes.push_back(outcome); });
+    std::size_t printed = 0;
+    for (const auto& outcome : outcomes)
+        for (const EditorLine& line : outcome.lines)
+            printed += line.text.size();
+    EXPECT_EQ(printed, 200u * 16384u);
+    EXPECT_GT(outcomes.size(), 40u);
+
+    session.streamLines(false);
+    hostbatch::Limits limits;
+    limits.outputSize = 100000;
+    session.setLimits(limits);
+    const std::string transcript = transcriptOf(session, script);
+    EXPECT_EQ(transcript.substr(transcript.size() - 72),
+        "abcdef// Error: line 1: the statement printed more than 100000 bytes //\n");
+}
+
 TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
 {
     volatile std::sig_atomic_t interrupted = 0;

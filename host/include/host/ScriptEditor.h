@@ -31,6 +31,9 @@ public:
     static void show(LineKind kind, std::string text);
     /// Every line shown since the last take, oldest first; the editor is then empty.
     static std::vector<EditorLine> take();
+    /// The bytes of text held now, read without waiting: how a long run knows
+    /// when to take what it printed.
+    static std::size_t heldBytes();
 };
 
 /// "error", "warning", "info", "status" or "output".

@@ -85,6 +85,7 @@ public:
     }
     void runFile(const std::string& path) override { call_.runFile(path); }
     hostbatch::NameKind lookup(const std::string& name) override { return call_.lookup(name); }
+    std::string procedureFile(const std::string& name) override { return call_.procedureFile(name); }
     std::optional<hostbatch::Type> variableType(const std::string& name) override
     {
         return call_.variableType(name);

@@ -279,6 +279,12 @@ public:
 
     NameKind lookup(const std::string& name) override { return interpreter_.lookup(name); }
 
+    std::string procedureFile(const std::string& name) override
+    {
+        const auto found = interpreter_.procedureFiles_.find(name);
+        return found == interpreter_.procedureFiles_.end() ? std::string() : found->second;
+    }
+
     std::optional<Type> variableType(const std::string& name) override
     {
         const Value* variable = interpreter_.find(name);
@@ -350,6 +356,11 @@ void Interpreter::runFile(const std::string& path, int line)
     std::string error;
     if (!readScriptFile(path, limits_.sourceSize, text, error))
         fail(line, error);
+    struct Restore {
+        std::string& sourcing;
+        std::string previous;
+        ~Restore() { sourcing = std::move(previous); }
+    } restore { sourcing_, std::exchange(sourcing_, path) };
     runText(text, line, "source");
 }
 

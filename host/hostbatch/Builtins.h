@@ -89,6 +89,9 @@ public:
     virtual void runFile(const std::string& path) = 0;
     /// What `name` stands for, found as a call of it would find it.
     virtual NameKind lookup(const std::string& name) = 0;
+    /// The script file that defined the procedure `name`; empty when it was
+    /// defined otherwise (on the command line, standard input, eval).
+    virtual std::string procedureFile(const std::string& name) = 0;
     /// The type of the variable `$name` in reach of the call, if declared.
     virtual std::optional<Type> variableType(const std::string& name) = 0;
 

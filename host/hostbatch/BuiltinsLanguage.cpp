@@ -111,9 +111,12 @@ void whatIs(Call& call)
     case NameKind::Command:
         call.give(std::string("Command"));
         return;
-    case NameKind::Procedure:
-        call.give(std::string("Mel procedure entered interactively."));
+    case NameKind::Procedure: {
+        const std::string file = call.procedureFile(name);
+        call.give(file.empty() ? std::string("Mel procedure entered interactively.")
+                               : "Mel procedure found in: " + file);
         return;
+    }
     case NameKind::Script:
         call.give("Script found in: " + autoLoadScript(name));
         return;

@@ -58,6 +58,11 @@ void Interpreter::define(std::shared_ptr<const Procedure> procedure)
 {
     const std::string name = procedure->name;
     procedures_[name] = std::move(procedure);
+    // whatIs names the script a procedure came from.
+    if (sourcing_.empty())
+        procedureFiles_.erase(name);
+    else
+        procedureFiles_[name] = sourcing_;
 }
 
 void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)

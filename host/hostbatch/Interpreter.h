@@ -203,6 +203,8 @@ private:
     std::unordered_map<std::string, Value> globals_;
     std::vector<Frame> frames_;
     std::map<std::string, std::shared_ptr<const Procedure>> procedures_;
+    std::unordered_map<std::string, std::string> procedureFiles_;  // those defined by a sourced script
+    std::string sourcing_;  // the script file being sourced, if any
     Value returnValue_;
 };
 

@@ -390,8 +390,8 @@ string $s; int $i; float $x; $s = fread($f, $s); $i = fread($f, $i); $x = fread(
         LanguageCase { "pwd", R"(print endsWith(pwd(), "/hostbatch_files_test");)", "1" },
         LanguageCase { "scriptPathForSourceAndAutoLoading",
             R"({ sysFile -md "lib"; int $f = fopen("lib/greet.mel"); fprint $f "print \"loaded \"; global proc greet() { print \"hi \"; }"; fclose $f;
-putenv "MAYA_SCRIPT_PATH" "none:lib"; greet; source "greet.mel"; putenv "MAYA_SCRIPT_PATH" ""; })",
-            "loaded hi loaded " },
+putenv "MAYA_SCRIPT_PATH" "none:lib"; greet; source "greet.mel"; print whatIs("greet"); putenv "MAYA_SCRIPT_PATH" ""; })",
+            "loaded hi loaded Mel procedure found in: lib/greet.mel" },
         LanguageCase { "sourceRefusesAFolder", R"(sysFile -md "d"; source "d";)",
             "// Result: 1 //\n// Error: line 1: cannot read script 'd': it is a folder //\n" }),
     [](const auto& info) { return std::string(info.param.name); });

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -100,6 +101,7 @@ public:
         descriptor_ = descriptor;
     }
     int get() const { return descriptor_; }
+    int release() { return std::exchange(descriptor_, -1); }
 
 private:
     int descriptor_;
@@ -132,7 +134,15 @@ private:
     std::size_t size_ = 0;
 };
 
-// What the decoding child tells the host: first the size its file's header
+// What the host asks of the decoding process, sent with two descriptors: the
+// file's and an empty memfd for its pixels.
+struct DecodeRequest {
+    std::int32_t format = 0;
+    std::uint64_t size = 0;
+    char path[4000] = {};  ///< the end of the path, for its extension
+};
+
+// What the decoding process tells the host: first the size a file's header
 // claims (kHeader), then how the decode ended (kDone).
 struct ChildMessage {
     enum Kind : std::uint32_t { kHeader = 1, kDone = 2 };
@@ -144,7 +154,7 @@ struct ChildMessage {
 };
 
 // A header takes a decoder far less than this even on a loaded machine; a
-// child that has not told its size by then is stuck.
+// decoder that has not told its size by then is stuck.
 constexpr std::chrono::milliseconds kHeaderTime { 1500 };
 // The decode gets this much plus kTimePerMegapixel; tens of milliseconds a
 // megapixel is ample for any of these decoders, even under the sanitizers.
@@ -155,13 +165,16 @@ constexpr std::chrono::milliseconds kTimePerMegapixel { 100 };
 // image in its stored form, up to 16 bytes a pixel.
 constexpr std::uint64_t kChildWorkBytes = std::uint64_t(256) << 20;
 constexpr std::uint64_t kStoredBytesPerPixel = 16;
+// A decoding process serves at most this many reads before a fresh one takes
+// over, so that whatever a decoder leaves behind stays bounded.
+constexpr int kReadsPerDecoder = 256;
 
 std::uint64_t pixelBytes(const ChildMessage& header)
 {
     return header.width * header.height * 4;
 }
 
-// The child's private writable memory now (VmData, with the stack), in bytes:
+// The process's private writable memory now (VmData, with the stack), in bytes:
 // its memory limit is set above this, because a sanitizer build has already
 // reserved terabytes of it.
 std::uint64_t dataBytesInUse()
@@ -182,7 +195,7 @@ std::uint64_t dataBytesInUse()
                  : 0;
 }
 
-void limitData(std::uint64_t base, std::uint64_t allowed, bool lowerHard)
+void limitData(std::uint64_t base, std::uint64_t allowed)
 {
     rlimit limit {};
     ::getrlimit(RLIMIT_DATA, &limit);
@@ -190,15 +203,19 @@ void limitData(std::uint64_t base, std::uint64_t allowed, bool lowerHard)
     if (limit.rlim_max != RLIM_INFINITY && wanted > limit.rlim_max)
         return;
     limit.rlim_cur = wanted;
-    if (lowerHard)
-        limit.rlim_max = wanted;
     ::setrlimit(RLIMIT_DATA, &limit);
 }
 
+// Limits the process's CPU time to what it has used so far plus `time`.
 void limitCpu(std::chrono::milliseconds time)
 {
-    const rlim_t seconds = static_cast<rlim_t>(time.count() / 1000 + 1);
-    rlimit limit { seconds, seconds + 1 };
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const rlim_t seconds
+        = static_cast<rlim_t>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + 2 + time.count() / 1000);
+    rlimit limit {};
+    ::getrlimit(RLIMIT_CPU, &limit);
+    limit.rlim_cur = limit.rlim_max != RLIM_INFINITY ? std::min(seconds, limit.rlim_max) : seconds;
     ::setrlimit(RLIMIT_CPU, &limit);
 }
 
@@ -207,13 +224,27 @@ std::chrono::milliseconds decodeTime(std::uint64_t pixels)
     return kDecodeTime + kTimePerMegapixel * static_cast<long long>(pixels >> 20);
 }
 
-// The child's end of the exchange: where the module puts the pixels it decodes.
+// The decoding process's end of one read: where the module puts the pixels.
 struct ChildSink {
     int channel;
     int pixels;
     std::uint64_t dataBase;
     unsigned char* mapped = nullptr;
     std::size_t mappedSize = 0;
+
+    ChildSink(int channel, int pixels, std::uint64_t dataBase)
+        : channel(channel)
+        , pixels(pixels)
+        , dataBase(dataBase)
+    {
+    }
+    ChildSink(const ChildSink&) = delete;
+    ChildSink& operator=(const ChildSink&) = delete;
+    ~ChildSink()
+    {
+        if (mapped)
+            ::munmap(mapped, mappedSize);
+    }
 
     static unsigned char* allocate(void* context, unsigned long long width, unsigned long long height,
         unsigned long long depth, int* status)
@@ -225,8 +256,10 @@ struct ChildSink {
         header.height = height;
         header.depth = depth;
         std::int32_t reply = kPictileOiioFailure;
-        if (::send(sink.channel, &header, sizeof header, MSG_NOSIGNAL) != sizeof header
-            || ::recv(sink.channel, &reply, sizeof reply, 0) != sizeof reply
+        if (sink.mapped
+            || ::send(sink.channel, &header, sizeof header, MSG_NOSIGNAL)
+                != static_cast<ssize_t>(sizeof header)
+            || ::recv(sink.channel, &reply, sizeof reply, 0) != static_cast<ssize_t>(sizeof reply)
             || reply != kPictileOiioSuccess) {
             *status = reply;
             return nullptr;
@@ -234,7 +267,7 @@ struct ChildSink {
         // The host has sized the shared pixels; the decoder's own buffers may now
         // grow with the image.
         const std::uint64_t pixels = std::uint64_t(width) * height;
-        limitData(sink.dataBase, kChildWorkBytes + pixels * kStoredBytesPerPixel, false);
+        limitData(sink.dataBase, kChildWorkBytes + pixels * kStoredBytesPerPixel);
         limitCpu(decodeTime(pixels));
         const std::size_t size = static_cast<std::size_t>(pixels * 4);
         void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, sink.pixels, 0);
@@ -248,11 +281,36 @@ struct ChildSink {
     }
 };
 
-// Runs in the forked child: decodes the file into the shared pixels and tells
-// the host how it went. Only _exit leaves it: no atexit handler, stream flush or
-// leak check of the host's runs twice.
-[[noreturn]] void decodeInChild(const PictileOiioModule& module, const ImageSource& source,
-    ImageFormat format, int channel, int pixels, pid_t host)
+// Takes the next request and its two descriptors; false when the host has gone.
+bool receiveRequest(int channel, DecodeRequest& request, Descriptor& file, Descriptor& pixels)
+{
+    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))];
+    iovec part { &request, sizeof request };
+    msghdr message {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got = 0;
+    do
+        got = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+    while (got < 0 && errno == EINTR);
+    const cmsghdr* header = got > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+    if (!header || header->cmsg_type != SCM_RIGHTS || header->cmsg_len != CMSG_LEN(2 * sizeof(int)))
+        return false;
+    int descriptors[2];
+    std::memcpy(descriptors, CMSG_DATA(header), sizeof descriptors);
+    file.reset(descriptors[0]);
+    pixels.reset(descriptors[1]);
+    request.path[sizeof request.path - 1] = '\0';
+    return got == static_cast<ssize_t>(sizeof request);
+}
+
+// The decoding process, forked from the host: decodes one file after another
+// into the shared pixels the host provides and tells it how each went. Only
+// _exit leaves it: no atexit handler, stream flush or leak check of the host's
+// runs twice.
+[[noreturn]] void serveDecodes(const PictileOiioModule& module, int channel, pid_t host)
 {
     // Gone with the host; no core file for a decoder's crash; nothing of a
     // decoder's complaints reaches the host's output.
@@ -261,7 +319,7 @@ struct ChildSink {
         ::_exit(1);
     rlimit noCore { 0, 0 };
     ::setrlimit(RLIMIT_CORE, &noCore);
-    // A fault ends the child at once: a sanitizer's report of it would only
+    // A fault ends the process at once: a sanitizer's report of it would only
     // take time to write where nobody reads it.
     for (const int fault : { SIGSEGV, SIGBUS, SIGFPE, SIGILL })
         ::signal(fault, SIG_DFL);
@@ -270,73 +328,133 @@ struct ChildSink {
         ::dup2(quiet, STDOUT_FILENO);
         ::dup2(quiet, STDERR_FILENO);
     }
-    ChildSink sink { channel, pixels, dataBytesInUse() };
-    // Until the header is known the decoder gets its working room alone; the
-    // hard limit leaves room for the largest image the host allows.
-    limitData(sink.dataBase, kChildWorkBytes + kMaxImagePixels * kStoredBytesPerPixel, true);
-    limitData(sink.dataBase, kChildWorkBytes, false);
-    limitCpu(kHeaderTime);
+    // The hard limit leaves room for the largest image the host allows.
+    const std::uint64_t start = dataBytesInUse();
+    rlimit data { static_cast<rlim_t>(start + kChildWorkBytes),
+        static_cast<rlim_t>(
+            start + kChildWorkBytes + (kMaxImagePixels + kMaxImagePixels) * kStoredBytesPerPixel) };
+    ::setrlimit(RLIMIT_DATA, &data);
 
-    ChildMessage done;
-    done.kind = ChildMessage::kDone;
-    // The file's bytes are mapped, never copied: a file cut short meanwhile ends
-    // this child with SIGBUS, which is that file's refusal.
-    const std::size_t size = static_cast<std::size_t>(source.size());
-    const Mapping file(source.descriptor(), size, PROT_READ, MAP_PRIVATE);
-    if (file.bytes()) {
-        PictileOiioPixels target { &sink, &ChildSink::allocate };
-        done.status = module.read(file.bytes(), size, readerName(format), source.path().c_str(), &target);
-        if (done.status == kPictileOiioSuccess && !sink.mapped)
-            done.status = kPictileOiioFailure;
+    for (;;) {
+        DecodeRequest request;
+        Descriptor file;
+        Descriptor pixels;
+        if (!receiveRequest(channel, request, file, pixels))
+            ::_exit(0);
+        // Until the header is known the decoder gets its working room alone.
+        ChildSink sink(channel, pixels.get(), dataBytesInUse());
+        limitData(sink.dataBase, kChildWorkBytes);
+        limitCpu(kHeaderTime);
+        ChildMessage done;
+        done.kind = ChildMessage::kDone;
+        // The file's bytes are mapped, never copied: a file cut short meanwhile
+        // ends this process with SIGBUS, which is that file's refusal.
+        const std::size_t size = static_cast<std::size_t>(request.size);
+        const Mapping bytes(file.get(), size, PROT_READ, MAP_PRIVATE);
+        if (bytes.bytes()) {
+            PictileOiioPixels target { &sink, &ChildSink::allocate };
+            done.status = module.read(bytes.bytes(), size,
+                readerName(static_cast<ImageFormat>(request.format)), request.path, &target);
+            if (done.status == kPictileOiioSuccess && !sink.mapped)
+                done.status = kPictileOiioFailure;
+        }
+        if (::send(channel, &done, sizeof done, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof done))
+            ::_exit(0);
     }
-    ::send(channel, &done, sizeof done, MSG_NOSIGNAL);
-    ::_exit(0);
 }
 
-// Children killed or finished but not yet reaped: a child's exit unmaps a copy
-// of the host's whole address space, which the host need not wait for.
-std::vector<pid_t>& unreapedChildren()
-{
-    static std::vector<pid_t> children;
-    return children;
-}
-
-void reapFinishedChildren()
-{
-    std::vector<pid_t>& children = unreapedChildren();
-    children.erase(std::remove_if(children.begin(), children.end(),
-                       [](pid_t pid) {
-                           int status = 0;
-                           const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
-                           return reaped == pid || (reaped < 0 && errno == ECHILD);
-                       }),
-        children.end());
-}
-
-// The host's end of one decoding child: kills it when it goes, and leaves it to
-// be reaped once it has gone. A child that has sent its result is only on its
-// way out, so killing it loses nothing, and one that hangs is never waited for.
-class Child {
+// The host's end of its decoding process: one at a time, started on first
+// need, and replaced after any read that did not end in success (its decoder's
+// state is then suspect) or after kReadsPerDecoder reads.
+class Decoder {
 public:
-    explicit Child(pid_t pid)
-        : pid_(pid)
+    Decoder() = default;
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    ~Decoder() { stop(); }
+
+    /// The channel to a running decoding process, started if need be; -1 when
+    /// none can be started.
+    int channel(const PictileOiioModule& module)
     {
+        if (pid_ > 0) {
+            int status = 0;
+            if (reads_ < kReadsPerDecoder && ::waitpid(pid_, &status, WNOHANG) == 0)
+                return channel_.get();
+            stop();
+        }
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+            return -1;
+        Descriptor ours(ends[0]);
+        Descriptor theirs(ends[1]);
+        const pid_t host = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid < 0)
+            return -1;
+        if (pid == 0) {
+            ours.reset();
+            serveDecodes(module, theirs.get(), host);
+        }
+        pid_ = pid;
+        reads_ = 0;
+        channel_.reset(ours.release());
+        return channel_.get();
     }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child()
+
+    void counted() { ++reads_; }
+
+    /// Ends the decoding process, leaving it to be reaped once it has gone: its
+    /// exit unmaps a copy of the host's address space, which the host need not
+    /// wait for.
+    void stop()
     {
-        ::kill(pid_, SIGKILL);
-        unreapedChildren().push_back(pid_);
-        reapFinishedChildren();
+        channel_.reset();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            unreaped_.push_back(pid_);
+        }
+        pid_ = -1;
+        unreaped_.erase(std::remove_if(unreaped_.begin(), unreaped_.end(),
+                            [](pid_t pid) {
+                                int status = 0;
+                                const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+                                return reaped == pid || (reaped < 0 && errno == ECHILD);
+                            }),
+            unreaped_.end());
     }
 
 private:
-    pid_t pid_;
+    pid_t pid_ = -1;
+    int reads_ = 0;
+    Descriptor channel_;
+    std::vector<pid_t> unreaped_;
 };
 
-// Waits up to `deadline` for the child's next message; false on a timeout, an
-// ended child or a malformed message.
+bool sendRequest(int channel, const DecodeRequest& request, int file, int pixels)
+{
+    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
+    iovec part { const_cast<DecodeRequest*>(&request), sizeof request };
+    msghdr message {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(2 * sizeof(int));
+    const int descriptors[2] = { file, pixels };
+    std::memcpy(CMSG_DATA(header), descriptors, sizeof descriptors);
+    ssize_t sent = 0;
+    do
+        sent = ::sendmsg(channel, &message, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof request);
+}
+
+// Waits up to `deadline` for the decoder's next message; false on a timeout,
+// an ended decoder or a malformed message.
 bool receive(int channel, std::chrono::steady_clock::time_point deadline, ChildMessage& message)
 {
     for (;;) {
@@ -353,12 +471,12 @@ bool receive(int channel, std::chrono::steady_clock::time_point deadline, ChildM
         const ssize_t got = ::recv(channel, &message, sizeof message, 0);
         if (got < 0 && errno == EINTR)
             continue;
-        return got == sizeof message;
+        return got == static_cast<ssize_t>(sizeof message);
     }
 }
 
-// The size a child reports, checked as any reader's header is: kSuccess or the
-// status of the refusal.
+// The size a decoder reports, checked as any reader's header is: kSuccess or
+// the status of the refusal.
 MStatus checkReportedSize(const ChildMessage& header)
 {
     if (header.width > UINT32_MAX || header.height > UINT32_MAX || header.depth == 0
@@ -406,6 +524,54 @@ PixelBytes takePixels(int pixels, std::size_t size)
     return bytes;
 }
 
+// One read through the decoding process; `finished` is set when it ended in a
+// way that leaves the process fit for the next read.
+MStatus decodeThrough(
+    int channel, const ImageSource& source, ImageFormat format, RgbaImage& image, bool& finished)
+{
+    finished = false;
+    Descriptor pixels(::memfd_create("pictile-pixels", MFD_CLOEXEC));
+    DecodeRequest request;
+    request.format = static_cast<std::int32_t>(format);
+    request.size = source.size();
+    const std::string& path = source.path();
+    const std::size_t keep = std::min(path.size(), sizeof request.path - 1);
+    std::memcpy(request.path, path.data() + path.size() - keep, keep);
+    if (pixels.get() < 0 || !sendRequest(channel, request, source.descriptor(), pixels.get()))
+        return MS::kFailure;
+
+    ChildMessage message;
+    if (!receive(channel, std::chrono::steady_clock::now() + kHeaderTime, message))
+        return MS::kFailure;
+    if (message.kind != ChildMessage::kHeader) {
+        // Done before any header: the file was refused without pixels.
+        finished = message.kind == ChildMessage::kDone;
+        const MStatus status = toStatus(message.status);
+        return finished && !status ? status : MS::kFailure;
+    }
+    const ChildMessage header = message;
+    MStatus size = checkReportedSize(header);
+    if (size && ::ftruncate(pixels.get(), static_cast<off_t>(pixelBytes(header))) != 0)
+        size = MS::kInsufficientMemory;
+    const std::int32_t reply = toModuleStatus(size);
+    if (::send(channel, &reply, sizeof reply, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof reply))
+        return MS::kFailure;
+    const auto deadline = std::chrono::steady_clock::now() + decodeTime(header.width * header.height);
+    if (!receive(channel, deadline, message) || message.kind != ChildMessage::kDone)
+        return MS::kFailure;
+    finished = true;
+    const MStatus status = toStatus(message.status);
+    if (!size || !status)
+        return size ? status : size;
+    PixelBytes bytes = takePixels(pixels.get(), static_cast<std::size_t>(pixelBytes(header)));
+    if (!bytes)
+        return MS::kInsufficientMemory;
+    // Within the limits, each side fits.
+    image = RgbaImage { static_cast<unsigned int>(header.width), static_cast<unsigned int>(header.height),
+        std::move(bytes) };
+    return MS::kSuccess;
+}
+
 }  // namespace
 
 MStatus readWithOpenImageIO(const ImageSource& source, ImageFormat format, RgbaImage& image)
@@ -418,53 +584,24 @@ MStatus readWithOpenImageIO(const ImageSource& source, ImageFormat format, RgbaI
         return MS::kFailure;
     }
 
-    // The decoder runs in a child forked for this one file: a crash, a runaway
-    // loop or an allocation storm there ends only that child, and the file is
-    // refused. The pixels come back through an unnamed shared file sized by the
-    // host from the header the child reports.
-    Descriptor pixels(::memfd_create("pictile-pixels", MFD_CLOEXEC));
-    int ends[2];
-    if (pixels.get() < 0 || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+    // The decoders run in a process of their own, forked from the host once the
+    // module is loaded: a crash, a runaway loop or an allocation storm there
+    // ends only that process, and the file is refused. The pixels come back
+    // through an unnamed shared file the host sizes from the header the decoder
+    // reports. Reads take turns: there is one decoding process.
+    static std::mutex turn;
+    static Decoder decoder;
+    const std::lock_guard<std::mutex> lock(turn);
+    const int channel = decoder.channel(*module);
+    if (channel < 0)
         return MS::kFailure;
-    Descriptor channel(ends[0]);
-    Descriptor childEnd(ends[1]);
-    const pid_t host = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return MS::kFailure;
-    if (pid == 0)
-        decodeInChild(*module, source, format, childEnd.get(), pixels.get(), host);
-    Child child(pid);
-    childEnd.reset();
-
-    ChildMessage message;
-    if (!receive(channel.get(), std::chrono::steady_clock::now() + kHeaderTime, message))
-        return MS::kFailure;
-    if (message.kind == ChildMessage::kHeader) {
-        const ChildMessage header = message;
-        MStatus size = checkReportedSize(header);
-        if (size && ::ftruncate(pixels.get(), static_cast<off_t>(pixelBytes(header))) != 0)
-            size = MS::kInsufficientMemory;
-        const std::int32_t reply = toModuleStatus(size);
-        if (::send(channel.get(), &reply, sizeof reply, MSG_NOSIGNAL) != sizeof reply || !size)
-            return size ? MS::kFailure : size;
-        const auto deadline = std::chrono::steady_clock::now() + decodeTime(header.width * header.height);
-        if (!receive(channel.get(), deadline, message) || message.kind != ChildMessage::kDone)
-            return MS::kFailure;
-        const MStatus status = toStatus(message.status);
-        if (!status)
-            return status;
-        PixelBytes bytes = takePixels(pixels.get(), static_cast<std::size_t>(pixelBytes(header)));
-        if (!bytes)
-            return MS::kInsufficientMemory;
-        // Within the limits, each side fits.
-        image = RgbaImage { static_cast<unsigned int>(header.width), static_cast<unsigned int>(header.height),
-            std::move(bytes) };
-        return MS::kSuccess;
-    }
-    // Done before any header: the file was refused without pixels.
-    const MStatus status = toStatus(message.status);
-    return message.kind == ChildMessage::kDone && !status ? status : MS::kFailure;
+    bool finished = false;
+    const MStatus status = decodeThrough(channel, source, format, image, finished);
+    decoder.counted();
+    // A decoder that failed may have left its process in any state.
+    if (!finished || !status)
+        decoder.stop();
+    return status;
 }
 
 MStatus encodeWithOpenImageIO(const RgbaImage& image, const char* format, int descriptor)

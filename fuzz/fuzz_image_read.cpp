@@ -14,7 +14,8 @@
 namespace {
 
 // "img" names no format, so the host chooses by content alone.
-const char* const kExtensions[] = { "png", "jpg", "tif", "iff", "tga", "bmp", "gif", "exr", "hdr", "img" };
+const char* const kExtensions[]
+    = { "png", "jpg", "tif", "iff", "tga", "bmp", "gif", "exr", "hdr", "img", "ico", "webp" };
 
 constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 30;
 

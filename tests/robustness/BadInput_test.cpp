@@ -840,9 +840,6 @@ std::vector<Row> isolatedReaderRows()
         for (int x = 0; x < 20; x += 5)
             windowSamples += x >= 5 && x < 15 && y == 5 ? "255 51 0 255 " : "0 0 0 0 ";
     windowSamples.pop_back();
-    // Fresh heap memory filled with 0, then with 255.
-    const char* const heapFills[] = { "malloc_fill_byte=0:max_malloc_fill_size=1000000000",
-        "malloc_fill_byte=255:max_malloc_fill_size=1000000000" };
     std::vector<Row> rows = {
         // Indices past the colour map: OpenImageIO took 8-bit ones' colours from
         // memory past the map and crashed on 16-bit ones.
@@ -870,29 +867,34 @@ std::vector<Row> isolatedReaderRows()
         { "radiance_old_run_length", bytes("old.hdr", oldRunLengthHdr()), query + "old.hdr\" -qX",
             missing("old.hdr"), 1 },
     };
-    // Read right, with the same pixels whatever the freed and fresh heap held.
-    for (const std::string options : heapFills) {
-        rows.insert(rows.end(),
-            {
-                { "targa_colour_map_read_right",
-                    bytes("map.tga", colourMappedTarga(12, 10, 8, kMapColours, rowIndices(12, 10, 0), false)),
-                    mapRows, result(mapRowSamples(9) + " 10 20 30 255"), 0, options },
-                { "targa_colour_map_runs_read_right",
-                    bytes("map.tga", colourMappedTarga(12, 10, 16, kMapColours, rowIndices(12, 10, 0), true)),
-                    mapRows, result(mapRowSamples(9) + " 10 20 30 255"), 0, options },
-                { "icon_bitmap_read_right", bytes("icon.ico", bitmapIcon(40)),
-                    "depthFunction -f \"images/icon.ico\" -x 8 -y 8",
-                    result("200 100 0 255 0 100 200 255 200 0 0 255 0 0 200 255"), 0, options },
-                // Colour stays as stored, not multiplied by alpha.
-                { "webp_alpha_unassociated", bytes("alpha.webp", webpOf(12, 10, { 18, 131, 22, 154 })),
-                    "averageFunction -f \"images/alpha.webp\" -x 12 -y 10", result("18 131 22 154"), 0,
-                    options },
-                // The display window is the image; outside the data window, 0.
-                { "exr_data_window_inside_display_window",
-                    bytes("window.exr", windowedExr(20, 5, 5, 14, 9, orange)),
-                    "depthFunction -f \"images/window.exr\" -x 5 -y 5", result(windowSamples), 0, options },
-            });
-    }
+    // Read right, with the same pixels whatever fresh heap memory held.
+    rows.insert(rows.end(),
+        {
+            { "targa_colour_map_read_right",
+                bytes("map.tga", colourMappedTarga(12, 10, 8, kMapColours, rowIndices(12, 10, 0), false)),
+                mapRows, result(mapRowSamples(9) + " 10 20 30 255"), 0, "", {}, true },
+            { "targa_colour_map_runs_read_right",
+                bytes("map.tga", colourMappedTarga(12, 10, 16, kMapColours, rowIndices(12, 10, 0), true)),
+                mapRows, result(mapRowSamples(9) + " 10 20 30 255"), 0, "", {}, true },
+            { "icon_bitmap_read_right", bytes("icon.ico", bitmapIcon(40)),
+                "depthFunction -f \"images/icon.ico\" -x 8 -y 8",
+                result("200 100 0 255 0 100 200 255 200 0 0 255 0 0 200 255"), 0, "", {}, true },
+            // Colour stays as stored, not multiplied by alpha.
+            { "webp_alpha_unassociated", bytes("alpha.webp", webpOf(12, 10, { 18, 131, 22, 154 })),
+                "averageFunction -f \"images/alpha.webp\" -x 12 -y 10", result("18 131 22 154"), 0, "", {},
+                true },
+            // The display window is the image; outside the data window, 0.
+            { "exr_data_window_inside_display_window",
+                bytes("window.exr", windowedExr(20, 5, 5, 14, 9, orange)),
+                "depthFunction -f \"images/window.exr\" -x 5 -y 5", result(windowSamples), 0, "", {}, true },
+            // The decoding process reports the header's size; the host checks it
+            // against the pixel budget before it sizes the shared pixels.
+            { "targa_header_over_budget",
+                bytes("huge.tga",
+                    { 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0x4e, 0x20, 0x4e, 24, 0x20, 1, 2, 3 }),
+                "queryFunction -f \"images/huge.tga\" -qX", overBudget(20000, 20000) + missing("huge.tga"),
+                1 },
+        });
     return rows;
 }
 

@@ -488,15 +488,23 @@ Value Interpreter::evalUnary(const Expr& expression)
 
 Value Interpreter::evalBinary(const Expr& expression)
 {
-    const std::string& op = expression.text;
     const int line = expression.line;
-    if (op == "&&")
-        return truth(*expression.operands[0]) && truth(*expression.operands[1]) ? 1 : 0;
-    if (op == "||")
-        return truth(*expression.operands[0]) || truth(*expression.operands[1]) ? 1 : 0;
-    const Value left = eval(*expression.operands[0]);
-    const Value right = eval(*expression.operands[1]);
-    return combine(op, left, right, line);
+    const std::size_t count = expression.operands.size();
+    // && and || have a level each, so a chain holds only one of them.
+    if (expression.chain[0] == "&&" || expression.chain[0] == "||") {
+        const bool stopsAt = expression.chain[0] == "||";
+        for (std::size_t i = 0; i < count; ++i)
+            if (truth(*expression.operands[i]) == stopsAt)
+                return stopsAt ? 1 : 0;
+        return stopsAt ? 0 : 1;
+    }
+    Value left = eval(*expression.operands[0]);
+    for (std::size_t i = 1; i < count; ++i) {
+        tick(line);
+        const Value right = eval(*expression.operands[i]);
+        left = combine(expression.chain[i - 1], left, right, line);
+    }
+    return left;
 }
 
 Value Interpreter::combine(const std::string& op, const Value& left, const Value& right, int line)

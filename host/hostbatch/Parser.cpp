@@ -507,15 +507,6 @@ private:
         return expression;
     }
 
-    ExprPtr binary(const Token& op, ExprPtr left, ExprPtr right)
-    {
-        ExprPtr expression = node(Expr::Kind::Binary, op);
-        expression->text = op.text;
-        expression->operands.push_back(std::move(left));
-        expression->operands.push_back(std::move(right));
-        return expression;
-    }
-
     ExprPtr parseExpression()
     {
         const Nesting nesting(*this, lexer_.peek());
@@ -578,20 +569,15 @@ private:
         if (level == 6)
             return parseUnary();
         ExprPtr left = parseBinary(level + 1);
-        // Each operator adds a level to the tree, which is walked recursively, so
-        // it counts as nesting until the chain ends.
-        int chain = 0;
+        if (precedence(lexer_.peek()) != level)
+            return left;
+        ExprPtr chain = node(Expr::Kind::Binary, lexer_.peek());
+        chain->operands.push_back(std::move(left));
         while (precedence(lexer_.peek()) == level) {
-            const Token op = lexer_.next();
-            ++chain;
-            if (++nesting_ > kMaxNesting) {
-                nesting_ -= chain;
-                fail(op, "nesting deeper than " + std::to_string(kMaxNesting) + " levels");
-            }
-            left = binary(op, std::move(left), parseBinary(level + 1));
+            chain->chain.push_back(lexer_.next().text);
+            chain->operands.push_back(parseBinary(level + 1));
         }
-        nesting_ -= chain;
-        return left;
+        return chain;
     }
 
     ExprPtr parseUnary()

@@ -19,7 +19,7 @@ struct Expr {
         Variable,  ///< `$text`
         Index,  ///< `$text[operands[0]]`
         Unary,  ///< `text` is "-" or "!"; `operands[0]`
-        Binary,  ///< `text` is the operator; `operands[0]` and `operands[1]`
+        Binary,  ///< `operands[0] chain[0] operands[1] chain[1] ...`: one level of operators, left to right
         Ternary,  ///< `operands[0] ? operands[1] : operands[2]`
         Assign,  ///< `operands[0]` (Variable or Index) `text` ("=", "+=", ...) `operands[1]`
         Step,  ///< `++` or `--` (`text`) on `operands[0]`; `prefix` tells which side
@@ -34,6 +34,10 @@ struct Expr {
     double real = 0;
     bool prefix = false;
     std::vector<std::unique_ptr<Expr>> operands;
+    /// Binary: the operator before each operand after the first. A chain of
+    /// operators of one level is one node, walked in a loop, not a tree as
+    /// deep as the chain is long.
+    std::vector<std::string> chain;
 };
 
 using ExprPtr = std::unique_ptr<Expr>;

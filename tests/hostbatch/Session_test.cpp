@@ -131,6 +131,16 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "string $s = \"a\"; $s += 1; $s += $s; int $a[]; $a[size($a)] = 5; $a[size($a)] = 6; print ($s + "
             "\" \" + size($a) + $a[1]);",
             "a1a1 26" },
+        LanguageCase { "longChainIsNoNesting",
+            "print (" +
+                [] {
+                    std::string chain = "1";
+                    for (int i = 1; i < 5000; ++i)
+                        chain += i % 2 ? " + 2" : " - 1";
+                    return chain;
+                }()
+                + ");",
+            "2502" },
         LanguageCase { "conversions",
             "int $i = 2.9; int $j = -2.9; string $s = 5; float $f = \"2.5kg\"; int $n = \"abc\"; print ($i + "
             "\" \" + $j + \" \" + $s + \" \" + $f + \" \" + $n);",

@@ -418,6 +418,15 @@ Value Interpreter::eval(const Expr& expression)
         return evalUnary(expression);
     case Expr::Kind::Binary:
         return evalBinary(expression);
+    case Expr::Kind::Cast: {
+        Value value = eval(*expression.operands[0]);
+        const Type from = typeOf(value);
+        Value cast;
+        if (!convert(std::move(value), expression.castType, cast))
+            fail(
+                expression.line, "cannot cast " + withArticle(from) + " to " + typeName(expression.castType));
+        return cast;
+    }
     case Expr::Kind::Ternary:
         return truth(*expression.operands[0]) ? eval(*expression.operands[1]) : eval(*expression.operands[2]);
     case Expr::Kind::Assign:
@@ -732,9 +741,27 @@ Interpreter::CallResult Interpreter::callProcedure(const Procedure& procedure, c
                 + std::to_string(call.operands.size()));
     Frame frame;
     frame.scopes.emplace_back();
+    // An array variable passed to an array parameter of its type is passed by
+    // reference, as MEL passes arrays: it moves into the parameter for the call
+    // and back when the call ends, however it ends.
+    struct Reference {
+        Value* caller;
+        std::string parameter;
+    };
+    std::vector<Reference> references;
     for (std::size_t i = 0; i < procedure.parameters.size(); ++i) {
         const Parameter& parameter = procedure.parameters[i];
-        Value argument = eval(*call.operands[i]);
+        const Expr& operand = *call.operands[i];
+        if (isArray(parameter.type) && operand.kind == Expr::Kind::Variable) {
+            Value* variable = find(operand.text);
+            const bool passedAlready = std::any_of(references.begin(), references.end(),
+                [variable](const Reference& reference) { return reference.caller == variable; });
+            if (variable != nullptr && typeOf(*variable) == parameter.type && !passedAlready) {
+                references.push_back(Reference { variable, parameter.name });
+                continue;
+            }
+        }
+        Value argument = eval(operand);
         const Type from = typeOf(argument);
         Value converted;
         if (!convert(std::move(argument), parameter.type, converted))
@@ -747,8 +774,18 @@ Interpreter::CallResult Interpreter::callProcedure(const Procedure& procedure, c
     frames_.push_back(std::move(frame));
     struct FramePop {
         std::vector<Frame>& frames;
-        ~FramePop() { frames.pop_back(); }
-    } pop { frames_ };
+        const std::vector<Reference>& references;
+        ~FramePop()
+        {
+            // The parameters' map outlives a move of the frame, so it is found again here.
+            auto& parameters = frames.back().scopes.front();
+            for (const Reference& reference : references)
+                *reference.caller = std::move(parameters[reference.parameter]);
+            frames.pop_back();
+        }
+    } pop { frames_, references };
+    for (const Reference& reference : references)
+        frames_.back().scopes.front()[reference.parameter] = std::move(*reference.caller);
     const Flow flow = exec(*procedure.body);
     if (flow == Flow::Break || flow == Flow::Continue)
         fail(call.line, std::string(flow == Flow::Break ? "break" : "continue") + " outside a loop");

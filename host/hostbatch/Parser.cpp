@@ -662,6 +662,18 @@ private:
             break;
         }
         if (token.is("(")) {
+            // `(int) $f`: a type word alone in brackets casts what follows.
+            const Lexer::Place before = lexer_.place();
+            const Token type = lexer_.next();
+            if (isTypeWord(type) && lexer_.peek().is(")")) {
+                lexer_.next();
+                const Nesting nesting(*this, token);
+                ExprPtr cast = node(Expr::Kind::Cast, token);
+                cast->castType = typeOfWord(type.text);
+                cast->operands.push_back(parseUnary());
+                return cast;
+            }
+            lexer_.restore(before);
             ExprPtr inner = parseExpression();
             expect(")");
             return inner;

@@ -21,6 +21,7 @@ struct Expr {
         Unary,  ///< `text` is "-" or "!"; `operands[0]`
         Binary,  ///< `operands[0] chain[0] operands[1] chain[1] ...`: one level of operators, left to right
         Ternary,  ///< `operands[0] ? operands[1] : operands[2]`
+        Cast,  ///< `(castType) operands[0]`
         Assign,  ///< `operands[0]` (Variable or Index) `text` ("=", "+=", ...) `operands[1]`
         Step,  ///< `++` or `--` (`text`) on `operands[0]`; `prefix` tells which side
         Call,  ///< `text(operands...)`: a built-in, a procedure or a command
@@ -33,6 +34,7 @@ struct Expr {
     int number = 0;
     double real = 0;
     bool prefix = false;
+    Type castType = Type::Int;
     std::vector<std::unique_ptr<Expr>> operands;
     /// Binary: the operator before each operand after the first. A chain of
     /// operators of one level is one node, walked in a loop, not a tree as

@@ -141,6 +141,21 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
                 }()
                 + ");",
             "2502" },
+        LanguageCase { "casts",
+            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; print ((int) $f + \" \" + (float) $s * 2 + "
+            "\" \" + "
+            "size((string) $i + 1) + \" \" + (int) \"12\" / 5);",
+            "-2 7 2 2" },
+        LanguageCase { "castOfAnArray", "int $a[] = {1}; print ((string) $a);",
+            "// Error: line 1: cannot cast an int[] to string //\n" },
+        LanguageCase { "arraysByReference",
+            "proc fill(string $names[], int $n) { for ($i = 0; $i < $n; $i++) $names[size($names)] = \"n\" + "
+            "$i; } "
+            "proc int count(int $a[], int $b[]) { $a[0] = 9; return size($b); } string $got[]; fill($got, "
+            "2); "
+            "fill $got 1; int $x[] = {1, 2}; int $c = count($x, $x); float $f[] = {0.5}; fill({\"a\"}, 1); "
+            "print ($got[0] + $got[1] + $got[2] + \" \" + size($got) + \" \" + $c + $x[0]);",
+            "n0n1n0 3 29" },
         LanguageCase { "conversions",
             "int $i = 2.9; int $j = -2.9; string $s = 5; float $f = \"2.5kg\"; int $n = \"abc\"; print ($i + "
             "\" \" + $j + \" \" + $s + \" \" + $f + \" \" + $n);",

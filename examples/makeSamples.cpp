@@ -1,12 +1,18 @@
 // Writes the demo's sample images into the folder given on the command line, so
-// that the demo needs no image files in the repository.
+// that the demo needs no image files in the repository. PNG and JPEG are written
+// with libpng and libjpeg directly: the host writes only IFF without its
+// OpenImageIO module, and the demo runs without it.
 
-#include <maya/MImage.h>
-#include <maya/MString.h>
-
+#include <cstddef>  // jpeglib.h needs FILE and size_t declared first
 #include <cstdio>
+
+#include <jpeglib.h>
+#include <png.h>
+
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -14,23 +20,73 @@ struct Rgba {
     unsigned char r, g, b, a;
 };
 
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// RGBA rows, top first, as PNG with alpha; libpng's defaults otherwise.
+bool writePng(std::FILE* file, unsigned int width, unsigned int height, std::vector<unsigned char>& rgba)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (unsigned int y = 0; y < height; ++y)
+        png_write_row(png, rgba.data() + std::size_t(y) * width * 4);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// RGB at quality 98 with 4:2:0 chroma, as the samples have always been written.
+bool writeJpeg(
+    std::FILE* file, unsigned int width, unsigned int height, const std::vector<unsigned char>& rgba)
+{
+    jpeg_compress_struct jpeg {};
+    jpeg_error_mgr errors {};
+    jpeg.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&jpeg);
+    jpeg_stdio_dest(&jpeg, file);
+    jpeg.image_width = width;
+    jpeg.image_height = height;
+    jpeg.input_components = 3;
+    jpeg.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&jpeg);
+    jpeg_set_quality(&jpeg, 98, TRUE);
+    jpeg_start_compress(&jpeg, TRUE);
+    std::vector<unsigned char> row(std::size_t(width) * 3);
+    for (unsigned int y = 0; y < height; ++y) {
+        for (unsigned int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                row[x * 3 + c] = rgba[(std::size_t(y) * width + x) * 4 + c];
+        JSAMPROW rows[] = { row.data() };
+        jpeg_write_scanlines(&jpeg, rows, 1);
+    }
+    jpeg_finish_compress(&jpeg);
+    jpeg_destroy_compress(&jpeg);
+    return true;
+}
+
 bool writeSample(const std::string& path, unsigned int width, unsigned int height, const char* format,
     const std::function<Rgba(unsigned int, unsigned int)>& pixelAt)
 {
-    MImage image;
-    if (!image.create(width, height))
-        return false;
-    unsigned char* pixel = image.pixels();
+    std::vector<unsigned char> rgba;
     for (unsigned int y = 0; y < height; ++y) {
-        for (unsigned int x = 0; x < width; ++x, pixel += 4) {
+        for (unsigned int x = 0; x < width; ++x) {
             const Rgba value = pixelAt(x, y);
-            pixel[0] = value.r;
-            pixel[1] = value.g;
-            pixel[2] = value.b;
-            pixel[3] = value.a;
+            rgba.insert(rgba.end(), { value.r, value.g, value.b, value.a });
         }
     }
-    return static_cast<bool>(image.writeToFile(MString(path), MString(format)));
+    File file(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!file)
+        return false;
+    const bool written = std::string(format) == "png" ? writePng(file.get(), width, height, rgba)
+                                                      : writeJpeg(file.get(), width, height, rgba);
+    return written && std::fclose(file.release()) == 0;
 }
 
 unsigned char scaled(unsigned int value, unsigned int range)

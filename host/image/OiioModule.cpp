@@ -142,10 +142,11 @@ struct DecodeRequest {
     char path[4000] = {};  ///< the end of the path, for its extension
 };
 
-// What the decoding process tells the host: first the size a file's header
-// claims (kHeader), then how the decode ended (kDone).
+// What the decoding process tells the host: once, that it is ready (kReady);
+// then for each read the size the file's header claims (kHeader) and how the
+// decode ended (kDone).
 struct ChildMessage {
-    enum Kind : std::uint32_t { kHeader = 1, kDone = 2 };
+    enum Kind : std::uint32_t { kHeader = 1, kDone = 2, kReady = 3 };
     std::uint32_t kind = 0;
     std::int32_t status = kPictileOiioFailure;
     std::uint64_t width = 0;
@@ -156,6 +157,11 @@ struct ChildMessage {
 // A header takes a decoder far less than this even on a loaded machine; a
 // decoder that has not told its size by then is stuck.
 constexpr std::chrono::milliseconds kHeaderTime { 1500 };
+// A new decoding process says it is ready within this, or another takes its
+// place: a lock another thread of the host held at the fork (a sanitizer's
+// allocator takes no care of fork) would hold it up for ever.
+constexpr std::chrono::milliseconds kStartTime { 1000 };
+constexpr int kStartAttempts = 3;
 // The decode gets this much plus kTimePerMegapixel; tens of milliseconds a
 // megapixel is ample for any of these decoders, even under the sanitizers.
 constexpr std::chrono::milliseconds kDecodeTime { 1500 };
@@ -335,6 +341,15 @@ bool receiveRequest(int channel, DecodeRequest& request, Descriptor& file, Descr
             start + kChildWorkBytes + (kMaxImagePixels + kMaxImagePixels) * kStoredBytesPerPixel) };
     ::setrlimit(RLIMIT_DATA, &data);
 
+    // An allocation of every size class first: one whose lock a thread of the
+    // host held at the fork hangs here, where the host notices and starts
+    // another process, rather than in a read.
+    for (std::size_t size = 8; size <= (std::size_t(1) << 24); size *= 2)
+        std::free(std::malloc(size));
+    ChildMessage ready;
+    ready.kind = ChildMessage::kReady;
+    if (::send(channel, &ready, sizeof ready, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof ready))
+        ::_exit(0);
     for (;;) {
         DecodeRequest request;
         Descriptor file;
@@ -383,15 +398,28 @@ public:
                 return channel_.get();
             stop();
         }
+        for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+            if (start(module))
+                return channel_.get();
+            stop();
+        }
+        return -1;
+    }
+
+    void counted() { ++reads_; }
+
+    /// Forks a decoding process and waits for it to say it is ready.
+    bool start(const PictileOiioModule& module)
+    {
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
-            return -1;
+            return false;
         Descriptor ours(ends[0]);
         Descriptor theirs(ends[1]);
         const pid_t host = ::getpid();
         const pid_t pid = ::fork();
         if (pid < 0)
-            return -1;
+            return false;
         if (pid == 0) {
             ours.reset();
             serveDecodes(module, theirs.get(), host);
@@ -399,10 +427,16 @@ public:
         pid_ = pid;
         reads_ = 0;
         channel_.reset(ours.release());
-        return channel_.get();
+        pollfd wait { channel_.get(), POLLIN, 0 };
+        int ready = 0;
+        do
+            ready = ::poll(&wait, 1, static_cast<int>(kStartTime.count()));
+        while (ready < 0 && errno == EINTR);
+        ChildMessage message;
+        return ready == 1
+            && ::recv(channel_.get(), &message, sizeof message, 0) == static_cast<ssize_t>(sizeof message)
+            && message.kind == ChildMessage::kReady;
     }
-
-    void counted() { ++reads_; }
 
     /// Ends the decoding process, leaving it to be reaped once it has gone: its
     /// exit unmaps a copy of the host's address space, which the host need not

@@ -898,6 +898,35 @@ std::vector<Row> isolatedReaderRows()
     return rows;
 }
 
+// Hostile scripts: each ends with one clear error, in bounded time and memory,
+// under hostbatch's default limits.
+std::vector<Row> scriptRows()
+{
+    const Prepare nothing = [](const Workspace&) {};
+    std::string chain = "1";
+    for (int i = 1; i < 3000; ++i)
+        chain += "+1";
+    std::string endless = "print";
+    for (int i = 0; i < 300000; ++i)
+        endless += "\ny";
+    return {
+        { "array_index_two_billion", nothing, "int $a[]; $a[2000000000] = 1;",
+            error("line 1: an array of more than 16777216 elements"), 1 },
+        { "string_doubling_for_ever", nothing, "string $s = \"a\"; while (1) $s += $s;",
+            error("line 1: a string of more than 67108864 bytes"), 1 },
+        { "source_fifo", [](const Workspace& f) { mkfifo(f.file("pipe.mel").c_str(), 0600); },
+            "source \"pipe.mel\";", error("line 1: cannot read script 'pipe.mel': it is not a regular file"),
+            1 },
+        { "source_folder", [](const Workspace& f) { fs::create_directory(f.file("scripts")); },
+            "source \"scripts\";", error("line 1: cannot read script 'scripts': it is a folder"), 1 },
+        { "source_device", nothing, "source \"/dev/zero\";",
+            error("line 1: cannot read script '/dev/zero': it is not a regular file"), 1 },
+        { "statement_never_ends", nothing, endless,
+            error("line 262144.1: a statement of more than 262144 parts"), 1 },
+        { "operator_chain_of_3000", nothing, "print (" + chain + ");", "3000", 0 },
+    };
+}
+
 void PrintTo(const Row& row, std::ostream* out)
 {
     *out << row.statement;
@@ -1066,6 +1095,7 @@ INSTANTIATE_TEST_SUITE_P(Images, ChangingInput, testing::ValuesIn(changingRows()
 INSTANTIATE_TEST_SUITE_P(Readers, BadInput, testing::ValuesIn(readerRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(Steps, BadInput, testing::ValuesIn(stepRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(Resize, BadInput, testing::ValuesIn(resizeRows()), rowName);
+INSTANTIATE_TEST_SUITE_P(Scripts, BadInput, testing::ValuesIn(scriptRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(IsolatedReaders, BadInput, testing::ValuesIn(isolatedReaderRows()), rowName);
 
 }  // namespace

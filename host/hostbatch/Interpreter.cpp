@@ -120,15 +120,18 @@ void Interpreter::tick(int line)
 {
     if (interrupt_ != nullptr && *interrupt_ != 0)
         failLimit(line, "interrupted");
-    // Lines are handed on in pieces of this size.
+    if (limits_.steps != 0 && ++steps_ > limits_.steps)
+        failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
+    // Lines are handed on in pieces of this size, looked at every few steps
+    // (a step prints at most one value, itself bounded).
     constexpr std::size_t kStreamBytes = std::size_t { 1 } << 16;
+    if ((++ticks_ & 15) != 0)
+        return;
     const std::size_t held = host::ScriptEditor::heldBytes();
     if (lineSink_ && held > kStreamBytes)
         lineSink_(takeLines());
     else if (!lineSink_ && limits_.outputSize != 0 && held > limits_.outputSize)
         failLimit(line, "the statement printed more than " + std::to_string(limits_.outputSize) + " bytes");
-    if (limits_.steps != 0 && ++steps_ > limits_.steps)
-        failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
 }
 
 void Interpreter::checkSize(std::size_t size, int line)
@@ -500,8 +503,8 @@ Value Interpreter::evalBinary(const Expr& expression)
     const int line = expression.line;
     const std::size_t count = expression.operands.size();
     // && and || have a level each, so a chain holds only one of them.
-    if (expression.chain[0] == "&&" || expression.chain[0] == "||") {
-        const bool stopsAt = expression.chain[0] == "||";
+    if (expression.chain[0] == Op::And || expression.chain[0] == Op::Or) {
+        const bool stopsAt = expression.chain[0] == Op::Or;
         for (std::size_t i = 0; i < count; ++i)
             if (truth(*expression.operands[i]) == stopsAt)
                 return stopsAt ? 1 : 0;
@@ -516,66 +519,67 @@ Value Interpreter::evalBinary(const Expr& expression)
     return left;
 }
 
-Value Interpreter::combine(const std::string& op, const Value& left, const Value& right, int line)
+Value Interpreter::combine(Op op, const Value& left, const Value& right, int line)
 {
     if (!isScalar(left) || !isScalar(right))
-        fail(line, "an array where a scalar is needed (" + op + ")");
+        fail(line, "an array where a scalar is needed (" + std::string(opText(op)) + ")");
     const bool textual = typeOf(left) == Type::String || typeOf(right) == Type::String;
-    if (textual && op == "+") {
+    if (textual && op == Op::Add) {
         std::string joined = toText(left);
         joined += toText(right);
         checkText(joined.size(), line);
         return joined;
     }
-    if (textual && typeOf(left) == typeOf(right) && op != "-" && op != "*" && op != "/" && op != "%") {
+    if (textual && typeOf(left) == typeOf(right) && op != Op::Subtract && op != Op::Multiply
+        && op != Op::Divide && op != Op::Remainder) {
         const int order = std::get<std::string>(left).compare(std::get<std::string>(right));
-        if (op == "==")
+        if (op == Op::Equal)
             return order == 0 ? 1 : 0;
-        if (op == "!=")
+        if (op == Op::NotEqual)
             return order != 0 ? 1 : 0;
-        if (op == "<")
+        if (op == Op::Less)
             return order < 0 ? 1 : 0;
-        if (op == "<=")
+        if (op == Op::LessEqual)
             return order <= 0 ? 1 : 0;
-        if (op == ">")
+        if (op == Op::Greater)
             return order > 0 ? 1 : 0;
         return order >= 0 ? 1 : 0;
     }
-    const double a = number(left, line, op.c_str());
-    const double b = number(right, line, op.c_str());
-    if (op == "==")
+    const double a = number(left, line, opText(op));
+    const double b = number(right, line, opText(op));
+    if (op == Op::Equal)
         return a == b ? 1 : 0;
-    if (op == "!=")
+    if (op == Op::NotEqual)
         return a != b ? 1 : 0;
-    if (op == "<")
+    if (op == Op::Less)
         return a < b ? 1 : 0;
-    if (op == "<=")
+    if (op == Op::LessEqual)
         return a <= b ? 1 : 0;
-    if (op == ">")
+    if (op == Op::Greater)
         return a > b ? 1 : 0;
-    if (op == ">=")
+    if (op == Op::GreaterEqual)
         return a >= b ? 1 : 0;
     if (typeOf(left) == Type::Int && typeOf(right) == Type::Int) {
         const std::int64_t x = std::get<int>(left);
         const std::int64_t y = std::get<int>(right);
-        if (op == "+")
+        if (op == Op::Add)
             return wrapped(x + y);
-        if (op == "-")
+        if (op == Op::Subtract)
             return wrapped(x - y);
-        if (op == "*")
+        if (op == Op::Multiply)
             return wrapped(x * y);
         if (y == 0)
             fail(line, "division by zero");
         // int / int is integer division, truncating toward zero.
-        return wrapped(op == "/" ? x / y : x % y);
+        return wrapped(op == Op::Divide ? x / y : x % y);
     }
-    if (op == "+")
+    if (op == Op::Add)
         return a + b;
-    if (op == "-")
+    if (op == Op::Subtract)
         return a - b;
-    if (op == "*")
+    if (op == Op::Multiply)
         return a * b;
-    if (op == "/")
+    if (op == Op::Divide)
         return a / b;
     return std::fmod(a, b);
 }
@@ -634,7 +638,8 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
 {
     const Expr& target = *expression.operands[0];
     Value value = eval(*expression.operands[1]);
-    if (expression.text == "+=" && target.kind == Expr::Kind::Variable && isScalar(value)) {
+    if (expression.compound && expression.op == Op::Add && target.kind == Expr::Kind::Variable
+        && isScalar(value)) {
         // Appending to a string in place keeps a loop of appends linear.
         Value* variable = find(target.text);
         if (variable != nullptr && typeOf(*variable) == Type::String) {
@@ -645,9 +650,9 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
             return wanted ? *variable : Value(0);
         }
     }
-    if (expression.text != "=") {
+    if (expression.compound) {
         // `$a op= b` is `$a = $a op b`.
-        value = combine(expression.text.substr(0, 1), eval(target), value, expression.line);
+        value = combine(expression.op, eval(target), value, expression.line);
     }
     if (target.kind == Expr::Kind::Variable) {
         setVariable(target.text, std::move(value), expression.line);

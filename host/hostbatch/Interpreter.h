@@ -162,7 +162,7 @@ private:
     void evalDiscarded(const Expr& expression);
     Value evalUnary(const Expr& expression);
     Value evalBinary(const Expr& expression);
-    Value combine(const std::string& op, const Value& left, const Value& right, int line);
+    Value combine(Op op, const Value& left, const Value& right, int line);
     Value evalArray(const Expr& expression);
     Value evalIndex(const Expr& expression);
     Value assign(const Expr& expression, bool wanted);
@@ -198,6 +198,7 @@ private:
     volatile std::sig_atomic_t* interrupt_ = nullptr;
     std::function<void(std::vector<Line>&&)> lineSink_;
     std::uint64_t steps_ = 0;
+    unsigned ticks_ = 0;
     int depth_ = 0;  // procedures, eval and source running inside one another
     int nesting_ = 0;  // statements and expressions being walked, for the stack
     std::unordered_map<std::string, Value> globals_;

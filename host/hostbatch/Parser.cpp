@@ -524,6 +524,8 @@ private:
         lexer_.next();
         ExprPtr assignment = node(Expr::Kind::Assign, op);
         assignment->text = op.text;
+        assignment->compound = op.text != "=";
+        opOf(op.text, assignment->op);
         assignment->operands.push_back(std::move(target));
         assignment->operands.push_back(parseExpression());
         return assignment;
@@ -574,7 +576,9 @@ private:
         ExprPtr chain = node(Expr::Kind::Binary, lexer_.peek());
         chain->operands.push_back(std::move(left));
         while (precedence(lexer_.peek()) == level) {
-            chain->chain.push_back(lexer_.next().text);
+            Op op = Op::Add;
+            opOf(lexer_.next().text, op);
+            chain->chain.push_back(op);
             chain->operands.push_back(parseBinary(level + 1));
         }
         return chain;

@@ -9,6 +9,47 @@
 
 namespace hostbatch {
 
+/// A binary operator, as the parser read it, so that running compares no text.
+enum class Op {
+    Or,
+    And,
+    Equal,
+    NotEqual,
+    Less,
+    LessEqual,
+    Greater,
+    GreaterEqual,
+    Add,
+    Subtract,
+    Multiply,
+    Divide,
+    Remainder
+};
+
+/// The operator a token spells ("+" is Add; "+=" is Add too); false for none.
+inline bool opOf(const std::string& text, Op& op)
+{
+    static const char* const kTexts[]
+        = { "||", "&&", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%" };
+    const std::string bare
+        = text.size() == 2 && text[1] == '=' && std::string("+-*/").find(text[0]) != std::string::npos
+        ? text.substr(0, 1)
+        : text;
+    for (int i = 0; i < 13; ++i)
+        if (bare == kTexts[i]) {
+            op = static_cast<Op>(i);
+            return true;
+        }
+    return false;
+}
+
+inline const char* opText(Op op)
+{
+    static const char* const kTexts[]
+        = { "||", "&&", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%" };
+    return kTexts[static_cast<int>(op)];
+}
+
 /// One node of an expression. Which members mean something depends on `kind`.
 struct Expr {
     enum class Kind {
@@ -39,7 +80,10 @@ struct Expr {
     /// Binary: the operator before each operand after the first. A chain of
     /// operators of one level is one node, walked in a loop, not a tree as
     /// deep as the chain is long.
-    std::vector<std::string> chain;
+    std::vector<Op> chain;
+    /// Assign: the operator of `+=`, `-=`, `*=`, `/=`, set when `compound`.
+    Op op = Op::Add;
+    bool compound = false;
 };
 
 using ExprPtr = std::unique_ptr<Expr>;

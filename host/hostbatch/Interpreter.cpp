@@ -341,6 +341,9 @@ Value* Interpreter::find(const std::string& name)
 {
     Frame& frame = frames_.back();
     for (auto scope = frame.scopes.rbegin(); scope != frame.scopes.rend(); ++scope) {
+        // Most block scopes hold nothing: skipping them saves hashing the name.
+        if (scope->empty())
+            continue;
         const auto found = scope->find(name);
         if (found != scope->end())
             return &found->second;

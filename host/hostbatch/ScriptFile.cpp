@@ -1,5 +1,7 @@
 #include "ScriptFile.h"
 
+#include <host/FileDescriptor.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,30 +11,6 @@
 
 namespace hostbatch {
 
-namespace {
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd)
-    {
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-}  // namespace
-
 bool readScriptFile(const std::string& path, std::size_t limit, std::string& text, std::string& error)
 {
     const auto failed = [&](const std::string& reason) {
@@ -40,7 +18,7 @@ bool readScriptFile(const std::string& path, std::size_t limit, std::string& tex
         return false;
     };
     // Without O_NONBLOCK, opening a FIFO waits for a writer.
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const host::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0)
         return failed(std::strerror(errno));
     struct stat status { };

@@ -3,6 +3,7 @@
 #include "IffCodec.h"
 #include "OiioModule.h"
 
+#include <host/FileDescriptor.h>
 #include <host/ImageFaults.h>
 
 #include <algorithm>
@@ -66,25 +67,6 @@ MStatus statusOfErrno(int error)
 {
     return error == ENOENT || error == ENOTDIR ? MS::kNotFound : MS::kFailure;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor = -1)
-        : descriptor_(descriptor)
-    {
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (descriptor_ >= 0)
-            close(descriptor_);
-    }
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
 
 // Opens a folder beneath `base` without following any link, "." and ".."
 // taken as they come, never above `base`; -1 with errno set otherwise. openat2
@@ -430,7 +412,7 @@ MStatus writeImageFile(const RgbaImage& image, const char* path, const char* for
     // Everything from here on goes through the folder's descriptor, so a folder
     // renamed meanwhile cannot send the file elsewhere.
     const fs::path folderPath = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-    const Descriptor folder(openTargetFolder(folderPath));
+    const FileDescriptor folder(openTargetFolder(folderPath));
     if (folder.get() < 0)
         return statusOfErrno(errno);
     const std::string name = target.filename().string();

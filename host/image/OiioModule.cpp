@@ -3,6 +3,8 @@
 #include "HostModule.h"
 #include "oiio/OiioModuleApi.h"
 
+#include <host/FileDescriptor.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -84,29 +86,6 @@ const char* readerName(ImageFormat format)
     }
 }
 
-// A file descriptor closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor = -1)
-        : descriptor_(descriptor)
-    {
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-    void reset(int descriptor = -1)
-    {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-        descriptor_ = descriptor;
-    }
-    int get() const { return descriptor_; }
-    int release() { return std::exchange(descriptor_, -1); }
-
-private:
-    int descriptor_;
-};
-
 // A read-only or writable shared view of a file, unmapped when it goes.
 class Mapping {
 public:
@@ -185,7 +164,7 @@ std::uint64_t pixelBytes(const ChildMessage& header)
 // reserved terabytes of it.
 std::uint64_t dataBytesInUse()
 {
-    Descriptor statm(::open("/proc/self/statm", O_RDONLY | O_CLOEXEC));
+    FileDescriptor statm(::open("/proc/self/statm", O_RDONLY | O_CLOEXEC));
     char text[256];
     const ssize_t got = statm.get() >= 0 ? ::read(statm.get(), text, sizeof text - 1) : -1;
     if (got <= 0)
@@ -288,7 +267,7 @@ struct ChildSink {
 };
 
 // Takes the next request and its two descriptors; false when the host has gone.
-bool receiveRequest(int channel, DecodeRequest& request, Descriptor& file, Descriptor& pixels)
+bool receiveRequest(int channel, DecodeRequest& request, FileDescriptor& file, FileDescriptor& pixels)
 {
     alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))];
     iovec part { &request, sizeof request };
@@ -352,8 +331,8 @@ bool receiveRequest(int channel, DecodeRequest& request, Descriptor& file, Descr
         ::_exit(0);
     for (;;) {
         DecodeRequest request;
-        Descriptor file;
-        Descriptor pixels;
+        FileDescriptor file;
+        FileDescriptor pixels;
         if (!receiveRequest(channel, request, file, pixels))
             ::_exit(0);
         // Until the header is known the decoder gets its working room alone.
@@ -414,8 +393,8 @@ public:
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
             return false;
-        Descriptor ours(ends[0]);
-        Descriptor theirs(ends[1]);
+        FileDescriptor ours(ends[0]);
+        FileDescriptor theirs(ends[1]);
         const pid_t host = ::getpid();
         const pid_t pid = ::fork();
         if (pid < 0)
@@ -461,7 +440,7 @@ public:
 private:
     pid_t pid_ = -1;
     int reads_ = 0;
-    Descriptor channel_;
+    FileDescriptor channel_;
     std::vector<pid_t> unreaped_;
 };
 
@@ -564,7 +543,7 @@ MStatus decodeThrough(
     int channel, const ImageSource& source, ImageFormat format, RgbaImage& image, bool& finished)
 {
     finished = false;
-    Descriptor pixels(::memfd_create("pictile-pixels", MFD_CLOEXEC));
+    FileDescriptor pixels(::memfd_create("pictile-pixels", MFD_CLOEXEC));
     DecodeRequest request;
     request.format = static_cast<std::int32_t>(format);
     request.size = source.size();

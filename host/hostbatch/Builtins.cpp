@@ -23,7 +23,7 @@ std::size_t elementCount(const Value& value)
     return std::visit(
         [](const auto& held) -> std::size_t {
             using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_arithmetic_v<Held>)
+            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, Vector3>)
                 return 0;
             else
                 return held.size();

@@ -23,7 +23,7 @@ void sort(Call& call)
             if constexpr (std::is_same_v<Held, std::vector<double>>)
                 std::sort(held.begin(), held.end(),
                     [](double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); });
-            else if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>)
+            else if constexpr (kIsArrayHeld<Held>)
                 std::sort(held.begin(), held.end());
         },
         value);

@@ -23,7 +23,7 @@ void print(Call& call)
     std::visit(
         [&text](const auto& held) {
             using Held = std::decay_t<decltype(held)>;
-            if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>)
+            if constexpr (kIsArrayHeld<Held>)
                 for (const auto& element : held)
                     text += toText(Value(element)) + '\n';
         },
@@ -72,11 +72,12 @@ void size(Call& call)
     // `$a[size($a)] = x` quadratic.
     Value scratch;
     const Value& value = call.valueOf(0, scratch);
-    if (typeOf(value) == Type::Int || typeOf(value) == Type::Float)
+    if (typeOf(value) == Type::Int || typeOf(value) == Type::Float || typeOf(value) == Type::Vector)
         call.fail("size takes a string or an array, not " + std::string(typeName(typeOf(value))));
     const std::size_t count = std::visit(
         [](const auto& held) -> std::size_t {
-            if constexpr (std::is_arithmetic_v<std::decay_t<decltype(held)>>)
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, Vector3>)
                 return 0;
             else
                 return held.size();

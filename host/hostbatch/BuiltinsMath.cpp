@@ -54,6 +54,17 @@ template <double (*Function)(double, double)> void binary(Call& call)
     call.give(Function(x, call.number(1)));
 }
 
+// The length of a vector; a number is a vector of three times itself, as in
+// arithmetic.
+void mag(Call& call)
+{
+    const Value value = call.value(0);
+    Value vector;
+    if (typeOf(value) == Type::String || !convert(value, Type::Vector, vector))
+        call.fail("mag takes a vector, not " + std::string(typeName(typeOf(value))));
+    call.give(magnitude(std::get<Vector3>(vector)));
+}
+
 // clamp(low, high, value)
 void clamp(Call& call)
 {
@@ -94,6 +105,7 @@ std::vector<Builtin> mathBuiltins()
         { "pow", 2, 2, binary<std::pow> },
         { "fmod", 2, 2, binary<std::fmod> },
         { "clamp", 3, 3, clamp },
+        { "mag", 1, 1, mag },
         { "rand", 1, 2, rand },
         { "seed", 1, 1, seed },
     };

@@ -240,19 +240,17 @@ Interpreter::Flow Interpreter::execForIn(const Stmt& statement)
         fail(statement.line, "for-in needs an array, not " + withArticle(typeOf(array)));
     const std::size_t count = std::visit(
         [](const auto& held) -> std::size_t {
-            if constexpr (std::is_arithmetic_v<std::decay_t<decltype(held)>>)
-                return 0;
-            else if constexpr (std::is_same_v<std::decay_t<decltype(held)>, std::string>)
-                return 0;
-            else
+            if constexpr (kIsArrayHeld<std::decay_t<decltype(held)>>)
                 return held.size();
+            else
+                return 0;
         },
         array);
     for (std::size_t i = 0; i < count; ++i) {
         Value element = std::visit(
             [i](const auto& held) -> Value {
                 using Held = std::decay_t<decltype(held)>;
-                if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>)
+                if constexpr (!kIsArrayHeld<Held>)
                     return held;
                 else
                     return held[i];
@@ -310,7 +308,7 @@ void Interpreter::execDeclaration(const Stmt& statement)
             value = std::visit(
                 [size](auto held) -> Value {
                     using Held = std::decay_t<decltype(held)>;
-                    if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>)
+                    if constexpr (kIsArrayHeld<Held>)
                         held.resize(std::size_t(size));
                     return held;
                 },
@@ -433,6 +431,21 @@ Value Interpreter::eval(const Expr& expression)
                 expression.line, "cannot cast " + withArticle(from) + " to " + typeName(expression.castType));
         return cast;
     }
+    case Expr::Kind::Vector: {
+        Vector3 vector;
+        vector.x = number(eval(*expression.operands[0]), expression.line, "vector");
+        vector.y = number(eval(*expression.operands[1]), expression.line, "vector");
+        vector.z = number(eval(*expression.operands[2]), expression.line, "vector");
+        return vector;
+    }
+    case Expr::Kind::Component: {
+        const Value value = eval(*expression.operands[0]);
+        if (typeOf(value) != Type::Vector)
+            fail(expression.line,
+                "$" + expression.operands[0]->text + " is " + withArticle(typeOf(value)) + ", not a vector");
+        const Vector3& vector = std::get<Vector3>(value);
+        return expression.number == 0 ? vector.x : expression.number == 1 ? vector.y : vector.z;
+    }
     case Expr::Kind::Ternary:
         return truth(*expression.operands[0]) ? eval(*expression.operands[1]) : eval(*expression.operands[2]);
     case Expr::Kind::Assign:
@@ -470,9 +483,12 @@ double Interpreter::number(const Value& value, int line, const char* where)
         return std::get<int>(value);
     if (typeOf(value) == Type::Float)
         return std::get<double>(value);
+    const Type type = typeOf(value);
     fail(line,
-        std::string(typeOf(value) == Type::String ? "a string" : "an array") + " where a number is needed ("
-            + where + ")");
+        std::string(type == Type::String ? "a string"
+                : type == Type::Vector   ? "a vector"
+                                         : "an array")
+            + " where a number is needed (" + where + ")");
 }
 
 bool Interpreter::truth(const Expr& expression)
@@ -496,6 +512,10 @@ Value Interpreter::evalUnary(const Expr& expression)
     if (expression.text == "!")
         return truth(*expression.operands[0]) ? 0 : 1;
     const Value operand = eval(*expression.operands[0]);
+    if (typeOf(operand) == Type::Vector) {
+        const Vector3& vector = std::get<Vector3>(operand);
+        return Vector3 { -vector.x, -vector.y, -vector.z };
+    }
     if (typeOf(operand) == Type::Int)
         return wrapped(-std::int64_t(std::get<int>(operand)));
     return -number(operand, expression.line, "-");
@@ -548,6 +568,8 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
             return order > 0 ? 1 : 0;
         return order >= 0 ? 1 : 0;
     }
+    if (!textual && (typeOf(left) == Type::Vector || typeOf(right) == Type::Vector))
+        return combineVectors(op, left, right, line);
     const double a = number(left, line, opText(op));
     const double b = number(right, line, opText(op));
     if (op == Op::Equal)
@@ -587,6 +609,41 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
     return std::fmod(a, b);
 }
 
+// A number beside a vector counts as a vector of three times itself, except
+// that `*` of two vectors is their dot product and `*` or `/` by a number scales.
+Value Interpreter::combineVectors(Op op, const Value& left, const Value& right, int line)
+{
+    const bool bothVectors = typeOf(left) == Type::Vector && typeOf(right) == Type::Vector;
+    Value converted;
+    convert(left, Type::Vector, converted);
+    const Vector3 a = std::get<Vector3>(converted);
+    convert(right, Type::Vector, converted);
+    const Vector3 b = std::get<Vector3>(converted);
+    switch (op) {
+    case Op::Add:
+        return Vector3 { a.x + b.x, a.y + b.y, a.z + b.z };
+    case Op::Subtract:
+        return Vector3 { a.x - b.x, a.y - b.y, a.z - b.z };
+    case Op::Multiply:
+        if (bothVectors)
+            return a.x * b.x + a.y * b.y + a.z * b.z;
+        return Vector3 { a.x * b.x, a.y * b.y, a.z * b.z };
+    case Op::Divide:
+        if (typeOf(right) == Type::Vector)
+            break;
+        return Vector3 { a.x / b.x, a.y / b.y, a.z / b.z };
+    case Op::Equal:
+        return a == b ? 1 : 0;
+    case Op::NotEqual:
+        return a == b ? 0 : 1;
+    default:
+        break;
+    }
+    fail(line,
+        "no " + std::string(opText(op)) + " between " + withArticle(typeOf(left)) + " and "
+            + withArticle(typeOf(right)));
+}
+
 Value Interpreter::evalArray(const Expr& expression)
 {
     checkSize(expression.operands.size(), expression.line);
@@ -597,6 +654,8 @@ Value Interpreter::evalArray(const Expr& expression)
         const Type element = typeOf(elements.back());
         if (isArray(element))
             fail(operand->line, "an array inside an array literal");
+        if (element == Type::Vector)
+            fail(operand->line, "a vector inside an array literal: vector arrays are not supported");
         if (element == Type::String || (element == Type::Float && type == Type::Int))
             type = element;
     }
@@ -607,7 +666,7 @@ Value Interpreter::evalArray(const Expr& expression)
         std::visit(
             [&converted](auto& held) {
                 using Held = std::decay_t<decltype(held)>;
-                if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>)
+                if constexpr (kIsArrayHeld<Held>)
                     held.push_back(std::get<typename Held::value_type>(std::move(converted)));
             },
             scalars);
@@ -627,7 +686,7 @@ Value Interpreter::evalIndex(const Expr& expression)
     return std::visit(
         [index](const auto& held) -> Value {
             using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>)
+            if constexpr (!kIsArrayHeld<Held>)
                 return held;
             else if (std::size_t(index) < held.size())
                 return held[std::size_t(index)];
@@ -684,7 +743,7 @@ void Interpreter::setElement(const Expr& target, Value value, int line)
     std::visit(
         [index, &converted](auto& held) {
             using Held = std::decay_t<decltype(held)>;
-            if constexpr (!std::is_arithmetic_v<Held> && !std::is_same_v<Held, std::string>) {
+            if constexpr (kIsArrayHeld<Held>) {
                 if (std::size_t(index) >= held.size())
                     held.resize(std::size_t(index) + 1);
                 held[std::size_t(index)] = std::get<typename Held::value_type>(std::move(converted));
@@ -819,7 +878,7 @@ Interpreter::CallResult Interpreter::callCommand(const Expr& call)
         std::visit(
             [&args](const auto& held) {
                 using Held = std::decay_t<decltype(held)>;
-                if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>) {
+                if constexpr (!kIsArrayHeld<Held>) {
                     args.addArg(MString(toText(held)));
                 } else {
                     for (const auto& element : held)

@@ -163,6 +163,7 @@ private:
     Value evalUnary(const Expr& expression);
     Value evalBinary(const Expr& expression);
     Value combine(Op op, const Value& left, const Value& right, int line);
+    Value combineVectors(Op op, const Value& left, const Value& right, int line);
     Value evalArray(const Expr& expression);
     Value evalIndex(const Expr& expression);
     Value assign(const Expr& expression, bool wanted);

@@ -34,8 +34,11 @@ bool isSpace(char c)
 }
 
 // Longest first, so that "+=" is not read as "+" and "=".
-constexpr const char* kOperators[] = { "&&", "||", "==", "!=", "<=", ">=", "+=", "-=", "*=", "/=", "++", "--",
-    "+", "-", "*", "/", "%", "<", ">", "=", "!", "?", ":", ";", ",", "(", ")", "{", "}", "[", "]", "`" };
+// `<<` and `>>` open and close a vector: no other operator has them, so
+// `$a < $b` and `$a<-1` read as before.
+constexpr const char* kOperators[]
+    = { "&&", "||", "==", "!=", "<=", ">=", "+=", "-=", "*=", "/=", "++", "--", "<<", ">>", "+", "-", "*",
+          "/", "%", "<", ">", "=", "!", "?", ":", ";", ",", "(", ")", "{", "}", "[", "]", "`", "." };
 
 }  // namespace
 

@@ -22,7 +22,7 @@ constexpr std::size_t kMaxParts = std::size_t { 1 } << 18;
 
 bool isTypeWord(const Token& token)
 {
-    return token.isWord("int") || token.isWord("float") || token.isWord("string");
+    return token.isWord("int") || token.isWord("float") || token.isWord("string") || token.isWord("vector");
 }
 
 Type typeOfWord(const std::string& word)
@@ -31,13 +31,15 @@ Type typeOfWord(const std::string& word)
         return Type::Int;
     if (word == "float")
         return Type::Float;
+    if (word == "vector")
+        return Type::Vector;
     return Type::String;
 }
 
 bool isKeyword(const std::string& word)
 {
     static const char* const kKeywords[] = { "if", "else", "while", "do", "for", "in", "switch", "case",
-        "default", "break", "continue", "return", "proc", "global", "int", "float", "string" };
+        "default", "break", "continue", "return", "proc", "global", "int", "float", "string", "vector" };
     for (const char* keyword : kKeywords)
         if (word == keyword)
             return true;
@@ -279,6 +281,8 @@ private:
     {
         if (!lexer_.peek().is("["))
             return type;
+        if (type == Type::Vector)
+            fail(lexer_.peek(), "vector arrays are not supported");
         lexer_.next();
         expect("]");
         return arrayType(type);
@@ -305,6 +309,8 @@ private:
             Declarator declarator;
             declarator.name = name.text;
             declarator.line = name.line;
+            if (lexer_.peek().is("[") && statement->declaredType == Type::Vector)
+                fail(lexer_.peek(), "vector arrays are not supported");
             if (accept("[")) {
                 declarator.array = true;
                 if (!lexer_.peek().is("]"))
@@ -457,6 +463,10 @@ private:
             } else if (argument.kind == Token::Kind::Variable) {
                 lexer_.restore(before);
                 command->operands.push_back(parsePostfix());
+            } else if (argument.kind == Token::Kind::Word && argument.text.compare(0, 2, "<<") == 0) {
+                // A vector is one argument, spaces inside it or not: print <<1, 2, 3>>;
+                lexer_.restore(before);
+                command->operands.push_back(parsePostfix());
             } else if (argument.kind == Token::Kind::Word && isCallStart(argument)) {
                 // `name(...)` right after a word is a call: print size($a);
                 lexer_.restore(before);
@@ -519,6 +529,8 @@ private:
         const Token op = lexer_.peek();
         if (!(op.is("=") || op.is("+=") || op.is("-=") || op.is("*=") || op.is("/=")))
             return target;
+        if (target->kind == Expr::Kind::Component)
+            fail(op, "a vector's component is read only: assign the whole vector");
         if (target->kind != Expr::Kind::Variable && target->kind != Expr::Kind::Index)
             fail(op, "expected a variable before '" + op.text + "'");
         lexer_.next();
@@ -628,6 +640,17 @@ private:
             expect("]");
             expression = std::move(index);
         }
+        if (expression->kind == Expr::Kind::Variable && lexer_.peek().is(".")) {
+            const Token dot = lexer_.next();
+            const Token name = lexer_.next();
+            const int component = name.isWord("x") ? 0 : name.isWord("y") ? 1 : name.isWord("z") ? 2 : -1;
+            if (component < 0)
+                expected(name, "x, y or z after '.'");
+            ExprPtr access = node(Expr::Kind::Component, dot);
+            access->number = component;
+            access->operands.push_back(std::move(expression));
+            return access;
+        }
         const Token op = lexer_.peek();
         if ((op.is("++") || op.is("--"))
             && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)) {
@@ -684,6 +707,15 @@ private:
         }
         if (token.is("{"))
             return parseArrayLiteral(token);
+        if (token.is("<<")) {
+            const Nesting nesting(*this, token);
+            ExprPtr vector = node(Expr::Kind::Vector, token);
+            for (const char* after : { ",", ",", ">>" }) {
+                vector->operands.push_back(parseExpression());
+                expect(after);
+            }
+            return vector;
+        }
         if (token.is("`"))
             return parseBackquoted(token);
         expected(token, "an expression");

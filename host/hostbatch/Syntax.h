@@ -63,6 +63,8 @@ struct Expr {
         Binary,  ///< `operands[0] chain[0] operands[1] chain[1] ...`: one level of operators, left to right
         Ternary,  ///< `operands[0] ? operands[1] : operands[2]`
         Cast,  ///< `(castType) operands[0]`
+        Vector,  ///< `<<operands[0], operands[1], operands[2]>>`
+        Component,  ///< `operands[0].x` (`number` 0), `.y` (1) or `.z` (2): read only
         Assign,  ///< `operands[0]` (Variable or Index) `text` ("=", "+=", ...) `operands[1]`
         Step,  ///< `++` or `--` (`text`) on `operands[0]`; `prefix` tells which side
         Call,  ///< `text(operands...)`: a built-in, a procedure or a command

@@ -23,6 +23,8 @@ const char* typeName(Type type)
         return "float[]";
     case Type::StringArray:
         return "string[]";
+    case Type::Vector:
+        return "vector";
     }
     return "?";
 }
@@ -75,6 +77,8 @@ Value defaultValue(Type type)
         return std::vector<double>();
     case Type::StringArray:
         return std::vector<std::string>();
+    case Type::Vector:
+        return Vector3();
     }
     return 0;
 }
@@ -89,6 +93,11 @@ std::string floatText(double value)
     return std::string(text, length > 0 ? std::size_t(length) : 0);
 }
 
+double magnitude(const Vector3& vector)
+{
+    return std::sqrt(vector.x * vector.x + vector.y * vector.y + vector.z * vector.z);
+}
+
 namespace {
 
 template <typename Element> std::string elementText(const Element& element)
@@ -97,6 +106,8 @@ template <typename Element> std::string elementText(const Element& element)
         return std::to_string(element);
     else if constexpr (std::is_same_v<Element, double>)
         return floatText(element);
+    else if constexpr (std::is_same_v<Element, Vector3>)
+        return floatText(element.x) + ' ' + floatText(element.y) + ' ' + floatText(element.z);
     else
         return element;
 }
@@ -117,11 +128,32 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+double numberFrom(const std::string& text, std::size_t& end);
+
+// "1 2 3" is <<1, 2, 3>>; missing numbers are 0.
+Vector3 vectorOf(const std::string& text)
+{
+    std::size_t end = 0;
+    Vector3 vector;
+    vector.x = numberFrom(text, end);
+    vector.y = numberFrom(text, end);
+    vector.z = numberFrom(text, end);
+    return vector;
+}
+
 // Converts one scalar to the scalar type `Target`.
 template <typename Target, typename Source> Target scalarAs(const Source& value)
 {
     if constexpr (std::is_same_v<Target, std::string>)
         return elementText(value);
+    else if constexpr (std::is_same_v<Target, Vector3> && std::is_same_v<Source, Vector3>)
+        return value;
+    else if constexpr (std::is_same_v<Target, Vector3> && std::is_same_v<Source, std::string>)
+        return vectorOf(value);
+    else if constexpr (std::is_same_v<Target, Vector3>)
+        return Vector3 { double(value), double(value), double(value) };
+    else if constexpr (std::is_same_v<Source, Vector3>)
+        return scalarAs<Target>(magnitude(value));
     else if constexpr (std::is_same_v<Source, std::string>)
         return scalarAs<Target>(leadingNumber(value));
     else if constexpr (std::is_same_v<Target, int> && std::is_same_v<Source, double>)
@@ -135,8 +167,10 @@ template <typename Target> Value converted(const Value& value)
     return std::visit(
         [](const auto& source) -> Value {
             using Source = std::decay_t<decltype(source)>;
-            if constexpr (std::is_arithmetic_v<Source> || std::is_same_v<Source, std::string>) {
+            if constexpr (!kIsArrayHeld<Source>) {
                 return scalarAs<Target>(source);
+            } else if constexpr (std::is_same_v<Target, Vector3>) {
+                return Value();  // convert refuses an array to a vector before this
             } else {
                 std::vector<Target> elements;
                 elements.reserve(source.size());
@@ -155,7 +189,7 @@ std::string toText(const Value& value)
     return std::visit(
         [](const auto& held) -> std::string {
             using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, std::string>)
+            if constexpr (!kIsArrayHeld<Held>)
                 return elementText(held);
             else
                 return joined(held);
@@ -165,9 +199,17 @@ std::string toText(const Value& value)
 
 double leadingNumber(const std::string& text)
 {
+    std::size_t end = 0;
+    return numberFrom(text, end);
+}
+
+namespace {
+
+// The number at `end`, after blanks, moving `end` past it; 0 when none is there.
+double numberFrom(const std::string& text, std::size_t& end)
+{
     // Only sign, digits, point and exponent count: strtod alone would also read
     // "inf", "nan" and hexadecimal.
-    std::size_t end = 0;
     while (end < text.size() && (text[end] == ' ' || text[end] == '\t' || text[end] == '\n'))
         ++end;
     const std::size_t start = end;
@@ -197,6 +239,8 @@ double leadingNumber(const std::string& text)
     return std::strtod(number.c_str(), nullptr);
 }
 
+}  // namespace
+
 int truncatedInt(double value)
 {
     if (std::isnan(value))
@@ -218,6 +262,9 @@ bool convert(const Value& value, Type type, Value& result)
         break;
     case Type::Float:
         result = converted<double>(value);
+        break;
+    case Type::Vector:
+        result = converted<Vector3>(value);
         break;
     default:
         result = converted<std::string>(value);
@@ -254,7 +301,10 @@ host::CommandResult toCommandResult(Value&& value)
     return std::visit(
         [](auto&& held) -> host::CommandResult {
             using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_same_v<Held, std::vector<double>>) {
+            if constexpr (std::is_same_v<Held, Vector3>) {
+                // As the host shows a vector result.
+                return "<<" + floatText(held.x) + ", " + floatText(held.y) + ", " + floatText(held.z) + ">>";
+            } else if constexpr (std::is_same_v<Held, std::vector<double>>) {
                 std::vector<std::string> texts;
                 for (const double element : held)
                     texts.push_back(floatText(element));

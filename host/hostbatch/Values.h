@@ -8,31 +8,49 @@
 
 namespace hostbatch {
 
-/// The six types a script value can have; the order is that of `Value`.
-enum class Type { Int, Float, String, IntArray, FloatArray, StringArray };
+/// A vector value: three floats, as `<<x, y, z>>` writes one.
+struct Vector3 {
+    double x = 0;
+    double y = 0;
+    double z = 0;
+};
 
-/// A script value: int, float, string, or an array of one of them.
-using Value
-    = std::variant<int, double, std::string, std::vector<int>, std::vector<double>, std::vector<std::string>>;
+inline bool operator==(const Vector3& a, const Vector3& b)
+{
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
+/// The seven types a script value can have; the order is that of `Value`.
+enum class Type { Int, Float, String, IntArray, FloatArray, StringArray, Vector };
+
+/// A script value: int, float, string, an array of one of them, or a vector.
+using Value = std::variant<int, double, std::string, std::vector<int>, std::vector<double>,
+    std::vector<std::string>, Vector3>;
+
+/// Whether `Held`, one of `Value`'s alternatives, is an array (a std::vector).
+template <typename Held> constexpr bool kIsArrayHeld = false;
+template <typename Element> constexpr bool kIsArrayHeld<std::vector<Element>> = true;
 
 inline Type typeOf(const Value& value)
 {
     return static_cast<Type>(value.index());
 }
 
-/// "int", "float", "string", "int[]", "float[]" or "string[]".
+/// "int", "float", "string", "int[]", "float[]", "string[]" or "vector".
 const char* typeName(Type type);
 bool isArray(Type type);
 /// The element type of an array type; a scalar type is its own element type.
 Type elementType(Type type);
-/// The array type of a scalar type; an array type is its own array type.
+/// The array type of a scalar type; an array type is its own array type, and
+/// so is a vector, which has no array type.
 Type arrayType(Type type);
 /// The value a fresh variable of `type` holds: 0, 0.0, "" or an empty array.
 Value defaultValue(Type type);
 
 /// A float as text, the way C's "%g" writes it: 2.5, 0.333333, 1e+10.
 std::string floatText(double value);
-/// A scalar as text; an array as its elements' texts joined by single spaces.
+/// A scalar as text; an array as its elements' texts joined by single spaces;
+/// a vector as its three components so joined.
 std::string toText(const Value& value);
 /// The leading number of `text` ("12abc" is 12, "abc" is 0), as a float.
 double leadingNumber(const std::string& text);
@@ -42,10 +60,14 @@ int truncatedInt(double value);
 /// `value` converted to `type` as assignment converts it: a float to an int
 /// truncates, a number to a string is its text, a string to a number its leading
 /// number, arrays element by element. False, leaving `converted` alone, between
-/// a scalar and an array.
+/// a scalar and an array. A number becomes a vector of three times itself, a
+/// vector a number by its length, a string a vector by its leading numbers.
 bool convert(const Value& value, Type type, Value& converted);
 /// The same, taking `value` apart when it already has `type`.
 bool convert(Value&& value, Type type, Value& converted);
+
+/// The length of a vector.
+double magnitude(const Vector3& vector);
 
 /// A command's result as a value: bool as int, no result as the empty string.
 Value fromCommandResult(host::CommandResult&& result);

@@ -148,6 +148,37 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "-2 7 2 2" },
         LanguageCase { "castOfAnArray", "int $a[] = {1}; print ((string) $a);",
             "// Error: line 1: cannot cast an int[] to string //\n" },
+        LanguageCase { "vectorLiteralAndPrint",
+            "vector $v = <<1, 2.5, -1>>; float $x = 2; print $v; print \" \"; print <<$x, 3 * 2, -$x>>;",
+            "1 2.5 -1 2 6 -2" },
+        LanguageCase { "vectorComponents",
+            "vector $v = <<1, 2, 3>>; $v = <<$v.x, 5, $v.z>>; print ($v.x + $v.y * $v.z + \" \" + $v);",
+            "16 1 5 3" },
+        LanguageCase { "vectorComponentIsReadOnly", "vector $v;\n$v.x = 1;",
+            "// Error: line 2.6: a vector's component is read only: assign the whole vector //\n" },
+        LanguageCase { "vectorAddSubtract",
+            "vector $a = <<1, 2, 3>>; vector $b = <<0.5, 1, -1>>; print (($a + $b) + \",\" + ($a - $b) + "
+            "\",\" "
+            "+ ($a + 1));",
+            "1.5 3 2,0.5 1 4,2 3 4" },
+        LanguageCase { "vectorDotAndScale",
+            "vector $a = <<1, 2, 3>>; print (($a * <<4, 5, 6>>) + \",\" + ($a * 2) + \",\" + (0.5 * $a) + "
+            "\",\" "
+            "+ ($a / 2) + \",\" + -$a + \",\" + ($a == <<1, 2, 3>>) + ($a != <<1, 2, 3>>));",
+            "32,2 4 6,0.5 1 1.5,0.5 1 1.5,-1 -2 -3,10" },
+        LanguageCase { "vectorConversions",
+            "vector $v = 2; string $s = <<1, 2, 3>>; vector $t = \"4 5 6\"; float $f = <<3, 4, 0>>; print "
+            "($v "
+            "+ \",\" + $s + \",\" + $t + \",\" + $f);",
+            "2 2 2,1 2 3,4 5 6,5" },
+        LanguageCase { "vectorFromAnArray", "int $a[] = {1, 2, 3}; vector $v = $a;",
+            "// Error: line 1: cannot initialise $v, a vector, with an int[] //\n" },
+        LanguageCase { "vectorHasNoOrder", "vector $v; print ($v < $v);",
+            "// Error: line 1: no < between a vector and a vector //\n" },
+        LanguageCase { "comparisonsBesideVectorBrackets",
+            "int $a = 1; int $b = 2; if ($a<$b) print \"lt\"; if ($a<-$b) print \"no\"; if ($b>-$a) print \" "
+            "gt\";",
+            "lt gt" },
         LanguageCase { "arraysByReference",
             "proc fill(string $names[], int $n) { for ($i = 0; $i < $n; $i++) $names[size($names)] = \"n\" + "
             "$i; } "
@@ -288,6 +319,7 @@ INSTANTIATE_TEST_SUITE_P(Builtins, Language,
     testing::Values(
         LanguageCase { "tolowerToupper", R"(print (tolower("AbC") + toupper("aBc"));)", "abcABC" },
         LanguageCase { "strip", R"(print ("[" + strip(" \t a b \n") + "]");)", "[a b]" },
+        LanguageCase { "mag", R"(print (mag(<<3, 4, 0>>) + " " + mag(<<1, -2, 2>>));)", "5 3" },
         LanguageCase { "matchGivesTheMatchedText",
             R"(print (match("[0-9]+", "img_042.png") + "|" + match("x", "abc") + "|");)", "042||" },
         LanguageCase { "substituteFirstMatch", R"(print substitute("[0-9]+", "a1b22", "#");)", "a#b22" },

@@ -494,6 +494,9 @@ double Interpreter::number(const Value& value, int line, const char* where)
 bool Interpreter::truth(const Expr& expression)
 {
     const Value value = eval(expression);
+    // A vector is true when it is not <<0, 0, 0>>.
+    if (typeOf(value) == Type::Vector)
+        return !(std::get<Vector3>(value) == Vector3());
     return number(value, expression.line, "condition") != 0;
 }
 
@@ -546,6 +549,8 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
 {
     if (!isScalar(left) || !isScalar(right))
         fail(line, "an array where a scalar is needed (" + std::string(opText(op)) + ")");
+    if (op == Op::Cross)
+        return combineVectors(op, left, right, line);
     const bool textual = typeOf(left) == Type::String || typeOf(right) == Type::String;
     if (textual && op == Op::Add) {
         std::string joined = toText(left);
@@ -610,10 +615,29 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
 }
 
 // A number beside a vector counts as a vector of three times itself, except
-// that `*` of two vectors is their dot product and `*` or `/` by a number scales.
+// that `*` of two vectors is their dot product, `*` or `/` by a number scales,
+// and `<` and the like compare lengths.
 Value Interpreter::combineVectors(Op op, const Value& left, const Value& right, int line)
 {
     const bool bothVectors = typeOf(left) == Type::Vector && typeOf(right) == Type::Vector;
+    if (op == Op::Less || op == Op::LessEqual || op == Op::Greater || op == Op::GreaterEqual) {
+        Value length;
+        convert(left, Type::Float, length);
+        const double a = std::get<double>(length);
+        convert(right, Type::Float, length);
+        const double b = std::get<double>(length);
+        if (op == Op::Less)
+            return a < b ? 1 : 0;
+        if (op == Op::LessEqual)
+            return a <= b ? 1 : 0;
+        if (op == Op::Greater)
+            return a > b ? 1 : 0;
+        return a >= b ? 1 : 0;
+    }
+    if (op == Op::Cross && !bothVectors)
+        fail(line,
+            "^ is the cross product of two vectors, not of " + withArticle(typeOf(left)) + " and "
+                + withArticle(typeOf(right)));
     Value converted;
     convert(left, Type::Vector, converted);
     const Vector3 a = std::get<Vector3>(converted);
@@ -632,6 +656,8 @@ Value Interpreter::combineVectors(Op op, const Value& left, const Value& right, 
         if (typeOf(right) == Type::Vector)
             break;
         return Vector3 { a.x / b.x, a.y / b.y, a.z / b.z };
+    case Op::Cross:
+        return Vector3 { a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x };
     case Op::Equal:
         return a == b ? 1 : 0;
     case Op::NotEqual:

@@ -23,19 +23,20 @@ enum class Op {
     Subtract,
     Multiply,
     Divide,
-    Remainder
+    Remainder,
+    Cross  ///< `^`: the cross product of two vectors
 };
 
 /// The operator a token spells ("+" is Add; "+=" is Add too); false for none.
 inline bool opOf(const std::string& text, Op& op)
 {
     static const char* const kTexts[]
-        = { "||", "&&", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%" };
+        = { "||", "&&", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%", "^" };
     const std::string bare
         = text.size() == 2 && text[1] == '=' && std::string("+-*/").find(text[0]) != std::string::npos
         ? text.substr(0, 1)
         : text;
-    for (int i = 0; i < 13; ++i)
+    for (int i = 0; i < 14; ++i)
         if (bare == kTexts[i]) {
             op = static_cast<Op>(i);
             return true;
@@ -46,7 +47,7 @@ inline bool opOf(const std::string& text, Op& op)
 inline const char* opText(Op op)
 {
     static const char* const kTexts[]
-        = { "||", "&&", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%" };
+        = { "||", "&&", "==", "!=", "<", "<=", ">", ">=", "+", "-", "*", "/", "%", "^" };
     return kTexts[static_cast<int>(op)];
 }
 

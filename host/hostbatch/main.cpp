@@ -67,7 +67,8 @@ procedures stay for the later sources. The language:
   values        int, float, string and arrays: int $a[] = {1, 2}; $a[5] = 7;
   vectors       vector $v = <<1, 2.5, $x>>; $v.x $v.y $v.z (read only); + and -;
                 * of two vectors is the dot product, by a number scales; / by
-                a number; mag($v); print $v shows 1 2.5 2
+                a number; ^ the cross product; < > <= >= compare lengths;
+                mag($v); print $v shows 1 2.5 2
   expressions   + - * / % (int / int divides whole), + joins strings,
                 == != < <= > >= && || ! ?: = += -= *= /= ++ --
   results       string $names[] = `resizeFunction -folder "images/" -size 128 -number 4`;

@@ -173,8 +173,16 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "2 2 2,1 2 3,4 5 6,5" },
         LanguageCase { "vectorFromAnArray", "int $a[] = {1, 2, 3}; vector $v = $a;",
             "// Error: line 1: cannot initialise $v, a vector, with an int[] //\n" },
-        LanguageCase { "vectorHasNoOrder", "vector $v; print ($v < $v);",
-            "// Error: line 1: no < between a vector and a vector //\n" },
+        LanguageCase { "vectorCrossProduct", "vector $a = <<2, 2, 2>>; print ($a ^ <<2, 4, 6>>);", "4 -8 4" },
+        LanguageCase { "crossOfTwoVectorsOnly", "print (<<1, 0, 0>> ^ 2);",
+            "// Error: line 1: ^ is the cross product of two vectors, not of a vector and an int //\n" },
+        LanguageCase { "vectorsCompareByLength",
+            "print ((<<3, 4, 0>> > <<1, 1, 1>>) + \" \" + (<<3, 4, 0>> < 5) + \" \" + (<<0, 0, 5>> >= <<3, "
+            "4, "
+            "0>>)); if (<<0, 0, 1>>) print \" t\"; if (<<0, 0, 0>>) print \" f\";",
+            "1 0 1 t" },
+        LanguageCase { "vectorRemainder", "vector $v; print ($v % 2);",
+            "// Error: line 1: no % between a vector and an int //\n" },
         LanguageCase { "comparisonsBesideVectorBrackets",
             "int $a = 1; int $b = 2; if ($a<$b) print \"lt\"; if ($a<-$b) print \"no\"; if ($b>-$a) print \" "
             "gt\";",

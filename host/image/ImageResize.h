@@ -19,11 +19,10 @@ ImageSize fitInside(ImageSize image, ImageSize box);
 /// Resamples the RGBA `source` into `target` with a separable filter weighted by
 /// alpha, so that transparent pixels give no colour: area averaging on a side
 /// shrunk to half or less, cubic convolution on any other; edges are clamped.
-/// Both sides shrunk by factors that are not whole numbers are averaged here,
-/// on a thread per 4 million source pixels up to the cores; anything else goes
-/// to OpenCV, which uses every core it is allowed, in pictile_resample.so,
-/// opened from beside this library on its first use. False when the working
-/// buffers cannot be allocated or the module cannot be opened.
+/// OpenCV does the filtering, on every core it is allowed, in
+/// pictile_resample.so, opened from beside this library on its first use.
+/// False when the working buffers cannot be allocated or the module cannot be
+/// opened.
 bool resampleRgba(const unsigned char* source, unsigned int sourceWidth, unsigned int sourceHeight,
     unsigned char* target, unsigned int targetWidth, unsigned int targetHeight);
 

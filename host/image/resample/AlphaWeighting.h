@@ -6,9 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
-// The alpha weighting of the host's resamplers, shared by the host's own area
-// averaging and the OpenCV module: colour is resampled times alpha, so that
-// transparent pixels lend no colour, and divided back afterwards.
+// The alpha weighting of the resampler module: colour is resampled times
+// alpha, so that transparent pixels lend no colour, and divided back afterwards.
 
 namespace pictile::resample {
 

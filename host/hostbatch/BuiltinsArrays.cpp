@@ -16,6 +16,9 @@ void sort(Call& call)
     Value value = call.value(0);
     if (!isArray(typeOf(value)))
         call.fail("sort takes an array, not " + std::string(typeName(typeOf(value))));
+    // Vectors have no order of their own.
+    if (typeOf(value) == Type::VectorArray)
+        call.fail("sort cannot order vectors");
     std::visit(
         [](auto& held) {
             using Held = std::decay_t<decltype(held)>;
@@ -23,7 +26,7 @@ void sort(Call& call)
             if constexpr (std::is_same_v<Held, std::vector<double>>)
                 std::sort(held.begin(), held.end(),
                     [](double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); });
-            else if constexpr (kIsArrayHeld<Held>)
+            else if constexpr (kIsArrayHeld<Held> && !std::is_same_v<Held, std::vector<Vector3>>)
                 std::sort(held.begin(), held.end());
         },
         value);

@@ -440,9 +440,12 @@ Value Interpreter::eval(const Expr& expression)
     }
     case Expr::Kind::Component: {
         const Value value = eval(*expression.operands[0]);
-        if (typeOf(value) != Type::Vector)
+        if (typeOf(value) != Type::Vector) {
+            const Expr& of = *expression.operands[0];
             fail(expression.line,
-                "$" + expression.operands[0]->text + " is " + withArticle(typeOf(value)) + ", not a vector");
+                (of.kind == Expr::Kind::Index ? "an element of $" : "$") + of.text + " is "
+                    + withArticle(typeOf(value)) + ", not a vector");
+        }
         const Vector3& vector = std::get<Vector3>(value);
         return expression.number == 0 ? vector.x : expression.number == 1 ? vector.y : vector.z;
     }
@@ -680,9 +683,9 @@ Value Interpreter::evalArray(const Expr& expression)
         const Type element = typeOf(elements.back());
         if (isArray(element))
             fail(operand->line, "an array inside an array literal");
-        if (element == Type::Vector)
-            fail(operand->line, "a vector inside an array literal: vector arrays are not supported");
-        if (element == Type::String || (element == Type::Float && type == Type::Int))
+        // Strings win over vectors, vectors over numbers, floats over ints.
+        if (element == Type::String || (element == Type::Vector && type != Type::String)
+            || (element == Type::Float && type == Type::Int))
             type = element;
     }
     Value scalars = defaultValue(arrayType(type));

@@ -281,8 +281,6 @@ private:
     {
         if (!lexer_.peek().is("["))
             return type;
-        if (type == Type::Vector)
-            fail(lexer_.peek(), "vector arrays are not supported");
         lexer_.next();
         expect("]");
         return arrayType(type);
@@ -309,8 +307,6 @@ private:
             Declarator declarator;
             declarator.name = name.text;
             declarator.line = name.line;
-            if (lexer_.peek().is("[") && statement->declaredType == Type::Vector)
-                fail(lexer_.peek(), "vector arrays are not supported");
             if (accept("[")) {
                 declarator.array = true;
                 if (!lexer_.peek().is("]"))
@@ -640,7 +636,8 @@ private:
             expect("]");
             expression = std::move(index);
         }
-        if (expression->kind == Expr::Kind::Variable && lexer_.peek().is(".")) {
+        if ((expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)
+            && lexer_.peek().is(".")) {
             const Token dot = lexer_.next();
             const Token name = lexer_.next();
             const int component = name.isWord("x") ? 0 : name.isWord("y") ? 1 : name.isWord("z") ? 2 : -1;

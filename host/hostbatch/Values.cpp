@@ -25,13 +25,16 @@ const char* typeName(Type type)
         return "string[]";
     case Type::Vector:
         return "vector";
+    case Type::VectorArray:
+        return "vector[]";
     }
     return "?";
 }
 
 bool isArray(Type type)
 {
-    return type == Type::IntArray || type == Type::FloatArray || type == Type::StringArray;
+    return type == Type::IntArray || type == Type::FloatArray || type == Type::StringArray
+        || type == Type::VectorArray;
 }
 
 Type elementType(Type type)
@@ -43,6 +46,8 @@ Type elementType(Type type)
         return Type::Float;
     case Type::StringArray:
         return Type::String;
+    case Type::VectorArray:
+        return Type::Vector;
     default:
         return type;
     }
@@ -57,6 +62,8 @@ Type arrayType(Type type)
         return Type::FloatArray;
     case Type::String:
         return Type::StringArray;
+    case Type::Vector:
+        return Type::VectorArray;
     default:
         return type;
     }
@@ -79,6 +86,8 @@ Value defaultValue(Type type)
         return std::vector<std::string>();
     case Type::Vector:
         return Vector3();
+    case Type::VectorArray:
+        return std::vector<Vector3>();
     }
     return 0;
 }
@@ -169,8 +178,9 @@ template <typename Target> Value converted(const Value& value)
             using Source = std::decay_t<decltype(source)>;
             if constexpr (!kIsArrayHeld<Source>) {
                 return scalarAs<Target>(source);
-            } else if constexpr (std::is_same_v<Target, Vector3>) {
-                return Value();  // convert refuses an array to a vector before this
+            } else if constexpr (std::is_same_v<Target,
+                                     Vector3> || std::is_same_v<Source, std::vector<Vector3>>) {
+                return Value();  // convert refuses these before this
             } else {
                 std::vector<Target> elements;
                 elements.reserve(source.size());
@@ -256,6 +266,13 @@ bool convert(const Value& value, Type type, Value& result)
 {
     if (isArray(typeOf(value)) != isArray(type))
         return false;
+    // No conversion is defined between arrays of vectors and other arrays.
+    if ((typeOf(value) == Type::VectorArray || type == Type::VectorArray) && typeOf(value) != type)
+        return false;
+    if (typeOf(value) == Type::VectorArray) {
+        result = value;
+        return true;
+    }
     switch (elementType(type)) {
     case Type::Int:
         result = converted<int>(value);
@@ -296,14 +313,28 @@ Value fromCommandResult(host::CommandResult&& result)
         std::move(result));
 }
 
+namespace {
+
+// As the host shows a vector result.
+std::string vectorResult(const Vector3& vector)
+{
+    return "<<" + floatText(vector.x) + ", " + floatText(vector.y) + ", " + floatText(vector.z) + ">>";
+}
+
+}  // namespace
+
 host::CommandResult toCommandResult(Value&& value)
 {
     return std::visit(
         [](auto&& held) -> host::CommandResult {
             using Held = std::decay_t<decltype(held)>;
             if constexpr (std::is_same_v<Held, Vector3>) {
-                // As the host shows a vector result.
-                return "<<" + floatText(held.x) + ", " + floatText(held.y) + ", " + floatText(held.z) + ">>";
+                return vectorResult(held);
+            } else if constexpr (std::is_same_v<Held, std::vector<Vector3>>) {
+                std::vector<std::string> texts;
+                for (const Vector3& element : held)
+                    texts.push_back(vectorResult(element));
+                return texts;
             } else if constexpr (std::is_same_v<Held, std::vector<double>>) {
                 std::vector<std::string> texts;
                 for (const double element : held)

@@ -20,12 +20,12 @@ inline bool operator==(const Vector3& a, const Vector3& b)
     return a.x == b.x && a.y == b.y && a.z == b.z;
 }
 
-/// The seven types a script value can have; the order is that of `Value`.
-enum class Type { Int, Float, String, IntArray, FloatArray, StringArray, Vector };
+/// The eight types a script value can have; the order is that of `Value`.
+enum class Type { Int, Float, String, IntArray, FloatArray, StringArray, Vector, VectorArray };
 
-/// A script value: int, float, string, an array of one of them, or a vector.
+/// A script value: int, float, string, vector, or an array of one of them.
 using Value = std::variant<int, double, std::string, std::vector<int>, std::vector<double>,
-    std::vector<std::string>, Vector3>;
+    std::vector<std::string>, Vector3, std::vector<Vector3>>;
 
 /// Whether `Held`, one of `Value`'s alternatives, is an array (a std::vector).
 template <typename Held> constexpr bool kIsArrayHeld = false;
@@ -36,15 +36,14 @@ inline Type typeOf(const Value& value)
     return static_cast<Type>(value.index());
 }
 
-/// "int", "float", "string", "int[]", "float[]", "string[]" or "vector".
+/// "int", "float", "string", "int[]", "float[]", "string[]", "vector" or "vector[]".
 const char* typeName(Type type);
 bool isArray(Type type);
 /// The element type of an array type; a scalar type is its own element type.
 Type elementType(Type type);
-/// The array type of a scalar type; an array type is its own array type, and
-/// so is a vector, which has no array type.
+/// The array type of a scalar type; an array type is its own array type.
 Type arrayType(Type type);
-/// The value a fresh variable of `type` holds: 0, 0.0, "" or an empty array.
+/// The value a fresh variable of `type` holds: 0, 0.0, "", <<0, 0, 0>> or an empty array.
 Value defaultValue(Type type);
 
 /// A float as text, the way C's "%g" writes it: 2.5, 0.333333, 1e+10.
@@ -62,6 +61,7 @@ int truncatedInt(double value);
 /// number, arrays element by element. False, leaving `converted` alone, between
 /// a scalar and an array. A number becomes a vector of three times itself, a
 /// vector a number by its length, a string a vector by its leading numbers.
+/// Arrays of vectors convert only to and from themselves.
 bool convert(const Value& value, Type type, Value& converted);
 /// The same, taking `value` apart when it already has `type`.
 bool convert(Value&& value, Type type, Value& converted);

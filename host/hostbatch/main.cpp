@@ -68,7 +68,7 @@ procedures stay for the later sources. The language:
   vectors       vector $v = <<1, 2.5, $x>>; $v.x $v.y $v.z (read only); + and -;
                 * of two vectors is the dot product, by a number scales; / by
                 a number; ^ the cross product; < > <= >= compare lengths;
-                mag($v); print $v shows 1 2.5 2
+                mag($v); print $v shows 1 2.5 2; vector $a[] = {$v}; $a[0].x
   expressions   + - * / % (int / int divides whole), + joins strings,
                 == != < <= > >= && || ! ?: = += -= *= /= ++ --
   results       string $names[] = `resizeFunction -folder "images/" -size 128 -number 4`;

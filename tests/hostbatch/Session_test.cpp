@@ -171,6 +171,11 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "($v "
             "+ \",\" + $s + \",\" + $t + \",\" + $f);",
             "2 2 2,1 2 3,4 5 6,5" },
+        LanguageCase { "vectorArrays",
+            "vector $a[] = {<<1, 2, 3>>, 4}; $a[3] = <<0, 0, 1>>; print ($a[1].y + \" \" + size($a) + \" \" "
+            "+ "
+            "$a[2] + \"|\"); print $a;",
+            "4 4 0 0 0|1 2 3\n4 4 4\n0 0 0\n0 0 1\n" },
         LanguageCase { "vectorFromAnArray", "int $a[] = {1, 2, 3}; vector $v = $a;",
             "// Error: line 1: cannot initialise $v, a vector, with an int[] //\n" },
         LanguageCase { "vectorCrossProduct", "vector $a = <<2, 2, 2>>; print ($a ^ <<2, 4, 6>>);", "4 -8 4" },

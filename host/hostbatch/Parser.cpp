@@ -457,8 +457,10 @@ private:
             } else if (argument.is("`")) {
                 command->operands.push_back(parseBackquoted(argument));
             } else if (argument.kind == Token::Kind::Variable) {
+                // `$v.x` is read only in an expression, as in MEL: here `$name.png`
+                // stays two arguments.
                 lexer_.restore(before);
-                command->operands.push_back(parsePostfix());
+                command->operands.push_back(parsePostfix(false));
             } else if (argument.kind == Token::Kind::Word && argument.text.compare(0, 2, "<<") == 0) {
                 // A vector is one argument, spaces inside it or not: print <<1, 2, 3>>;
                 lexer_.restore(before);
@@ -625,7 +627,7 @@ private:
         return expression;
     }
 
-    ExprPtr parsePostfix()
+    ExprPtr parsePostfix(bool components = true)
     {
         ExprPtr expression = parsePrimary();
         if (expression->kind == Expr::Kind::Variable && lexer_.peek().is("[")) {
@@ -636,7 +638,7 @@ private:
             expect("]");
             expression = std::move(index);
         }
-        if ((expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)
+        if (components && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)
             && lexer_.peek().is(".")) {
             const Token dot = lexer_.next();
             const Token name = lexer_.next();

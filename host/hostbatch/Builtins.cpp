@@ -287,7 +287,7 @@ public:
 
     std::optional<Type> variableType(const std::string& name) override
     {
-        const Value* variable = interpreter_.find(name);
+        const Value* variable = interpreter_.environment_.find(name);
         if (variable == nullptr)
             return std::nullopt;
         return typeOf(*variable);
@@ -380,11 +380,11 @@ Interpreter::CallResult Interpreter::runText(const std::string& text, int line, 
             fail(line, std::string(what) + ": " + check.error());
     }
     const DepthGuard depth(*this, line, true);
-    frames_.push_back(Frame { {}, {}, true });
+    environment_.enterTopLevel();
     struct FramePop {
-        std::vector<Frame>& frames;
-        ~FramePop() { frames.pop_back(); }
-    } pop { frames_ };
+        Environment& environment;
+        ~FramePop() { environment.leave(); }
+    } pop { environment_ };
     CallResult result;
     StatementReader reader(text);
     StmtPtr statement;

@@ -70,8 +70,8 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
     steps_ = 0;
     if (interrupt_ != nullptr)
         *interrupt_ = 0;
-    frames_.clear();
-    frames_.push_back(Frame { {}, {}, true });
+    environment_.leaveAll();
+    environment_.enterTopLevel();
     try {
         const Expr* call = statement.kind == Stmt::Kind::Expression ? statement.expression.get() : nullptr;
         if (call != nullptr && (call->kind == Expr::Kind::Call || call->kind == Expr::Kind::Command)) {
@@ -93,7 +93,7 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
     } catch (const Failure& failure) {
         outcome.status = failure.status;
     }
-    frames_.clear();
+    environment_.leaveAll();
 }
 
 std::vector<Line> Interpreter::takeLines()
@@ -162,7 +162,7 @@ Interpreter::Flow Interpreter::exec(const Stmt& statement)
         execDeclaration(statement);
         return Flow::Normal;
     case Stmt::Kind::Block: {
-        const ScopeGuard scope(*this);
+        const Environment::BlockScope scope(environment_);
         return execBody(statement.body, 0);
     }
     case Stmt::Kind::If:
@@ -322,60 +322,23 @@ void Interpreter::execDeclaration(const Stmt& statement)
                     "cannot initialise $" + declarator.name + ", " + withArticle(type) + ", with "
                         + withArticle(from));
         }
-        Value* existing = statement.global ? nullptr : find(declarator.name);
-        const bool sameScope = existing != nullptr
-            && (frames_.back().scopes.empty() ? globals_.count(declarator.name) != 0
-                                              : frames_.back().scopes.back().count(declarator.name) != 0);
+        Value* existing = statement.global ? nullptr : environment_.find(declarator.name);
+        const bool sameScope = existing != nullptr && environment_.declaredInScope(declarator.name);
         if (sameScope && typeOf(*existing) != type)
             fail(declarator.line,
                 "$" + declarator.name + " is already declared as " + withArticle(typeOf(*existing)));
-        declare(declarator.name, std::move(value), statement.global);
+        environment_.declare(declarator.name, std::move(value), statement.global);
     }
 }
 
 // ---- variables
 
-Value* Interpreter::find(const std::string& name)
-{
-    Frame& frame = frames_.back();
-    for (auto scope = frame.scopes.rbegin(); scope != frame.scopes.rend(); ++scope) {
-        // Most block scopes hold nothing: skipping them saves hashing the name.
-        if (scope->empty())
-            continue;
-        const auto found = scope->find(name);
-        if (found != scope->end())
-            return &found->second;
-    }
-    if (frame.topLevel || frame.globals.count(name) != 0) {
-        const auto found = globals_.find(name);
-        if (found != globals_.end())
-            return &found->second;
-    }
-    return nullptr;
-}
-
-Value& Interpreter::declare(const std::string& name, Value value, bool global)
-{
-    Frame& frame = frames_.back();
-    if (global) {
-        if (!frame.topLevel)
-            frame.globals.insert(name);
-        const auto found = globals_.find(name);
-        // A global declared again keeps its value unless given a new one.
-        if (found != globals_.end() && typeOf(found->second) == typeOf(value))
-            return found->second;
-        return globals_[name] = std::move(value);
-    }
-    auto& scope = frame.scopes.empty() ? globals_ : frame.scopes.back();
-    return scope[name] = std::move(value);
-}
-
 // Assigning to an undeclared variable declares it with the value's type.
 void Interpreter::setVariable(const std::string& name, Value value, int line)
 {
-    Value* variable = find(name);
+    Value* variable = environment_.find(name);
     if (variable == nullptr) {
-        declare(name, std::move(value), false);
+        environment_.declare(name, std::move(value), false);
         return;
     }
     const Type to = typeOf(*variable);
@@ -411,7 +374,7 @@ Value Interpreter::eval(const Expr& expression)
     case Expr::Kind::Array:
         return evalArray(expression);
     case Expr::Kind::Variable: {
-        const Value* variable = find(expression.text);
+        const Value* variable = environment_.find(expression.text);
         if (variable == nullptr)
             fail(expression.line, "$" + expression.text + " is not declared");
         return *variable;
@@ -471,7 +434,7 @@ const Value& Interpreter::valueOf(const Expr& expression, Value& scratch)
     if (expression.kind == Expr::Kind::Variable) {
         const DepthGuard depth(*this, expression.line, false);
         tick(expression.line);
-        const Value* variable = find(expression.text);
+        const Value* variable = environment_.find(expression.text);
         if (variable == nullptr)
             fail(expression.line, "$" + expression.text + " is not declared");
         return *variable;
@@ -706,7 +669,7 @@ Value Interpreter::evalArray(const Expr& expression)
 Value Interpreter::evalIndex(const Expr& expression)
 {
     const int index = indexOf(*expression.operands[0]);
-    const Value* variable = find(expression.text);
+    const Value* variable = environment_.find(expression.text);
     if (variable == nullptr)
         fail(expression.line, "$" + expression.text + " is not declared");
     if (isScalar(*variable))
@@ -732,7 +695,7 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
     if (expression.compound && expression.op == Op::Add && target.kind == Expr::Kind::Variable
         && isScalar(value)) {
         // Appending to a string in place keeps a loop of appends linear.
-        Value* variable = find(target.text);
+        Value* variable = environment_.find(target.text);
         if (variable != nullptr && typeOf(*variable) == Type::String) {
             std::string& text = std::get<std::string>(*variable);
             const std::string tail = toText(value);
@@ -747,7 +710,7 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
     }
     if (target.kind == Expr::Kind::Variable) {
         setVariable(target.text, std::move(value), expression.line);
-        return wanted ? *find(target.text) : Value(0);
+        return wanted ? *environment_.find(target.text) : Value(0);
     }
     setElement(target, std::move(value), expression.line);
     return wanted ? evalIndex(target) : Value(0);
@@ -758,11 +721,11 @@ void Interpreter::setElement(const Expr& target, Value value, int line)
 {
     const int index = indexOf(*target.operands[0]);
     checkSize(std::size_t(index) + 1, line);
-    Value* variable = find(target.text);
+    Value* variable = environment_.find(target.text);
     if (variable == nullptr) {
         if (!isScalar(value))
             fail(line, "an array cannot be an element of $" + target.text);
-        variable = &declare(target.text, defaultValue(arrayType(typeOf(value))), false);
+        variable = &environment_.declare(target.text, defaultValue(arrayType(typeOf(value))), false);
     }
     if (isScalar(*variable))
         fail(line, "$" + target.text + " is not an array");
@@ -835,8 +798,7 @@ Interpreter::CallResult Interpreter::callProcedure(const Procedure& procedure, c
             procedure.name + " takes " + std::to_string(procedure.parameters.size()) + " argument"
                 + (procedure.parameters.size() == 1 ? "" : "s") + ", not "
                 + std::to_string(call.operands.size()));
-    Frame frame;
-    frame.scopes.emplace_back();
+    Environment::Scope parameters;
     // An array variable passed to an array parameter of its type is passed by
     // reference, as MEL passes arrays: it moves into the parameter for the call
     // and back when the call ends, however it ends.
@@ -849,7 +811,7 @@ Interpreter::CallResult Interpreter::callProcedure(const Procedure& procedure, c
         const Parameter& parameter = procedure.parameters[i];
         const Expr& operand = *call.operands[i];
         if (isArray(parameter.type) && operand.kind == Expr::Kind::Variable) {
-            Value* variable = find(operand.text);
+            Value* variable = environment_.find(operand.text);
             const bool passedAlready = std::any_of(references.begin(), references.end(),
                 [variable](const Reference& reference) { return reference.caller == variable; });
             if (variable != nullptr && typeOf(*variable) == parameter.type && !passedAlready) {
@@ -864,24 +826,23 @@ Interpreter::CallResult Interpreter::callProcedure(const Procedure& procedure, c
             fail(call.line,
                 procedure.name + ": $" + parameter.name + " is " + withArticle(parameter.type) + ", not "
                     + withArticle(from));
-        frame.scopes.back()[parameter.name] = std::move(converted);
+        parameters[parameter.name] = std::move(converted);
     }
     const DepthGuard depth(*this, call.line, true);
-    frames_.push_back(std::move(frame));
+    environment_.enterProcedure(std::move(parameters));
     struct FramePop {
-        std::vector<Frame>& frames;
+        Environment& environment;
         const std::vector<Reference>& references;
         ~FramePop()
         {
-            // The parameters' map outlives a move of the frame, so it is found again here.
-            auto& parameters = frames.back().scopes.front();
+            Environment::Scope& parameters = environment.parameters();
             for (const Reference& reference : references)
                 *reference.caller = std::move(parameters[reference.parameter]);
-            frames.pop_back();
+            environment.leave();
         }
-    } pop { frames_, references };
+    } pop { environment_, references };
     for (const Reference& reference : references)
-        frames_.back().scopes.front()[reference.parameter] = std::move(*reference.caller);
+        environment_.parameters()[reference.parameter] = std::move(*reference.caller);
     const Flow flow = exec(*procedure.body);
     if (flow == Flow::Break || flow == Flow::Continue)
         fail(call.line, std::string(flow == Flow::Break ? "break" : "continue") + " outside a loop");

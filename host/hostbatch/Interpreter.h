@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Builtins.h"
+#include "Environment.h"
 #include "Syntax.h"
 #include "Transcript.h"
 #include "Values.h"
@@ -29,8 +30,8 @@ struct Limits {
     std::size_t outputSize = 0;  ///< Bytes of lines one statement holds when they are not streamed.
 };
 
-/// Runs parsed statements: variables, procedures, built-ins, and commands
-/// through the registry. A top-level variable or procedure lives as long as the
+/// Runs parsed statements: procedures, built-ins, and commands through the
+/// registry, with variables in an Environment. A top-level variable or procedure lives as long as the
 /// interpreter. Every line, `print` output included, goes to host::ScriptEditor
 /// as it happens.
 class Interpreter {
@@ -84,34 +85,9 @@ private:
         Value value;
     };
 
-    struct Frame {
-        std::vector<std::unordered_map<std::string, Value>> scopes;
-        std::unordered_set<std::string> globals;  ///< Declared global inside a procedure.
-        bool topLevel = false;
-    };
-
     // Statements and expressions walked inside one another, procedure bodies
     // included: far more than scripts need, well within the stack.
     static constexpr int kMaxNesting = 6000;
-
-    // Opens a block scope for its lifetime.
-    class ScopeGuard {
-    public:
-        // By index: a procedure called inside the scope may grow `frames_`.
-        explicit ScopeGuard(Interpreter& interpreter)
-            : interpreter_(interpreter)
-            , frame_(interpreter.frames_.size() - 1)
-        {
-            interpreter_.frames_[frame_].scopes.emplace_back();
-        }
-        ScopeGuard(const ScopeGuard&) = delete;
-        ScopeGuard& operator=(const ScopeGuard&) = delete;
-        ~ScopeGuard() { interpreter_.frames_[frame_].scopes.pop_back(); }
-
-    private:
-        Interpreter& interpreter_;
-        std::size_t frame_;
-    };
 
     // Counts one level of walking, or of calls when `call` is set, for its lifetime.
     class DepthGuard {
@@ -181,8 +157,6 @@ private:
     bool autoLoad(const std::string& name, int line);
     void runFile(const std::string& path, int line);
 
-    Value* find(const std::string& name);
-    Value& declare(const std::string& name, Value value, bool global);
     void setVariable(const std::string& name, Value value, int line);
     void setElement(const Expr& target, Value value, int line);
     void checkSize(std::size_t size, int line);
@@ -202,8 +176,7 @@ private:
     unsigned ticks_ = 0;
     int depth_ = 0;  // procedures, eval and source running inside one another
     int nesting_ = 0;  // statements and expressions being walked, for the stack
-    std::unordered_map<std::string, Value> globals_;
-    std::vector<Frame> frames_;
+    Environment environment_;
     std::map<std::string, std::shared_ptr<const Procedure>> procedures_;
     std::unordered_map<std::string, std::string> procedureFiles_;  // those defined by a sourced script
     std::string sourcing_;  // the script file being sourced, if any

@@ -1,8 +1,25 @@
 #include "Environment.h"
 
+#include <atomic>
+#include <type_traits>
 #include <utility>
 
 namespace hostbatch {
+
+// A block scope opened may move the scopes of its frame: their variables must
+// stay where slots found them.
+static_assert(std::is_nothrow_move_constructible_v<Environment::Scope>);
+
+namespace {
+
+std::atomic<std::uint64_t> lastGeneration { 0 };
+
+}  // namespace
+
+void Environment::renew()
+{
+    generation_ = ++lastGeneration;
+}
 
 Environment::BlockScope::BlockScope(Environment& environment)
     : environment_(environment)
@@ -13,11 +30,15 @@ Environment::BlockScope::BlockScope(Environment& environment)
 
 Environment::BlockScope::~BlockScope()
 {
-    environment_.frames_[frame_].scopes.pop_back();
+    std::vector<Scope>& scopes = environment_.frames_[frame_].scopes;
+    if (!scopes.back().empty())
+        environment_.renew();
+    scopes.pop_back();
 }
 
 void Environment::enterTopLevel()
 {
+    renew();
     frames_.push_back(Frame { {}, {}, true });
 }
 
@@ -25,11 +46,13 @@ void Environment::enterProcedure(Scope parameters)
 {
     Frame frame;
     frame.scopes.push_back(std::move(parameters));
+    renew();
     frames_.push_back(std::move(frame));
 }
 
 void Environment::leave()
 {
+    renew();
     frames_.pop_back();
 }
 
@@ -60,6 +83,7 @@ bool Environment::declaredInScope(const std::string& name) const
 
 Value& Environment::declare(const std::string& name, Value value, bool global)
 {
+    renew();
     Frame& frame = frames_.back();
     if (global) {
         if (!frame.topLevel)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "Syntax.h"
 #include "Values.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,6 +35,8 @@ public:
         std::size_t frame_;
     };
 
+    Environment() { renew(); }
+
     /// Opens a frame at the top level, as a statement, `eval` and `source` run in.
     void enterTopLevel();
     /// Opens a procedure's frame, its outermost scope holding `parameters`.
@@ -40,13 +44,33 @@ public:
     /// Closes the innermost frame.
     void leave();
     /// Closes every frame; the globals stay.
-    void leaveAll() { frames_.clear(); }
+    void leaveAll()
+    {
+        renew();
+        frames_.clear();
+    }
 
     /// The innermost procedure frame's parameters.
-    Scope& parameters() { return frames_.back().scopes.front(); }
+    Scope& parameters()
+    {
+        renew();
+        return frames_.back().scopes.front();
+    }
 
     /// The variable `$name` in reach, or null.
     Value* find(const std::string& name);
+    /// The same, through `slot`, which this fills: found again without the
+    /// name while nothing was declared and no scope or frame holding a
+    /// variable closed or opened since.
+    Value* find(const std::string& name, VariableSlot& slot)
+    {
+        if (slot.generation == generation_)
+            return slot.value;
+        Value* found = find(name);
+        if (found != nullptr)
+            slot = VariableSlot { generation_, found };
+        return found;
+    }
     /// Whether `$name` is declared in the innermost scope (at the top level, as a global).
     bool declaredInScope(const std::string& name) const;
     /// Declares `$name` in the innermost scope, or as a global, holding `value`,
@@ -61,8 +85,14 @@ private:
         bool topLevel = false;
     };
 
+    // Every change that may move or hide a variable takes a new generation,
+    // unique in the process, so that no slot filled before, by this or another
+    // environment, matches.
+    void renew();
+
     Scope globals_;
     std::vector<Frame> frames_;
+    std::uint64_t generation_ = 0;
 };
 
 }  // namespace hostbatch

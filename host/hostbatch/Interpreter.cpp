@@ -334,9 +334,9 @@ void Interpreter::execDeclaration(const Stmt& statement)
 // ---- variables
 
 // Assigning to an undeclared variable declares it with the value's type.
-void Interpreter::setVariable(const std::string& name, Value value, int line)
+void Interpreter::setVariable(const std::string& name, Value value, int line, VariableSlot* slot)
 {
-    Value* variable = environment_.find(name);
+    Value* variable = slot != nullptr ? environment_.find(name, *slot) : environment_.find(name);
     if (variable == nullptr) {
         environment_.declare(name, std::move(value), false);
         return;
@@ -374,7 +374,7 @@ Value Interpreter::eval(const Expr& expression)
     case Expr::Kind::Array:
         return evalArray(expression);
     case Expr::Kind::Variable: {
-        const Value* variable = environment_.find(expression.text);
+        const Value* variable = environment_.find(expression.text, expression.slot);
         if (variable == nullptr)
             fail(expression.line, "$" + expression.text + " is not declared");
         return *variable;
@@ -434,7 +434,7 @@ const Value& Interpreter::valueOf(const Expr& expression, Value& scratch)
     if (expression.kind == Expr::Kind::Variable) {
         const DepthGuard depth(*this, expression.line, false);
         tick(expression.line);
-        const Value* variable = environment_.find(expression.text);
+        const Value* variable = environment_.find(expression.text, expression.slot);
         if (variable == nullptr)
             fail(expression.line, "$" + expression.text + " is not declared");
         return *variable;
@@ -669,7 +669,7 @@ Value Interpreter::evalArray(const Expr& expression)
 Value Interpreter::evalIndex(const Expr& expression)
 {
     const int index = indexOf(*expression.operands[0]);
-    const Value* variable = environment_.find(expression.text);
+    const Value* variable = environment_.find(expression.text, expression.slot);
     if (variable == nullptr)
         fail(expression.line, "$" + expression.text + " is not declared");
     if (isScalar(*variable))
@@ -695,7 +695,7 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
     if (expression.compound && expression.op == Op::Add && target.kind == Expr::Kind::Variable
         && isScalar(value)) {
         // Appending to a string in place keeps a loop of appends linear.
-        Value* variable = environment_.find(target.text);
+        Value* variable = environment_.find(target.text, target.slot);
         if (variable != nullptr && typeOf(*variable) == Type::String) {
             std::string& text = std::get<std::string>(*variable);
             const std::string tail = toText(value);
@@ -709,8 +709,8 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
         value = combine(expression.op, eval(target), value, expression.line);
     }
     if (target.kind == Expr::Kind::Variable) {
-        setVariable(target.text, std::move(value), expression.line);
-        return wanted ? *environment_.find(target.text) : Value(0);
+        setVariable(target.text, std::move(value), expression.line, &target.slot);
+        return wanted ? *environment_.find(target.text, target.slot) : Value(0);
     }
     setElement(target, std::move(value), expression.line);
     return wanted ? evalIndex(target) : Value(0);
@@ -721,7 +721,7 @@ void Interpreter::setElement(const Expr& target, Value value, int line)
 {
     const int index = indexOf(*target.operands[0]);
     checkSize(std::size_t(index) + 1, line);
-    Value* variable = environment_.find(target.text);
+    Value* variable = environment_.find(target.text, target.slot);
     if (variable == nullptr) {
         if (!isScalar(value))
             fail(line, "an array cannot be an element of $" + target.text);
@@ -754,7 +754,7 @@ Value Interpreter::step(const Expr& expression)
     else
         after = number(before, expression.line, expression.text.c_str()) + (expression.text == "++" ? 1 : -1);
     if (target.kind == Expr::Kind::Variable)
-        setVariable(target.text, after, expression.line);
+        setVariable(target.text, after, expression.line, &target.slot);
     else
         setElement(target, after, expression.line);
     return expression.prefix ? after : before;

@@ -157,7 +157,8 @@ private:
     bool autoLoad(const std::string& name, int line);
     void runFile(const std::string& path, int line);
 
-    void setVariable(const std::string& name, Value value, int line);
+    /// Assigns to `$name`, found through `slot` when given.
+    void setVariable(const std::string& name, Value value, int line, VariableSlot* slot = nullptr);
     void setElement(const Expr& target, Value value, int line);
     void checkSize(std::size_t size, int line);
     void checkText(std::size_t size, int line);

@@ -2,6 +2,7 @@
 
 #include "Values.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -52,6 +53,14 @@ inline const char* opText(Op op)
 }
 
 /// One node of an expression. Which members mean something depends on `kind`.
+/// Where a variable was last found, so that a loop finds it again without
+/// hashing its name: valid while the environment's generation is the same
+/// (see Environment::find).
+struct VariableSlot {
+    std::uint64_t generation = 0;
+    Value* value = nullptr;
+};
+
 struct Expr {
     enum class Kind {
         Int,  ///< `number`
@@ -87,6 +96,8 @@ struct Expr {
     /// Assign: the operator of `+=`, `-=`, `*=`, `/=`, set when `compound`.
     Op op = Op::Add;
     bool compound = false;
+    /// Variable and Index: the variable's slot, filled while running.
+    mutable VariableSlot slot;
 };
 
 using ExprPtr = std::unique_ptr<Expr>;

@@ -131,6 +131,10 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "string $s = \"a\"; $s += 1; $s += $s; int $a[]; $a[size($a)] = 5; $a[size($a)] = 6; print ($s + "
             "\" \" + size($a) + $a[1]);",
             "a1a1 26" },
+        LanguageCase { "declarationHidesAVariableReadBefore",
+            "int $x = 1; { for ($k = 0; $k < 3; $k++) if ($k == 1) int $x = 7; else print ($x + \" \"); } "
+            "print $x;",
+            "1 7 1" },
         LanguageCase { "longChainIsNoNesting",
             "print (" +
                 [] {

@@ -122,16 +122,33 @@ void Interpreter::tick(int line)
         failLimit(line, "interrupted");
     if (limits_.steps != 0 && ++steps_ > limits_.steps)
         failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
+    if ((++ticks_ & 15) == 0)
+        checkOutput(line);
+}
+
+void Interpreter::checkOutput(int line)
+{
     // Lines are handed on in pieces of this size, looked at every few steps
     // (a step prints at most one value, itself bounded).
     constexpr std::size_t kStreamBytes = std::size_t { 1 } << 16;
-    if ((++ticks_ & 15) != 0)
-        return;
     const std::size_t held = host::ScriptEditor::heldBytes();
     if (lineSink_ && held > kStreamBytes)
         lineSink_(takeLines());
     else if (!lineSink_ && limits_.outputSize != 0 && held > limits_.outputSize)
         failLimit(line, "the statement printed more than " + std::to_string(limits_.outputSize) + " bytes");
+}
+
+// Undoes the counts DepthGuard took, then says which bound was passed.
+void Interpreter::failDepth(int line, bool call)
+{
+    if (nesting_ > kMaxNesting) {
+        --nesting_;
+        failLimit(line, "the script nests deeper than " + std::to_string(kMaxNesting) + " levels");
+    }
+    if (call)
+        --depth_;
+    --nesting_;
+    failLimit(line, "procedure calls nest deeper than " + std::to_string(limits_.callDepth) + " levels");
 }
 
 void Interpreter::checkSize(std::size_t size, int line)

@@ -96,19 +96,10 @@ private:
             : interpreter_(interpreter)
             , call_(call)
         {
-            if (++interpreter_.nesting_ > kMaxNesting) {
-                --interpreter_.nesting_;
-                interpreter_.failLimit(
-                    line, "the script nests deeper than " + std::to_string(kMaxNesting) + " levels");
-            }
-            if (call_ && ++interpreter_.depth_ > interpreter_.limits_.callDepth
-                && interpreter_.limits_.callDepth > 0) {
-                --interpreter_.depth_;
-                --interpreter_.nesting_;
-                interpreter_.failLimit(line,
-                    "procedure calls nest deeper than " + std::to_string(interpreter_.limits_.callDepth)
-                        + " levels");
-            }
+            if (++interpreter_.nesting_ > kMaxNesting
+                || (call_ && ++interpreter_.depth_ > interpreter_.limits_.callDepth
+                    && interpreter_.limits_.callDepth > 0))
+                interpreter_.failDepth(line, call_);
         }
         DepthGuard(const DepthGuard&) = delete;
         DepthGuard& operator=(const DepthGuard&) = delete;
@@ -163,6 +154,10 @@ private:
     void checkSize(std::size_t size, int line);
     void checkText(std::size_t size, int line);
     void tick(int line);
+    // Out of line, so that the checks of tick and DepthGuard, made at every
+    // step, stay small enough to be inlined.
+    [[noreturn]] void failDepth(int line, bool call);
+    void checkOutput(int line);
 
     [[noreturn]] void fail(int line, const std::string& what);
     [[noreturn]] void failLimit(int line, const std::string& what);

@@ -20,8 +20,8 @@
 namespace {
 
 constexpr const char* kUsage
-    = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [--time] [--limit NAME=N]...
-                 [-c COMMAND | SCRIPT | -]...
+    = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [--time] [--progress | --no-progress]
+                 [--pixel-budget PIXELS] [--limit NAME=N]... [-c COMMAND | SCRIPT | -]...
 
 Runs scripts in the host's command language (MEL) against plug-ins, like the
 host's script editor.

@@ -47,9 +47,10 @@ void writeBmp(const fs::path& path)
         .write(reinterpret_cast<const char*>(file.data()), long(file.size()));
 }
 
-fs::path workFolder()
+// A folder of the case's own: ctest runs the cases in parallel processes.
+fs::path workFolder(const std::string& caseName)
 {
-    const fs::path work = fs::path(WORK_DIR) / "progress";
+    const fs::path work = fs::path(WORK_DIR) / ("progress-" + caseName);
     fs::remove_all(work);
     fs::create_directories(work);
     writeBmp(work / "grey.bmp");
@@ -77,9 +78,9 @@ std::vector<std::string> hostbatchArguments(const std::vector<std::string>& opti
 
 // Everything hostbatch wrote, standard output and error both, when both are a
 // pseudo-terminal (`terminal`) or both a pipe.
-std::string runThrough(bool terminal, const std::vector<std::string>& options)
+std::string runThrough(const std::string& caseName, bool terminal, const std::vector<std::string>& options)
 {
-    const fs::path work = workFolder();
+    const fs::path work = workFolder(caseName);
     const std::vector<std::string> arguments = hostbatchArguments(options);
     int reading = -1;
     pid_t child = -1;
@@ -135,7 +136,7 @@ class Progress : public testing::TestWithParam<ProgressCase> { };
 TEST_P(Progress, ShowsOneLineOnlyOnATerminal)
 {
     const ProgressCase& c = GetParam();
-    const std::string printed = runThrough(c.terminal, c.options);
+    const std::string printed = runThrough(c.name, c.terminal, c.options);
     const std::string line = "\r\033[KqueryFunction: 1 read, 0 written, ";
     const std::size_t drawn = printed.find(line);
     const std::size_t erased = printed.find("\r\033[K", drawn == std::string::npos ? 0 : drawn + 1);

@@ -25,6 +25,30 @@ bool isScalar(const Value& value)
     return !isArray(typeOf(value));
 }
 
+bool isComparison(Op op)
+{
+    return op >= Op::Equal && op <= Op::GreaterEqual;
+}
+
+// 1 when `a op b` holds, else 0, for one of the six comparisons.
+template <typename Compared> int compared(Op op, const Compared& a, const Compared& b)
+{
+    switch (op) {
+    case Op::Equal:
+        return a == b ? 1 : 0;
+    case Op::NotEqual:
+        return a != b ? 1 : 0;
+    case Op::Less:
+        return a < b ? 1 : 0;
+    case Op::LessEqual:
+        return a <= b ? 1 : 0;
+    case Op::Greater:
+        return a > b ? 1 : 0;
+    default:
+        return a >= b ? 1 : 0;
+    }
+}
+
 std::string withArticle(Type type)
 {
     return (type == Type::Int || type == Type::IntArray ? "an " : "a ") + std::string(typeName(type));
@@ -68,6 +92,7 @@ void Interpreter::define(std::shared_ptr<const Procedure> procedure)
 void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
 {
     steps_ = 0;
+    ticksGranted_ = ticksLeft_ = 1;
     if (interrupt_ != nullptr)
         *interrupt_ = 0;
     environment_.leaveAll();
@@ -116,14 +141,18 @@ void Interpreter::failLimit(int line, const std::string& what)
     throw Failure { MS::kFailure, false };
 }
 
-void Interpreter::tick(int line)
+void Interpreter::checkpoint(int line)
 {
+    // A run never reaches past the step bound, so the bound holds to the step.
+    constexpr std::uint64_t kRun = 16;
+    steps_ += ticksGranted_;
     if (interrupt_ != nullptr && *interrupt_ != 0)
         failLimit(line, "interrupted");
-    if (limits_.steps != 0 && ++steps_ > limits_.steps)
+    if (limits_.steps != 0 && steps_ > limits_.steps)
         failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
-    if ((++ticks_ & 15) == 0)
-        checkOutput(line);
+    checkOutput(line);
+    const std::uint64_t run = limits_.steps != 0 ? std::min(kRun, limits_.steps - steps_ + 1) : kRun;
+    ticksGranted_ = ticksLeft_ = static_cast<unsigned>(run);
 }
 
 void Interpreter::checkOutput(int line)
@@ -360,6 +389,11 @@ void Interpreter::setVariable(const std::string& name, Value value, int line, Va
     }
     const Type to = typeOf(*variable);
     const Type from = typeOf(value);
+    if (to == Type::Int && from == Type::Int) {
+        // The common case, without the general assignment of values.
+        std::get<int>(*variable) = std::get<int>(value);
+        return;
+    }
     if (!convert(std::move(value), to, *variable))
         fail(line, "cannot assign " + withArticle(from) + " to $" + name + ", " + withArticle(to));
 }
@@ -476,7 +510,8 @@ double Interpreter::number(const Value& value, int line, const char* where)
 
 bool Interpreter::truth(const Expr& expression)
 {
-    const Value value = eval(expression);
+    Value scratch;
+    const Value& value = valueOf(expression, scratch);
     // A vector is true when it is not <<0, 0, 0>>.
     if (typeOf(value) == Type::Vector)
         return !(std::get<Vector3>(value) == Vector3());
@@ -485,7 +520,8 @@ bool Interpreter::truth(const Expr& expression)
 
 int Interpreter::indexOf(const Expr& expression)
 {
-    const Value value = eval(expression);
+    Value scratch;
+    const Value& value = valueOf(expression, scratch);
     const double position = number(value, expression.line, "index");
     const int index = truncatedInt(position);
     if (index < 0)
@@ -519,17 +555,46 @@ Value Interpreter::evalBinary(const Expr& expression)
                 return stopsAt ? 1 : 0;
         return stopsAt ? 0 : 1;
     }
-    Value left = eval(*expression.operands[0]);
-    for (std::size_t i = 1; i < count; ++i) {
+    int x = 0;
+    int y = 0;
+    if (count == 2 && intOperand(*expression.operands[0], x) && intOperand(*expression.operands[1], y)) {
         tick(line);
-        const Value right = eval(*expression.operands[i]);
-        left = combine(expression.chain[i - 1], left, right, line);
+        return combineInts(expression.chain[0], x, y, line);
+    }
+    // Variables are read where they stand rather than copied.
+    Value leftScratch;
+    Value rightScratch;
+    const Value& first = valueOf(*expression.operands[0], leftScratch);
+    tick(line);
+    Value left = combine(expression.chain[0], first, valueOf(*expression.operands[1], rightScratch), line);
+    for (std::size_t i = 2; i < count; ++i) {
+        tick(line);
+        left = combine(expression.chain[i - 1], left, valueOf(*expression.operands[i], rightScratch), line);
     }
     return left;
 }
 
+// An int literal, or a variable holding an int: the operands of most
+// arithmetic, read without making a value of them.
+bool Interpreter::intOperand(const Expr& expression, int& value)
+{
+    if (expression.kind == Expr::Kind::Int) {
+        value = expression.number;
+        return true;
+    }
+    if (expression.kind != Expr::Kind::Variable)
+        return false;
+    const Value* variable = environment_.find(expression.text, expression.slot);
+    if (variable == nullptr || typeOf(*variable) != Type::Int)
+        return false;
+    value = std::get<int>(*variable);
+    return true;
+}
+
 Value Interpreter::combine(Op op, const Value& left, const Value& right, int line)
 {
+    if (typeOf(left) == Type::Int && typeOf(right) == Type::Int)
+        return combineInts(op, std::get<int>(left), std::get<int>(right), line);
     if (!isScalar(left) || !isScalar(right))
         fail(line, "an array where a scalar is needed (" + std::string(opText(op)) + ")");
     if (op == Op::Cross)
@@ -541,51 +606,14 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
         checkText(joined.size(), line);
         return joined;
     }
-    if (textual && typeOf(left) == typeOf(right) && op != Op::Subtract && op != Op::Multiply
-        && op != Op::Divide && op != Op::Remainder) {
-        const int order = std::get<std::string>(left).compare(std::get<std::string>(right));
-        if (op == Op::Equal)
-            return order == 0 ? 1 : 0;
-        if (op == Op::NotEqual)
-            return order != 0 ? 1 : 0;
-        if (op == Op::Less)
-            return order < 0 ? 1 : 0;
-        if (op == Op::LessEqual)
-            return order <= 0 ? 1 : 0;
-        if (op == Op::Greater)
-            return order > 0 ? 1 : 0;
-        return order >= 0 ? 1 : 0;
-    }
+    if (textual && typeOf(left) == typeOf(right) && isComparison(op))
+        return compared(op, std::get<std::string>(left).compare(std::get<std::string>(right)), 0);
     if (!textual && (typeOf(left) == Type::Vector || typeOf(right) == Type::Vector))
         return combineVectors(op, left, right, line);
     const double a = number(left, line, opText(op));
     const double b = number(right, line, opText(op));
-    if (op == Op::Equal)
-        return a == b ? 1 : 0;
-    if (op == Op::NotEqual)
-        return a != b ? 1 : 0;
-    if (op == Op::Less)
-        return a < b ? 1 : 0;
-    if (op == Op::LessEqual)
-        return a <= b ? 1 : 0;
-    if (op == Op::Greater)
-        return a > b ? 1 : 0;
-    if (op == Op::GreaterEqual)
-        return a >= b ? 1 : 0;
-    if (typeOf(left) == Type::Int && typeOf(right) == Type::Int) {
-        const std::int64_t x = std::get<int>(left);
-        const std::int64_t y = std::get<int>(right);
-        if (op == Op::Add)
-            return wrapped(x + y);
-        if (op == Op::Subtract)
-            return wrapped(x - y);
-        if (op == Op::Multiply)
-            return wrapped(x * y);
-        if (y == 0)
-            fail(line, "division by zero");
-        // int / int is integer division, truncating toward zero.
-        return wrapped(op == Op::Divide ? x / y : x % y);
-    }
+    if (isComparison(op))
+        return compared(op, a, b);
     if (op == Op::Add)
         return a + b;
     if (op == Op::Subtract)
@@ -597,25 +625,42 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
     return std::fmod(a, b);
 }
 
+Value Interpreter::combineInts(Op op, int left, int right, int line)
+{
+    const std::int64_t x = left;
+    const std::int64_t y = right;
+    switch (op) {
+    case Op::Add:
+        return wrapped(x + y);
+    case Op::Subtract:
+        return wrapped(x - y);
+    case Op::Multiply:
+        return wrapped(x * y);
+    case Op::Divide:
+    case Op::Remainder:
+        if (y == 0)
+            fail(line, "division by zero");
+        // int / int is integer division, truncating toward zero.
+        return wrapped(op == Op::Divide ? x / y : x % y);
+    case Op::Cross:
+        return combineVectors(op, left, right, line);
+    default:
+        return compared(op, x, y);
+    }
+}
+
 // A number beside a vector counts as a vector of three times itself, except
 // that `*` of two vectors is their dot product, `*` or `/` by a number scales,
 // and `<` and the like compare lengths.
 Value Interpreter::combineVectors(Op op, const Value& left, const Value& right, int line)
 {
     const bool bothVectors = typeOf(left) == Type::Vector && typeOf(right) == Type::Vector;
-    if (op == Op::Less || op == Op::LessEqual || op == Op::Greater || op == Op::GreaterEqual) {
+    if (isComparison(op) && op != Op::Equal && op != Op::NotEqual) {
         Value length;
         convert(left, Type::Float, length);
         const double a = std::get<double>(length);
         convert(right, Type::Float, length);
-        const double b = std::get<double>(length);
-        if (op == Op::Less)
-            return a < b ? 1 : 0;
-        if (op == Op::LessEqual)
-            return a <= b ? 1 : 0;
-        if (op == Op::Greater)
-            return a > b ? 1 : 0;
-        return a >= b ? 1 : 0;
+        return compared(op, a, std::get<double>(length));
     }
     if (op == Op::Cross && !bothVectors)
         fail(line,
@@ -764,12 +809,24 @@ void Interpreter::setElement(const Expr& target, Value value, int line)
 Value Interpreter::step(const Expr& expression)
 {
     const Expr& target = *expression.operands[0];
+    const int change = expression.text == "++" ? 1 : -1;
+    if (target.kind == Expr::Kind::Variable) {
+        // An int variable steps where it stands, the loop counter's usual case.
+        tick(target.line);
+        Value* variable = environment_.find(target.text, target.slot);
+        if (variable != nullptr && typeOf(*variable) == Type::Int) {
+            int& held = std::get<int>(*variable);
+            const int before = held;
+            held = wrapped(std::int64_t(before) + change);
+            return expression.prefix ? held : before;
+        }
+    }
     const Value before = eval(target);
     Value after;
     if (typeOf(before) == Type::Int)
-        after = wrapped(std::int64_t(std::get<int>(before)) + (expression.text == "++" ? 1 : -1));
+        after = wrapped(std::int64_t(std::get<int>(before)) + change);
     else
-        after = number(before, expression.line, expression.text.c_str()) + (expression.text == "++" ? 1 : -1);
+        after = number(before, expression.line, expression.text.c_str()) + change;
     if (target.kind == Expr::Kind::Variable)
         setVariable(target.text, after, expression.line, &target.slot);
     else

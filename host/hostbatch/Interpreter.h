@@ -129,7 +129,9 @@ private:
     void evalDiscarded(const Expr& expression);
     Value evalUnary(const Expr& expression);
     Value evalBinary(const Expr& expression);
+    bool intOperand(const Expr& expression, int& value);
     Value combine(Op op, const Value& left, const Value& right, int line);
+    Value combineInts(Op op, int left, int right, int line);
     Value combineVectors(Op op, const Value& left, const Value& right, int line);
     Value evalArray(const Expr& expression);
     Value evalIndex(const Expr& expression);
@@ -153,7 +155,14 @@ private:
     void setElement(const Expr& target, Value value, int line);
     void checkSize(std::size_t size, int line);
     void checkText(std::size_t size, int line);
-    void tick(int line);
+    /// Counts a step; every so often looks at what may end the statement.
+    void tick(int line)
+    {
+        if (--ticksLeft_ == 0)
+            checkpoint(line);
+    }
+    // Ctrl-C, the step bound and the output held, looked at once a run of steps.
+    void checkpoint(int line);
     // Out of line, so that the checks of tick and DepthGuard, made at every
     // step, stay small enough to be inlined.
     [[noreturn]] void failDepth(int line, bool call);
@@ -168,8 +177,9 @@ private:
     Limits limits_;
     volatile std::sig_atomic_t* interrupt_ = nullptr;
     std::function<void(std::vector<Line>&&)> lineSink_;
-    std::uint64_t steps_ = 0;
-    unsigned ticks_ = 0;
+    std::uint64_t steps_ = 0;  // counted up to the last checkpoint
+    unsigned ticksGranted_ = 1;  // the run of steps the last checkpoint allowed
+    unsigned ticksLeft_ = 1;  // of that run
     int depth_ = 0;  // procedures, eval and source running inside one another
     int nesting_ = 0;  // statements and expressions being walked, for the stack
     Environment environment_;

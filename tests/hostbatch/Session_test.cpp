@@ -125,6 +125,11 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
         LanguageCase { "printArrayOnePerLine", "string $n[] = {\"x\", \"y\"}; print $n;", "x\ny\n" },
         LanguageCase { "intPromotion", "print (7 / 2 + \" \" + 7 / 2.0 + \" \" + 7 % 3 + \" \" + -7 / 2);",
             "3 3.5 1 -3" },
+        LanguageCase { "intsWrapAndCompare",
+            "int $m = 2147483647; $m++; int $n = -7;\n"
+            "print ($m + \" \" + ($m - 1) + \" \" + 2 * 1073741824 + \" \" + $n % 3 + \" \" + ($n < 3) + ($n "
+            ">= -7) + ($n != $n));",
+            "-2147483648 2147483647 -2147483648 -1 110" },
         LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
             "2.5 0.333333 1e+10 3" },
         LanguageCase {

@@ -233,8 +233,11 @@ public:
         // The lines from before belong to the statement and stay; a quiet attempt
         // drops only the error lines it shows itself.
         std::vector<host::EditorLine> before;
-        if (quiet)
+        if (quiet) {
+            // Streamed lines go out now, so that none the attempt streams passes them.
+            interpreter_.handOnLines();
             before = host::ScriptEditor::take();
+        }
         bool succeeded = true;
         bool dropErrors = false;
         try {

@@ -54,6 +54,13 @@ public:
     /// output limit) until the statement ends.
     void streamLines(std::function<void(std::vector<Line>&&)> sink) { lineSink_ = std::move(sink); }
 
+    /// Hands the lines held so far to the sink given to streamLines, if any.
+    void handOnLines()
+    {
+        if (lineSink_)
+            lineSink_(takeLines());
+    }
+
     /// Defines `procedure` (replacing one of the same name).
     void define(std::shared_ptr<const Procedure> procedure);
 

@@ -540,6 +540,17 @@ TEST_F(SessionWithEcho, PrintedLinesStreamOrStopAtTheOutputLimit)
     EXPECT_EQ(printed, 200u * 16384u);
     EXPECT_GT(outcomes.size(), 20u);
 
+    // What a statement printed before a quiet attempt stays before what the
+    // attempt streams, and the attempt's error goes.
+    const std::string quiet = transcriptOf(session,
+        "global string $q = \"0123456789abcdef\"; for ($i = 0; $i < 12; $i++) $q += $q;\n"
+        "proc big() { global string $q; for ($k = 0; $k < 8; $k++) print $q; error \"gone\"; }\n"
+        "{ print \"first \"; catchQuiet(big()); print \" last\"; }");
+    std::string printedByBig;
+    for (int i = 0; i < 8 * 4096; ++i)
+        printedByBig += "0123456789abcdef";
+    EXPECT_TRUE(quiet == "first " + printedByBig + " last") << quiet.substr(0, 80);
+
     session.streamLines(false);
     hostbatch::Limits limits;
     limits.outputSize = 100000;

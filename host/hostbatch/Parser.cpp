@@ -213,12 +213,13 @@ private:
         return block;
     }
 
-    // `name(...)` is a call expression; any other name starts a command.
+    // `name(...)` is a call expression; any other name starts a command, as does
+    // `name (int) $f`, whose brackets hold a cast, not arguments.
     StmtPtr parseNameStatement(const Token& first)
     {
         const Lexer::Place before = lexer_.place();
         lexer_.next();
-        const bool call = lexer_.nextArgument().is("(");
+        const bool call = lexer_.nextArgument().is("(") && !atCast();
         lexer_.restore(before);
         StmtPtr statement = make(Stmt::Kind::Expression, first);
         statement->expression = call ? parseExpression() : parseCommand(false);
@@ -450,33 +451,67 @@ private:
                 lexer_.restore(before);
                 return command;
             }
-            const Nesting nesting(*this, argument);
-            if (argument.is("(")) {
-                command->operands.push_back(parseExpression());
-                expect(")");
-            } else if (argument.is("`")) {
-                command->operands.push_back(parseBackquoted(argument));
-            } else if (argument.kind == Token::Kind::Variable) {
-                // `$v.x` is read only in an expression, as in MEL: here `$name.png`
-                // stays two arguments.
-                lexer_.restore(before);
-                command->operands.push_back(parsePostfix(false));
-            } else if (argument.kind == Token::Kind::Word && argument.text.compare(0, 2, "<<") == 0) {
-                // A vector is one argument, spaces inside it or not: print <<1, 2, 3>>;
-                lexer_.restore(before);
-                command->operands.push_back(parsePostfix());
-            } else if (argument.kind == Token::Kind::Word && isCallStart(argument)) {
-                // `name(...)` right after a word is a call: print size($a);
-                lexer_.restore(before);
-                command->operands.push_back(parsePostfix());
-            } else if (argument.kind == Token::Kind::String || argument.kind == Token::Kind::Word) {
-                ExprPtr word = node(Expr::Kind::String, argument);
-                word->text = argument.text;
-                command->operands.push_back(std::move(word));
-            } else {
-                expected(argument, "a command argument");
-            }
+            command->operands.push_back(parseCommandArgument(argument, before));
         }
+    }
+
+    // Whether, just after a `(`, a type word alone in brackets follows: a cast.
+    // Leaves the lexer where it was.
+    bool atCast()
+    {
+        const Lexer::Place inside = lexer_.place();
+        const bool cast = isTypeWord(lexer_.next()) && lexer_.peek().is(")");
+        lexer_.restore(inside);
+        return cast;
+    }
+
+    // One argument in command syntax, `argument` its first token, read from `before`.
+    ExprPtr parseCommandArgument(const Token& argument, Lexer::Place before)
+    {
+        const Nesting nesting(*this, argument);
+        if (argument.is("(")) {
+            // `(int) $f` casts the argument that follows, as the same cast in an
+            // expression casts what follows it: print (int) $f;
+            if (atCast()) {
+                const Token type = lexer_.next();
+                lexer_.next();
+                ExprPtr cast = node(Expr::Kind::Cast, argument);
+                cast->castType = typeOfWord(type.text);
+                const Lexer::Place operandPlace = lexer_.place();
+                const Token operand = lexer_.nextArgument();
+                if (operand.kind == Token::Kind::End || operand.is(";") || operand.is("}") || operand.is("`")
+                    || operand.is(")"))
+                    expected(operand, "a command argument to cast");
+                cast->operands.push_back(parseCommandArgument(operand, operandPlace));
+                return cast;
+            }
+            ExprPtr inner = parseExpression();
+            expect(")");
+            return inner;
+        }
+        if (argument.is("`"))
+            return parseBackquoted(argument);
+        if (argument.kind == Token::Kind::Variable) {
+            // `$v.x` is read only in an expression, as in MEL: here `$name.png`
+            // stays two arguments.
+            lexer_.restore(before);
+            return parsePostfix(false);
+        }
+        if (argument.kind == Token::Kind::Word && argument.text.compare(0, 2, "<<") == 0) {
+            // A vector is one argument, spaces inside it or not: print <<1, 2, 3>>;
+            lexer_.restore(before);
+            return parsePostfix();
+        }
+        if (argument.kind == Token::Kind::Word && isCallStart(argument)) {
+            // `name(...)` right after a word is a call: print size($a);
+            lexer_.restore(before);
+            return parsePostfix();
+        }
+        if (argument.kind != Token::Kind::String && argument.kind != Token::Kind::Word)
+            expected(argument, "a command argument");
+        ExprPtr word = node(Expr::Kind::String, argument);
+        word->text = argument.text;
+        return word;
     }
 
     // A word that is a name with `(` right after it, no space between.

@@ -63,7 +63,8 @@ procedures stay for the later sources. The language:
   statements    end at ';' (line ends are spaces; the last may leave it out);
                 '//' and '/* */' are comments; "strings" take \" \\ \n \t \r
   commands      name -flag word "string" $variable (expression) `command`;
-                an array argument gives each element as one argument
+                (int) $f casts the next argument; an array argument gives
+                each element as one argument
   values        int, float, string and arrays: int $a[] = {1, 2}; $a[5] = 7;
   vectors       vector $v = <<1, 2.5, $x>>; $v.x $v.y $v.z (read only); + and -;
                 * of two vectors is the dot product, by a number scales; / by

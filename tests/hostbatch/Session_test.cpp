@@ -157,6 +157,12 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "\" \" + "
             "size((string) $i + 1) + \" \" + (int) \"12\" / 5);",
             "-2 7 2 2" },
+        LanguageCase { "castsInCommandArguments",
+            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; print (int) $f; print (float) $s;\n"
+            "echoStrings (string) $i (int) (2.5 * 3) (float) \"x\";",
+            "-23.5// Result: 7 7 0 //\n" },
+        LanguageCase { "castWithNothingToCast", "print (int);",
+            "// Error: line 1.12: expected a command argument to cast, found ';' //\n" },
         LanguageCase { "castOfAnArray", "int $a[] = {1}; print ((string) $a);",
             "// Error: line 1: cannot cast an int[] to string //\n" },
         LanguageCase { "vectorLiteralAndPrint",

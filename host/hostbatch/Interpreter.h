@@ -61,6 +61,11 @@ public:
             lineSink_(takeLines());
     }
 
+    /// Names the script file the statements run from now on come from, empty for
+    /// none (the command line, standard input): whatIs names it for the
+    /// procedures they define.
+    void setScriptFile(std::string path) { sourcing_ = std::move(path); }
+
     /// Defines `procedure` (replacing one of the same name).
     void define(std::shared_ptr<const Procedure> procedure);
 
@@ -191,8 +196,8 @@ private:
     int nesting_ = 0;  // statements and expressions being walked, for the stack
     Environment environment_;
     std::map<std::string, std::shared_ptr<const Procedure>> procedures_;
-    std::unordered_map<std::string, std::string> procedureFiles_;  // those defined by a sourced script
-    std::string sourcing_;  // the script file being sourced, if any
+    std::unordered_map<std::string, std::string> procedureFiles_;  // those defined by a script file
+    std::string sourcing_;  // the script file running, if any
     Value returnValue_;
 };
 

@@ -144,8 +144,14 @@ bool Session::runStatements(StatementReader& reader, bool keepGoing, const Repor
     }
 }
 
-bool Session::runScript(std::string_view text, bool keepGoing, const Report& report)
+bool Session::runScript(std::string_view text, bool keepGoing, const Report& report, const std::string& file)
 {
+    // Its procedures name the file, as those of a sourced file do.
+    interpreter_.setScriptFile(file);
+    const struct ForgetFile {
+        Interpreter& interpreter;
+        ~ForgetFile() { interpreter.setScriptFile(std::string()); }
+    } forgetFile { interpreter_ };
     // Checked whole first, one statement at a time, so that a syntax error runs
     // nothing of it and a large source is never held as a whole tree; its
     // procedures are known before any of it runs.

@@ -52,8 +52,10 @@ public:
     /// statements in order, handing each outcome to `report`. A syntax error is
     /// reported as one failing outcome with the error line "line L.C: what" and
     /// nothing of the text runs. Stops after the first failing statement unless
-    /// `keepGoing`. Returns true when every statement succeeded.
-    bool runScript(std::string_view text, bool keepGoing, const Report& report);
+    /// `keepGoing`. `file` names the script file the text was read from, empty
+    /// when it was given otherwise. Returns true when every statement succeeded.
+    bool runScript(
+        std::string_view text, bool keepGoing, const Report& report, const std::string& file = std::string());
 
     /// Reads a source through `read` and runs each top-level statement as soon as
     /// the parser finds it complete (an `if` once the next word shows that no

@@ -202,6 +202,7 @@ struct Source {
     std::string name;
     std::string text;
     bool standardInput = false;  ///< Read as it runs, not up front.
+    bool file = false;  ///< A script file, named by `name`.
 };
 
 enum class Choice { Default, Yes, No };
@@ -236,6 +237,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
         Source source;
         if (sourcesOnly || argument.empty() || argument.front() != '-') {
             source.name = std::string(argument);
+            source.file = true;
             if (!hostbatch::readScriptFile(source.name, options.limits.sourceSize, source.text, error))
                 return false;
         } else if (argument == "-") {
@@ -464,7 +466,8 @@ int main(int argc, char** argv)
                 return 2;
             }
         } else {
-            succeeded = session.runScript(source.text, options.keepGoing, report);
+            succeeded = session.runScript(
+                source.text, options.keepGoing, report, source.file ? source.name : std::string());
         }
         if (writer.failed())
             break;

@@ -18,19 +18,6 @@ namespace hostbatch {
 
 namespace {
 
-std::size_t elementCount(const Value& value)
-{
-    return std::visit(
-        [](const auto& held) -> std::size_t {
-            using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, Vector3>)
-                return 0;
-            else
-                return held.size();
-        },
-        value);
-}
-
 bool exists(const std::string& path)
 {
     struct stat status;
@@ -48,6 +35,19 @@ template <typename Array> Array arrayAt(Call& call, std::size_t i, Type type)
 }
 
 }  // namespace
+
+std::size_t elementCount(const Value& value)
+{
+    return std::visit(
+        [](const auto& held) -> std::size_t {
+            using Held = std::decay_t<decltype(held)>;
+            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, Vector3>)
+                return 0;
+            else
+                return held.size();
+        },
+        value);
+}
 
 std::vector<std::string> stringsAt(Call& call, std::size_t i)
 {

@@ -138,6 +138,9 @@ std::vector<Builtin> mathBuiltins();
 std::vector<Builtin> fileBuiltins();
 std::vector<Builtin> systemBuiltins();
 
+/// The elements of an array or the bytes of a string; 0 for a number or a vector.
+std::size_t elementCount(const Value& value);
+
 /// Argument `i` of `call` as an array of strings or of ints, converted element
 /// by element; a scalar there is an error.
 std::vector<std::string> stringsAt(Call& call, std::size_t i);

@@ -74,16 +74,7 @@ void size(Call& call)
     const Value& value = call.valueOf(0, scratch);
     if (typeOf(value) == Type::Int || typeOf(value) == Type::Float || typeOf(value) == Type::Vector)
         call.fail("size takes a string or an array, not " + std::string(typeName(typeOf(value))));
-    const std::size_t count = std::visit(
-        [](const auto& held) -> std::size_t {
-            using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, Vector3>)
-                return 0;
-            else
-                return held.size();
-        },
-        value);
-    call.give(static_cast<int>(std::min<std::size_t>(count, 2147483647)));
+    call.give(static_cast<int>(std::min<std::size_t>(elementCount(value), 2147483647)));
 }
 
 void clear(Call& call)

@@ -406,9 +406,12 @@ void Interpreter::evalDiscarded(const Expr& expression)
         const DepthGuard depth(*this, expression.line, false);
         tick(expression.line);
         assign(expression, false);
-    } else {
-        eval(expression);
+        return;
     }
+    int stepped = 0;
+    if (expression.kind == Expr::Kind::Step && stepInt(expression, stepped))
+        return;
+    eval(expression);
 }
 
 Value Interpreter::eval(const Expr& expression)
@@ -510,6 +513,9 @@ double Interpreter::number(const Value& value, int line, const char* where)
 
 bool Interpreter::truth(const Expr& expression)
 {
+    int held = 0;
+    if (intValue(expression, held))
+        return held != 0;
     Value scratch;
     const Value& value = valueOf(expression, scratch);
     // A vector is true when it is not <<0, 0, 0>>.
@@ -555,12 +561,9 @@ Value Interpreter::evalBinary(const Expr& expression)
                 return stopsAt ? 1 : 0;
         return stopsAt ? 0 : 1;
     }
-    int x = 0;
-    int y = 0;
-    if (count == 2 && intOperand(*expression.operands[0], x) && intOperand(*expression.operands[1], y)) {
-        tick(line);
-        return combineInts(expression.chain[0], x, y, line);
-    }
+    int value = 0;
+    if (intValue(expression, value))
+        return value;
     // Variables are read where they stand rather than copied.
     Value leftScratch;
     Value rightScratch;
@@ -574,26 +577,50 @@ Value Interpreter::evalBinary(const Expr& expression)
     return left;
 }
 
-// An int literal, or a variable holding an int: the operands of most
-// arithmetic, read without making a value of them.
-bool Interpreter::intOperand(const Expr& expression, int& value)
+// Most arithmetic and conditions work on int literals and int variables, a
+// few operators deep: those are worked out here without making values. False
+// when something else stands in the way, which the general path then takes:
+// what was worked out by then had no effect but its steps, and any error it
+// met, the general path would meet at the same point.
+bool Interpreter::intValue(const Expr& expression, int& value, int levels)
 {
     if (expression.kind == Expr::Kind::Int) {
         value = expression.number;
         return true;
     }
-    if (expression.kind != Expr::Kind::Variable)
+    if (expression.kind == Expr::Kind::Variable) {
+        const Value* variable = environment_.find(expression.text, expression.slot);
+        if (variable == nullptr || typeOf(*variable) != Type::Int)
+            return false;
+        value = std::get<int>(*variable);
+        return true;
+    }
+    return expression.kind == Expr::Kind::Binary && levels > 0 && intChain(expression, value, levels - 1);
+}
+
+// Out of line, so that the leaves above stay cheap to reach.
+bool Interpreter::intChain(const Expr& expression, int& value, int levels)
+{
+    const Op first = expression.chain[0];
+    if (first == Op::And || first == Op::Or || first == Op::Cross)
         return false;
-    const Value* variable = environment_.find(expression.text, expression.slot);
-    if (variable == nullptr || typeOf(*variable) != Type::Int)
+    int left = 0;
+    if (!intValue(*expression.operands[0], left, levels))
         return false;
-    value = std::get<int>(*variable);
+    for (std::size_t i = 1; i < expression.operands.size(); ++i) {
+        int right = 0;
+        if (expression.chain[i - 1] == Op::Cross || !intValue(*expression.operands[i], right, levels))
+            return false;
+        tick(expression.line);
+        left = combineInts(expression.chain[i - 1], left, right, expression.line);
+    }
+    value = left;
     return true;
 }
 
 Value Interpreter::combine(Op op, const Value& left, const Value& right, int line)
 {
-    if (typeOf(left) == Type::Int && typeOf(right) == Type::Int)
+    if (typeOf(left) == Type::Int && typeOf(right) == Type::Int && op != Op::Cross)
         return combineInts(op, std::get<int>(left), std::get<int>(right), line);
     if (!isScalar(left) || !isScalar(right))
         fail(line, "an array where a scalar is needed (" + std::string(opText(op)) + ")");
@@ -625,7 +652,7 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
     return std::fmod(a, b);
 }
 
-Value Interpreter::combineInts(Op op, int left, int right, int line)
+int Interpreter::combineInts(Op op, int left, int right, int line)
 {
     const std::int64_t x = left;
     const std::int64_t y = right;
@@ -642,8 +669,6 @@ Value Interpreter::combineInts(Op op, int left, int right, int line)
             fail(line, "division by zero");
         // int / int is integer division, truncating toward zero.
         return wrapped(op == Op::Divide ? x / y : x % y);
-    case Op::Cross:
-        return combineVectors(op, left, right, line);
     default:
         return compared(op, x, y);
     }
@@ -753,7 +778,20 @@ Value Interpreter::evalIndex(const Expr& expression)
 Value Interpreter::assign(const Expr& expression, bool wanted)
 {
     const Expr& target = *expression.operands[0];
-    Value value = eval(*expression.operands[1]);
+    Value value;
+    int right = 0;
+    if (target.kind == Expr::Kind::Variable && intValue(*expression.operands[1], right)) {
+        Value* variable = environment_.find(target.text, target.slot);
+        if (variable != nullptr && typeOf(*variable) == Type::Int) {
+            // An int into an int variable, the common case, without values.
+            int& held = std::get<int>(*variable);
+            held = expression.compound ? combineInts(expression.op, held, right, expression.line) : right;
+            return wanted ? held : 0;
+        }
+        value = right;
+    } else {
+        value = eval(*expression.operands[1]);
+    }
     if (expression.compound && expression.op == Op::Add && target.kind == Expr::Kind::Variable
         && isScalar(value)) {
         // Appending to a string in place keeps a loop of appends linear.
@@ -806,21 +844,31 @@ void Interpreter::setElement(const Expr& target, Value value, int line)
         *variable);
 }
 
-Value Interpreter::step(const Expr& expression)
+// An int variable steps where it stands, the loop counter's usual case; false
+// for any other target.
+bool Interpreter::stepInt(const Expr& expression, int& result)
 {
     const Expr& target = *expression.operands[0];
-    const int change = expression.text == "++" ? 1 : -1;
-    if (target.kind == Expr::Kind::Variable) {
-        // An int variable steps where it stands, the loop counter's usual case.
-        tick(target.line);
-        Value* variable = environment_.find(target.text, target.slot);
-        if (variable != nullptr && typeOf(*variable) == Type::Int) {
-            int& held = std::get<int>(*variable);
-            const int before = held;
-            held = wrapped(std::int64_t(before) + change);
-            return expression.prefix ? held : before;
-        }
-    }
+    if (target.kind != Expr::Kind::Variable)
+        return false;
+    Value* variable = environment_.find(target.text, target.slot);
+    if (variable == nullptr || typeOf(*variable) != Type::Int)
+        return false;
+    tick(target.line);
+    int& held = std::get<int>(*variable);
+    const int before = held;
+    held = wrapped(std::int64_t(before) + (expression.text[0] == '+' ? 1 : -1));
+    result = expression.prefix ? held : before;
+    return true;
+}
+
+Value Interpreter::step(const Expr& expression)
+{
+    int stepped = 0;
+    if (stepInt(expression, stepped))
+        return stepped;
+    const Expr& target = *expression.operands[0];
+    const int change = expression.text[0] == '+' ? 1 : -1;
     const Value before = eval(target);
     Value after;
     if (typeOf(before) == Type::Int)

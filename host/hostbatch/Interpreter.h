@@ -141,14 +141,18 @@ private:
     void evalDiscarded(const Expr& expression);
     Value evalUnary(const Expr& expression);
     Value evalBinary(const Expr& expression);
-    bool intOperand(const Expr& expression, int& value);
+    // Operators deep enough for most arithmetic; a bound keeps a failed try cheap.
+    static constexpr int kIntLevels = 3;
+    bool intValue(const Expr& expression, int& value, int levels = kIntLevels);
+    bool intChain(const Expr& expression, int& value, int levels);
     Value combine(Op op, const Value& left, const Value& right, int line);
-    Value combineInts(Op op, int left, int right, int line);
+    int combineInts(Op op, int left, int right, int line);
     Value combineVectors(Op op, const Value& left, const Value& right, int line);
     Value evalArray(const Expr& expression);
     Value evalIndex(const Expr& expression);
     Value assign(const Expr& expression, bool wanted);
     Value step(const Expr& expression);
+    bool stepInt(const Expr& expression, int& result);
     bool truth(const Expr& expression);
     int indexOf(const Expr& expression);
     double number(const Value& value, int line, const char* where);

@@ -130,6 +130,12 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "print ($m + \" \" + ($m - 1) + \" \" + 2 * 1073741824 + \" \" + $n % 3 + \" \" + ($n < 3) + ($n "
             ">= -7) + ($n != $n));",
             "-2147483648 2147483647 -2147483648 -1 110" },
+        LanguageCase { "intsKeepTheirTargetsType",
+            "float $f; $f = 3; int $c = 5; $c -= 2; $c *= 3; $c /= 2; string $s = \"n\"; $s = 4 + 1; int $d "
+            "= 2;\n"
+            "print ($f / 2 + \" \" + $c + \" \" + $s + \" \" + ($d = 7) + \" \" + (((($d + 1) * 3) - 4) % 5) "
+            "+ \" \" + ($s + $d) + \" \" + $d++ + ++$d);",
+            "1.5 4 5 7 0 57 79" },
         LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
             "2.5 0.333333 1e+10 3" },
         LanguageCase {

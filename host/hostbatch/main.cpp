@@ -3,9 +3,12 @@
 #include "Session.h"
 #include "Transcript.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -49,6 +52,9 @@ host's script editor.
                             which shows them only once it ends (default 67108864)
                     steps   statements and expressions one top-level statement
                             evaluates (default 0)
+                    calls   procedures, eval and source running inside one
+                            another (default 1000; however many, the script
+                            nests no deeper than 6000 levels)
                   A statement past a bound fails with an error; Ctrl-C stops the
                   running statement the same way (a second one ends hostbatch)
   -c COMMAND      run COMMAND, a script given on the command line
@@ -193,6 +199,8 @@ bool setLimit(const std::string& setting, hostbatch::Limits& limits)
         limits.outputSize = value;
     else if (name == "steps")
         limits.steps = value;
+    else if (name == "calls")
+        limits.callDepth = static_cast<int>(std::min<unsigned long long>(value, INT_MAX));
     else
         return false;
     return true;
@@ -273,7 +281,8 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "--limit") {
             if (!hasValue || !setLimit(argv[++i], options.limits)) {
-                error = "option '--limit' needs NAME=N, NAME one of array, string, script, output, steps"
+                error
+                    = "option '--limit' needs NAME=N, NAME one of array, string, script, output, steps, calls"
                     + std::string(kHelpHint);
                 return false;
             }
@@ -384,9 +393,7 @@ bool loadPlugins(hostbatch::Session& session, const Options& options, Transcript
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int runHostbatch(int argc, char** argv)
 {
     Options options;
     std::string usageError;
@@ -482,4 +489,54 @@ int main(int argc, char** argv)
         return 1;
     }
     return allSucceeded ? 0 : 1;
+}
+
+// Scripts run on a thread of their own, whose stack is sized for the
+// interpreter's deepest nesting (6000 levels), so that a deep recursion ends
+// with the interpreter's error line rather than a stack overflow. The costliest
+// levels measured, a script that sources itself, take 21 MiB for 6000 levels in
+// the AddressSanitizer build (3.6 KiB a level) and 8.4 MiB in the release
+// build, more than the main thread's usual 8 MiB; the stack is reserved
+// address space, used only as deep as a script goes.
+constexpr std::size_t kScriptStack = std::size_t { 256 } << 20;
+
+struct Run {
+    int argc;
+    char** argv;
+    int status;
+};
+
+extern "C" void* runOnScriptThread(void* data)
+{
+    Run& run = *static_cast<Run*>(data);
+    run.status = runHostbatch(run.argc, run.argv);
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Run run { argc, argv, 1 };
+    pthread_attr_t attributes;
+    pthread_t thread;
+    int error = pthread_attr_init(&attributes);
+    if (error == 0) {
+        error = pthread_attr_setstacksize(&attributes, kScriptStack);
+        if (error == 0)
+            error = pthread_create(&thread, &attributes, runOnScriptThread, &run);
+        pthread_attr_destroy(&attributes);
+    }
+    if (error != 0) {
+        std::fprintf(stderr, "hostbatch: cannot start the script thread: %s\n", std::strerror(error));
+        return 2;
+    }
+    // Ctrl-C then reaches the script's thread, as it did when scripts ran on
+    // this one: its handler runs there, and a read waiting there sees EINTR.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    pthread_join(thread, nullptr);
+    return run.status;
 }

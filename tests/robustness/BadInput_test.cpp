@@ -924,6 +924,16 @@ std::vector<Row> scriptRows()
         { "statement_never_ends", nothing, endless,
             error("line 262144.1: a statement of more than 262144 parts"), 1 },
         { "operator_chain_of_3000", nothing, "print (" + chain + ");", "3000", 0 },
+        // Deep recursion, which overflowed the native stack under the sanitizers,
+        // and the costliest levels, a script that sources itself, without the
+        // call bound: each ends at the nesting bound.
+        { "recursion_with_nested_expressions", nothing,
+            "proc int f(int $n) { if ($n == 0) return 0; return 1 + (1 + (1 + f($n - 1))); } f(1001);",
+            error("line 1: the script nests deeper than 6000 levels"), 1 },
+        { "source_of_itself_without_a_call_bound",
+            [](const Workspace& f) { std::ofstream(f.file("self.mel")) << "source \"self.mel\";\n"; },
+            "source \"self.mel\";", error("line 1: the script nests deeper than 6000 levels"), 1, "",
+            { "--limit", "calls=0" } },
     };
 }
 

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +25,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace robustness {
@@ -997,6 +1000,34 @@ TEST(PixelBudget, ComesFromTheEnvironment)
         EXPECT_EQ(run.err, c.err) << c.value;
         EXPECT_EQ(run.exitCode, c.exitCode) << c.value;
     }
+}
+
+// Ctrl-C at a running statement ends it with its error line, and hostbatch with
+// the status of a failed statement. The loop makes a file once it runs; the
+// minute is only there to end a hostbatch that never starts or never stops.
+TEST(Interrupt, EndsTheRunningStatementWithAnError)
+{
+    Workspace folder;
+    const pid_t child = folder.launch("spin", "{ fclose(fopen(\"running\")); while (1) ; }\n", {}, "");
+    ASSERT_GT(child, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    const auto exited = [child] {
+        siginfo_t info {};
+        return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child;
+    };
+    while (!fs::exists(folder.file("running")) && !exited() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(child, SIGINT);
+    while (!exited() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool ended = exited();
+    if (!ended)
+        kill(child, SIGKILL);
+    const HostbatchRun run = folder.collect("spin", child);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(run.out, error("line 1: interrupted"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "");
 }
 
 // A file changed by another thread while one hostbatch reads it again and again.

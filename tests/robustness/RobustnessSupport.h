@@ -45,11 +45,13 @@ public:
     /// Starts one hostbatch per script at once, then waits for all of them.
     std::vector<HostbatchRun> hostbatchTogether(const std::vector<std::string>& scripts) const;
 
-private:
+    /// Starts hostbatch on `script`, saved as `name`.mel, without waiting for it.
     pid_t launch(const std::string& name, const std::string& script, const std::vector<std::string>& options,
         const std::string& asanOptions) const;
+    /// Waits for the hostbatch `launch` started as `name`, and gives what it printed.
     HostbatchRun collect(const std::string& name, pid_t child) const;
 
+private:
     std::filesystem::path path_;
 };
 

@@ -93,8 +93,6 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
 {
     steps_ = 0;
     ticksGranted_ = ticksLeft_ = 1;
-    if (interrupt_ != nullptr)
-        *interrupt_ = 0;
     environment_.leaveAll();
     environment_.enterTopLevel();
     try {
@@ -146,8 +144,12 @@ void Interpreter::checkpoint(int line)
     // A run never reaches past the step bound, so the bound holds to the step.
     constexpr std::uint64_t kRun = 16;
     steps_ += ticksGranted_;
-    if (interrupt_ != nullptr && *interrupt_ != 0)
+    if (interrupt_ != nullptr && *interrupt_ != 0) {
+        // Seen once: a Ctrl-C that came while no statement could stop (between
+        // statements, or in a command) stops the next one as it starts.
+        *interrupt_ = 0;
         failLimit(line, "interrupted");
+    }
     if (limits_.steps != 0 && steps_ > limits_.steps)
         failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
     checkOutput(line);

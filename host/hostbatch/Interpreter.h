@@ -47,7 +47,7 @@ public:
     void setLimits(const Limits& limits) { limits_ = limits; }
     const Limits& limits() const { return limits_; }
     /// A flag that, once set (by a signal handler), ends the running statement
-    /// with "interrupted"; the interpreter clears it when a top-level statement starts.
+    /// with "interrupted" and is cleared; one set between statements stops the next.
     void setInterruptFlag(volatile std::sig_atomic_t* flag) { interrupt_ = flag; }
     /// Hands a running statement's lines to `sink` as they pile up, so that
     /// printing much holds little; without a sink they are held (to the

@@ -588,6 +588,11 @@ TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
     done = true;
     presser.join();
     EXPECT_EQ(transcript, "// Error: line 1: interrupted //\n");
+
+    // One that came while no statement could stop (in a command, between
+    // statements) stops the next as it starts, and only that one.
+    interrupted = 1;
+    EXPECT_EQ(transcriptOf(session, "print 1;\nprint 2;"), "// Error: line 1: interrupted //\n2");
 }
 
 // A stream read a few bytes at a time runs each statement as soon as its `;`

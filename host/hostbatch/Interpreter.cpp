@@ -391,11 +391,6 @@ void Interpreter::setVariable(const std::string& name, Value value, int line, Va
     }
     const Type to = typeOf(*variable);
     const Type from = typeOf(value);
-    if (to == Type::Int && from == Type::Int) {
-        // The common case, without the general assignment of values.
-        std::get<int>(*variable) = std::get<int>(value);
-        return;
-    }
     if (!convert(std::move(value), to, *variable))
         fail(line, "cannot assign " + withArticle(from) + " to $" + name + ", " + withArticle(to));
 }
@@ -603,8 +598,8 @@ bool Interpreter::intValue(const Expr& expression, int& value, int levels)
 // Out of line, so that the leaves above stay cheap to reach.
 bool Interpreter::intChain(const Expr& expression, int& value, int levels)
 {
-    const Op first = expression.chain[0];
-    if (first == Op::And || first == Op::Or || first == Op::Cross)
+    // && and || stop early, which the general path does; `^` is for vectors.
+    if (expression.chain[0] == Op::And || expression.chain[0] == Op::Or)
         return false;
     int left = 0;
     if (!intValue(*expression.operands[0], left, levels))

@@ -96,6 +96,10 @@ struct Builtin {
     int fewest = 0;
     int most = 0;
     BuiltinFunction run;
+    /// For a built-in that is a float function of one number (sqrt, floor...):
+    /// the function, which compiled code calls on a number straight, without
+    /// making values; `run` must do the same.
+    double (*floatFunction)(double) = nullptr;
 
     static constexpr int kAnyCount = -1;
 };

@@ -36,6 +36,19 @@ Environment::BlockScope::~BlockScope()
     scopes.pop_back();
 }
 
+void Environment::enterBlock()
+{
+    frames_.back().scopes.emplace_back();
+}
+
+void Environment::leaveBlock()
+{
+    std::vector<Scope>& scopes = frames_.back().scopes;
+    if (!scopes.back().empty())
+        renew();
+    scopes.pop_back();
+}
+
 void Environment::enterTopLevel()
 {
     renew();

@@ -37,6 +37,12 @@ public:
 
     Environment() { renew(); }
 
+    /// Opens a block scope in the innermost frame, for code that opens and
+    /// closes its own (compiled code: the Environment holds only what it finds by name).
+    void enterBlock();
+    /// Closes it.
+    void leaveBlock();
+
     /// Opens a frame at the top level, as a statement, `eval` and `source` run in.
     void enterTopLevel();
     /// Opens a procedure's frame, its outermost scope holding `parameters`.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Builtin.h"
+#include "Code.h"
 #include "Environment.h"
 #include "Outcome.h"
 #include "Parser.h"
@@ -46,6 +47,10 @@ public:
     /// Starts with no built-ins: an embedding opens the libraries it wants.
     explicit Interpreter(host::CommandRegistry& registry);
 
+    Interpreter(const Interpreter&) = delete;
+    Interpreter& operator=(const Interpreter&) = delete;
+    ~Interpreter();
+
     /// Adds a built-in, or replaces the one of the same name.
     void addBuiltin(Builtin builtin);
     /// The names of the built-ins, sorted.
@@ -88,9 +93,8 @@ public:
     void define(std::shared_ptr<const Procedure> procedure);
 
 private:
-    class BuiltinCall;
-
-    enum class Flow { Normal, Break, Continue, Return };
+    class MachineCall;
+    struct Frame;
 
     /// Thrown once a failure's lines have been shown; `catchable` is false for
     /// the limits, which `catch` must not turn into a value.
@@ -107,33 +111,48 @@ private:
         Value value;
     };
 
+    /// How running a piece of code ended.
+    struct Exit {
+        enum class Kind { End, Return, Yield, Break, Continue } kind = Kind::End;
+        std::int32_t reg = -1;  ///< Return: the value register (none when < 0); Yield: the register.
+        Bank bank = Bank::Value;  ///< Yield: the register's bank.
+    };
+
+    /// What a procedure or command call found before its arguments ran.
+    struct PendingCall {
+        const Procedure* procedure = nullptr;  ///< null: a command
+    };
+
     // Statements and expressions walked inside one another, procedure bodies
     // included: far more than scripts need, well within the stack.
     static constexpr int kMaxNesting = 6000;
 
-    // Counts one level of walking, or of calls when `call` is set, for its lifetime.
+    // Counts `levels` of nesting, and one call when `call` is set, for its lifetime.
     class DepthGuard {
     public:
-        DepthGuard(Interpreter& interpreter, int line, bool call)
+        DepthGuard(Interpreter& interpreter, int line, int levels, bool call)
             : interpreter_(interpreter)
+            , levels_(levels)
             , call_(call)
         {
-            if (++interpreter_.nesting_ > kMaxNesting
+            interpreter_.nesting_ += levels_;
+            if (interpreter_.nesting_ > kMaxNesting
                 || (call_ && ++interpreter_.depth_ > interpreter_.limits_.callDepth
                     && interpreter_.limits_.callDepth > 0))
-                interpreter_.failDepth(line, call_);
+                interpreter_.failDepth(line, levels_, call_);
         }
         DepthGuard(const DepthGuard&) = delete;
         DepthGuard& operator=(const DepthGuard&) = delete;
         ~DepthGuard()
         {
-            --interpreter_.nesting_;
+            interpreter_.nesting_ -= levels_;
             if (call_)
                 --interpreter_.depth_;
         }
 
     private:
         Interpreter& interpreter_;
+        int levels_;
         bool call_;
     };
 
@@ -152,64 +171,73 @@ private:
     // Hands the lines held so far on as an outcome of their own, when lines are streamed.
     void handOnLines();
 
-    Flow exec(const Stmt& statement);
-    Flow execBody(const std::vector<StmtPtr>& body, std::size_t first);
-    Flow execLoopBody(const Stmt& statement, bool& stop);
-    void execDeclaration(const Stmt& statement);
-    Flow execSwitch(const Stmt& statement);
-    Flow execForIn(const Stmt& statement);
+    // ---- running compiled code (Machine.cpp)
 
-    Value eval(const Expr& expression);
-    /// The value of `expression` without a copy when it names a variable:
-    /// the variable itself; otherwise `scratch`, holding the value.
-    const Value& valueOf(const Expr& expression, Value& scratch);
-    void evalDiscarded(const Expr& expression);
-    Value evalUnary(const Expr& expression);
-    Value evalBinary(const Expr& expression);
-    // Operators deep enough for most arithmetic; a bound keeps a failed try cheap.
-    static constexpr int kIntLevels = 3;
-    bool intValue(const Expr& expression, int& value, int levels = kIntLevels);
-    bool intChain(const Expr& expression, int& value, int levels);
-    Value combine(Op op, const Value& left, const Value& right, int line);
-    int combineInts(Op op, int left, int right, int line);
-    Value combineVectors(Op op, const Value& left, const Value& right, int line);
-    Value evalArray(const Expr& expression);
-    Value evalIndex(const Expr& expression);
-    Value assign(const Expr& expression, bool wanted);
-    Value step(const Expr& expression);
-    bool stepInt(const Expr& expression, int& result);
-    bool truth(const Expr& expression);
-    int indexOf(const Expr& expression);
-    double number(const Value& value, int line, const char* where);
+    // Runs `code` from its start in a frame of its own at the top level (a
+    // statement, or one of eval's or source's): the call it makes, when it
+    // is a call statement, is the result.
+    CallResult runCode(const Code& code);
+    // Runs `frame`'s code from `pc` until it ends, returns or yields.
+    Exit execute(Frame& frame, std::int32_t pc);
+    // Works out argument `i` of the built-in call `site`, from its code.
+    Value argumentValue(Frame& frame, const CallSite& site, std::size_t i);
+    CallResult call(Frame& frame, const CallSite& site, const PendingCall* pending);
+    PendingCall prepareCall(const CallSite& site);
+    CallResult callBuiltin(Frame& frame, const CallSite& site);
+    CallResult callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure);
+    CallResult callCommand(Frame& frame, const CallSite& site);
+    // The value of the variable `reference` names, as reading it gives it.
+    Value read(Frame& frame, const Reference& reference);
+    // The variable itself, when it is declared and holds a value (not an
+    // unboxed number); null otherwise.
+    Value* place(Frame& frame, const Reference& reference);
+    // Assigns to the variable `reference` names, as `$var = value` does.
+    void write(Frame& frame, const Reference& reference, Value value);
+    const Code& compiled(const Procedure& procedure);
 
-    CallResult invoke(const Expr& call);
-    NameKind lookup(const std::string& name);
-    CallResult callProcedure(const Procedure& procedure, const Expr& call);
-    CallResult callCommand(const Expr& call);
-    CallResult callBuiltin(const Builtin& builtin, const Expr& call);
     CallResult runText(const std::string& text, int line, const char* what);
     bool autoLoad(const std::string& name, int line);
     void runFile(const std::string& path, int line);
+    NameKind lookup(const std::string& name);
 
-    /// Assigns to `$name`, found through `slot` when given.
+    // The shared operations of the language on values, with its wording of
+    // each error (Operators.cpp).
+    Value combine(Op op, const Value& left, const Value& right, int line);
+    int combineInts(Op op, int left, int right, int line);
+    Value combineVectors(Op op, const Value& left, const Value& right, int line);
+    double number(const Value& value, int line, const char* where);
+    bool truth(const Value& value, int line);
+    int indexOf(const Value& value, int line);
+    void checkIndex(int index, int line);
+    Value negate(const Value& value, int line);
+    Value stepped(const Value& value, int change, const char* op, int line);
+    bool caseMatches(const Value& subject, const Value& label, int line);
+    Value arrayOf(const std::vector<std::pair<const Value*, int>>& elements, int line);
+    Value converted(Value value, const Conversion& conversion, int line);
+    Value element(const Value& array, int index, const std::string& name, int line);
+    void setElement(Value& array, int index, Value value, const std::string& name, int line);
+
+    // Assigns to `$name`, found through `slot` when given: what `$name = value` does
+    // for a variable found by name.
     void setVariable(const std::string& name, Value value, int line, VariableSlot* slot = nullptr);
-    void setElement(const Expr& target, Value value, int line);
+    void declareVariable(const DeclarationInfo& declaration, Value value, int line);
+    void setVariableElement(const std::string& name, int index, Value value, int line);
     void checkSize(std::size_t size, int line);
     void checkText(std::size_t size, int line);
     // A string against the string limit, an array against the array limit.
     void checkValue(const Value& value, int line);
     void checkResult(const host::CommandResult& result, int line);
-    /// Counts a step; every so often looks at what may end the statement.
-    void tick(int line)
+    // Counts steps; every so often looks at what may end the statement.
+    void tick(int steps, int line)
     {
-        if (--ticksLeft_ == 0)
+        if ((ticksLeft_ -= steps) <= 0)
             checkpoint(line);
     }
     // Ctrl-C, the step bound and the output held, looked at once a run of steps.
     void checkpoint(int line);
     // Out of line, so that the checks of tick and DepthGuard, made at every
     // step, stay small enough to be inlined.
-    [[noreturn]] void failDepth(int line, bool call);
+    [[noreturn]] void failDepth(int line, int levels, bool call);
     void checkOutput(int line);
 
     [[noreturn]] void fail(int line, const std::string& what);
@@ -226,15 +254,26 @@ private:
     // Hands a running statement's lines on as they pile up, when streamed.
     std::function<void(std::vector<Line>&&)> lineSink_;
     std::uint64_t steps_ = 0;  // counted up to the last checkpoint
-    unsigned ticksGranted_ = 1;  // the run of steps the last checkpoint allowed
-    unsigned ticksLeft_ = 1;  // of that run
+    std::int64_t ticksGranted_ = 1;  // the run of steps the last checkpoint allowed
+    std::int64_t ticksLeft_ = 1;  // of that run
     int depth_ = 0;  // procedures, eval and source running inside one another
     int nesting_ = 0;  // statements and expressions being walked, for the stack
     Environment environment_;
     std::map<std::string, std::shared_ptr<const Procedure>> procedures_;
+    // Bumped at each definition, so that a call site's cached procedure is
+    // looked up again only then.
+    std::uint64_t procedureGeneration_ = 1;
+    // Procedures replaced while a statement runs: running code may still be
+    // theirs, so they go only when the statement ends.
+    std::vector<std::shared_ptr<const Procedure>> replaced_;
     std::unordered_map<std::string, std::string> procedureFiles_;  // those defined by a script file
     std::string sourcing_;  // the script file running, if any
-    Value returnValue_;
+    std::vector<PendingCall> pendingCalls_;
+    CallResult lastCall_;  // of the call statement running
+    // Where frames' registers live: stacks of fixed blocks, so that a
+    // register stays where it is while frames come and go above it.
+    class RegisterStacks;
+    std::unique_ptr<RegisterStacks> registers_;
 };
 
 }  // namespace mel

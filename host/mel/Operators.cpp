@@ -1,5 +1,8 @@
-// The operators on values: arithmetic, comparison and joining, and the one
-// wording of an operand of the wrong type.
+// The operations of the language on values, each with its one wording of an
+// operand of the wrong type: arithmetic, comparison and joining, conditions,
+// indices and elements, steps, conversions, array literals and case labels.
+// Compiled code does ints and floats of known types itself; everything else
+// comes here.
 #include "Interpreter.h"
 
 #include <cmath>
@@ -152,6 +155,118 @@ Value Interpreter::combineVectors(Op op, const Value& left, const Value& right, 
     fail(line,
         "no " + std::string(opText(op)) + " between " + withArticle(left.type()) + " and "
             + withArticle(right.type()));
+}
+
+bool Interpreter::truth(const Value& value, int line)
+{
+    // A vector is true when it is not <<0, 0, 0>>.
+    if (value.type() == Type::Vector)
+        return !(std::get<Vector3>(value) == Vector3());
+    return number(value, line, "condition") != 0;
+}
+
+int Interpreter::indexOf(const Value& value, int line)
+{
+    const int index = truncatedInt(number(value, line, "index"));
+    checkIndex(index, line);
+    return index;
+}
+
+void Interpreter::checkIndex(int index, int line)
+{
+    if (index < 0)
+        fail(line, "index " + std::to_string(index) + " is below 0");
+}
+
+Value Interpreter::negate(const Value& value, int line)
+{
+    if (value.type() == Type::Vector) {
+        const Vector3& vector = std::get<Vector3>(value);
+        return Vector3 { -vector.x, -vector.y, -vector.z };
+    }
+    if (value.type() == Type::Int)
+        return wrappedInt(-std::int64_t(std::get<int>(value)));
+    return -number(value, line, "-");
+}
+
+// ++ and -- on something not an int: as a number, by one.
+Value Interpreter::stepped(const Value& value, int change, const char* op, int line)
+{
+    if (value.type() == Type::Int)
+        return wrappedInt(std::int64_t(std::get<int>(value)) + change);
+    return number(value, line, op) + change;
+}
+
+// As switch compares: as text when either is a string, else as numbers.
+bool Interpreter::caseMatches(const Value& subject, const Value& label, int line)
+{
+    if (label.type() == Type::String || subject.type() == Type::String)
+        return label.text() == subject.text();
+    return number(label, line, "case") == number(subject, line, "switch");
+}
+
+Value Interpreter::arrayOf(const std::vector<std::pair<const Value*, int>>& elements, int line)
+{
+    (void)line;
+    Type type = Type::Int;
+    for (const auto& element : elements) {
+        const Type held = element.first->type();
+        if (isArray(held))
+            fail(element.second, "an array inside an array literal");
+        // Strings win over vectors, vectors over numbers, floats over ints.
+        if (held == Type::String || (held == Type::Vector && type != Type::String)
+            || (held == Type::Float && type == Type::Int))
+            type = held;
+    }
+    Value array = Value::ofType(arrayType(type));
+    for (const auto& element : elements) {
+        Value converted;
+        convert(*element.first, type, converted);
+        array.append(std::move(converted));
+    }
+    return array;
+}
+
+Value Interpreter::converted(Value value, const Conversion& conversion, int line)
+{
+    const Type from = value.type();
+    Value result;
+    if (convert(std::move(value), conversion.type, result))
+        return result;
+    switch (conversion.wording) {
+    case Conversion::Wording::Initialise:
+        fail(line,
+            "cannot initialise $" + conversion.name + ", " + withArticle(conversion.type) + ", with "
+                + withArticle(from));
+    case Conversion::Wording::Cast:
+        fail(line, "cannot cast " + withArticle(from) + " to " + typeName(conversion.type));
+    case Conversion::Wording::Parameter:
+        fail(line, conversion.name + " is " + withArticle(conversion.type) + ", not " + withArticle(from));
+    default:
+        fail(line,
+            "cannot assign " + withArticle(from) + " to $" + conversion.name + ", "
+                + withArticle(conversion.type));
+    }
+}
+
+// An element past the end reads as the element type's zero.
+Value Interpreter::element(const Value& array, int index, const std::string& name, int line)
+{
+    if (!array.isArray())
+        fail(line, "$" + name + " is not an array");
+    return array.element(std::size_t(index));
+}
+
+// Writing past the end grows the array, as the host's arrays do.
+void Interpreter::setElement(Value& array, int index, Value value, const std::string& name, int line)
+{
+    checkSize(std::size_t(index) + 1, line);
+    if (!array.isArray())
+        fail(line, "$" + name + " is not an array");
+    Value converted;
+    if (!convert(std::move(value), elementType(array.type()), converted))
+        fail(line, "cannot assign an array to an element of $" + name);
+    array.setElement(std::size_t(index), std::move(converted));
 }
 
 }  // namespace mel

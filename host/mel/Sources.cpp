@@ -3,6 +3,7 @@
 // running statement.
 #include "Interpreter.h"
 
+#include "Compiler.h"
 #include "ScriptFile.h"
 
 #include <host/ScriptEditor.h>
@@ -139,27 +140,20 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
     environment_.leaveAll();
     environment_.enterTopLevel();
     try {
-        const Expr* call = statement.kind == Stmt::Kind::Expression ? statement.expression.get() : nullptr;
-        if (call != nullptr && (call->kind == Expr::Kind::Call || call->kind == Expr::Kind::Command)) {
-            tick(statement.line);
-            CallResult result = invoke(*call);
-            if (result.fromCommand)
-                outcome.result = std::move(result.commandResult);
-            else if (result.hasValue)
-                outcome.result = toCommandResult(std::move(result.value));
-        } else {
-            const Flow flow = exec(statement);
-            if (flow == Flow::Break || flow == Flow::Continue)
-                fail(statement.line,
-                    std::string(flow == Flow::Break ? "break" : "continue") + " outside a loop");
-            if (flow == Flow::Return)
-                fail(statement.line, "return outside a procedure");
-        }
+        CallResult result
+            = runCode(*compileStatement(statement, CodeKind::TopLevel, std::string(), builtins_));
+        if (result.fromCommand)
+            outcome.result = std::move(result.commandResult);
+        else if (result.hasValue)
+            outcome.result = toCommandResult(std::move(result.value));
         outcome.status = MS::kSuccess;
     } catch (const Failure& failure) {
         outcome.status = failure.status;
     }
     environment_.leaveAll();
+    pendingCalls_.clear();
+    // Nothing runs now: the procedures it replaced can go.
+    replaced_.clear();
 }
 
 std::vector<Line> Interpreter::takeLines()
@@ -198,7 +192,7 @@ Interpreter::CallResult Interpreter::runText(const std::string& text, int line, 
         fail(line, std::string(what) + ": " + error);
     for (auto& procedure : procedures)
         define(std::move(procedure));
-    const DepthGuard depth(*this, line, true);
+    const DepthGuard depth(*this, line, 1, true);
     environment_.enterTopLevel();
     struct FramePop {
         Environment& environment;
@@ -207,19 +201,8 @@ Interpreter::CallResult Interpreter::runText(const std::string& text, int line, 
     CallResult result;
     StatementReader reader(text);
     StmtPtr statement;
-    while (reader.next(statement) == StatementReader::Result::Statement) {
-        const Expr* call = statement->kind == Stmt::Kind::Expression ? statement->expression.get() : nullptr;
-        if (call != nullptr && (call->kind == Expr::Kind::Call || call->kind == Expr::Kind::Command)) {
-            tick(statement->line);
-            result = invoke(*call);
-            continue;
-        }
-        result = CallResult();
-        const Flow flow = exec(*statement);
-        if (flow != Flow::Normal)
-            fail(statement->line,
-                std::string(what) + ": break, continue or return outside a loop or procedure");
-    }
+    while (reader.next(statement) == StatementReader::Result::Statement)
+        result = runCode(*compileStatement(*statement, CodeKind::Text, what, builtins_));
     return result;
 }
 

@@ -110,6 +110,8 @@ struct Parameter {
     std::string name;
 };
 
+struct Code;
+
 /// A procedure: kept by the interpreter for the rest of the session.
 struct Procedure {
     std::string name;
@@ -118,6 +120,8 @@ struct Procedure {
     std::vector<Parameter> parameters;
     StmtPtr body;  ///< A block.
     int line = 0;
+    /// Its body compiled, once it is first called.
+    mutable std::shared_ptr<const Code> code;
 };
 
 /// One variable of a declaration: `$name`, `$name[]` or `$name[size]`, with an

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Builtin.h"
+#include "Code.h"
+#include "Syntax.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+namespace mel {
+
+/// Where compiled code runs, which decides how its names are found and what
+/// a break, continue or return outside a loop or procedure means.
+enum class CodeKind {
+    TopLevel,  ///< a top-level statement of a source
+    Text,  ///< a statement of eval's or source's text
+    Procedure,  ///< a procedure's body
+};
+
+/// Compiles one statement that runs at the top level: on its own (`TopLevel`)
+/// or as a statement of eval's or source's text (`Text`, `what` naming which).
+/// Built-ins are resolved from `builtins`, which must outlive the code.
+std::shared_ptr<const Code> compileStatement(const Stmt& statement, CodeKind kind, const std::string& what,
+    const std::unordered_map<std::string, Builtin>& builtins);
+
+/// Compiles a procedure's body, its parameters in the first registers.
+std::shared_ptr<const Code> compileProcedure(
+    const Procedure& procedure, const std::unordered_map<std::string, Builtin>& builtins);
+
+}  // namespace mel

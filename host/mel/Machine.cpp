@@ -1,0 +1,1033 @@
+// Running compiled code: frames of registers, the loop over instructions,
+// and calls of built-ins, procedures and commands.
+#include "Interpreter.h"
+
+#include "Compiler.h"
+#include "ScriptPath.h"
+
+#include <host/ScriptEditor.h>
+#include <maya/MArgList.h>
+#include <maya/MString.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+namespace mel {
+
+namespace {
+
+// An 8-byte register: an int or a float, as the code that uses it knows.
+union Scalar {
+    int i;
+    double f;
+};
+
+// Ints wrap around as the host's do, rather than overflow.
+inline int add(int a, int b)
+{
+    return wrappedInt(std::int64_t(a) + b);
+}
+
+inline int floatToInt(double value)
+{
+    return truncatedInt(value);
+}
+
+// A stack of fixed blocks: what a frame takes stays where it is while frames
+// come and go above it, so that a reference into a caller's registers holds.
+template <typename Slot> class BlockStack {
+public:
+    struct Span {
+        Slot* data = nullptr;
+        std::size_t block = 0;
+        std::size_t count = 0;
+    };
+
+    Span push(std::size_t count)
+    {
+        if (count == 0)
+            return Span { nullptr, current_, 0 };
+        if (blocks_.empty() || used_ + count > blocks_[current_].size) {
+            // Onto the next block, made when first needed.
+            const std::size_t next = blocks_.empty() ? 0 : current_ + 1;
+            if (next == blocks_.size() || blocks_[next].size < count) {
+                const std::size_t size = std::max(count, kBlock);
+                if (next == blocks_.size())
+                    blocks_.push_back(Block { std::make_unique<Slot[]>(size), size, 0 });
+                else
+                    blocks_[next] = Block { std::make_unique<Slot[]>(size), size, 0 };
+            }
+            if (!blocks_.empty() && next != current_)
+                blocks_[current_].used = used_;
+            current_ = next;
+            used_ = 0;
+        }
+        Span span { blocks_[current_].data.get() + used_, current_, count };
+        used_ += count;
+        return span;
+    }
+
+    void pop(const Span& span)
+    {
+        if (span.count == 0)
+            return;
+        used_ -= span.count;
+        if (used_ == 0 && current_ > 0 && span.block == current_) {
+            --current_;
+            used_ = blocks_[current_].used;
+        }
+    }
+
+private:
+    static constexpr std::size_t kBlock = std::size_t { 1 } << 14;
+    struct Block {
+        std::unique_ptr<Slot[]> data;
+        std::size_t size;
+        std::size_t used;  // of a block below the current one, when the next was taken
+    };
+    std::vector<Block> blocks_;
+    std::size_t current_ = 0;
+    std::size_t used_ = 0;
+};
+
+}  // namespace
+
+class Interpreter::RegisterStacks {
+public:
+    BlockStack<Scalar> scalars;
+    BlockStack<Value> values;
+};
+
+Interpreter::Interpreter(host::CommandRegistry& registry)
+    : registry_(registry)
+    , registers_(std::make_unique<RegisterStacks>())
+{
+}
+
+Interpreter::~Interpreter() = default;
+
+/// The registers of one running piece of code.
+struct Interpreter::Frame {
+    const Code* code = nullptr;
+    Scalar* scalars = nullptr;
+    Value* values = nullptr;
+    bool findsByName = false;  // whether an Environment frame of its own is in reach
+    std::int32_t pc = 0;  // the instruction running, for what a built-in asks of it
+};
+
+namespace {
+
+// Takes a frame's registers, and gives them back however the frame ends:
+// values emptied, so that what they held goes with them.
+template <typename Stacks> struct FrameRegisters {
+    FrameRegisters(Stacks& stacks, const Code& code)
+        : stacks_(stacks)
+        , scalars(stacks.scalars.push(std::size_t(code.scalars)))
+        , values(stacks.values.push(std::size_t(code.valueRegisters)))
+    {
+    }
+    FrameRegisters(const FrameRegisters&) = delete;
+    FrameRegisters& operator=(const FrameRegisters&) = delete;
+    ~FrameRegisters()
+    {
+        for (std::size_t i = 0; i < values.count; ++i)
+            if (values.data[i].index() != 0)
+                values.data[i] = Value();
+        stacks_.values.pop(values);
+        stacks_.scalars.pop(scalars);
+    }
+
+    Stacks& stacks_;
+    typename decltype(Stacks::scalars)::Span scalars;
+    typename decltype(Stacks::values)::Span values;
+};
+
+}  // namespace
+
+// ---- the calls a built-in makes back
+
+class Interpreter::MachineCall final : public Call {
+public:
+    MachineCall(Interpreter& interpreter, Frame& frame, const CallSite& site, CallResult& result)
+        : interpreter_(interpreter)
+        , frame_(frame)
+        , site_(site)
+        , result_(result)
+    {
+    }
+
+    const std::string& name() const override { return site_.name; }
+    int line() const override { return site_.line; }
+    std::size_t count() const override { return site_.arguments.size(); }
+
+    Value value(std::size_t i) override { return interpreter_.argumentValue(frame_, site_, i); }
+
+    const Value& valueOf(std::size_t i, Value& scratch) override
+    {
+        // A variable is read where it lies: copying it would make a loop of
+        // `$a[size($a)] = x` quadratic.
+        const Argument& argument = site_.arguments[i];
+        if (argument.variable >= 0) {
+            interpreter_.tick(1, argument.line);
+            if (Value* variable
+                = interpreter_.place(frame_, frame_.code->references[std::size_t(argument.variable)]))
+                return *variable;
+        }
+        scratch = value(i);
+        return scratch;
+    }
+
+    std::string text(std::size_t i) override
+    {
+        Value scratch;
+        const Value& value = valueOf(i, scratch);
+        if (!value.isArray())
+            return value.text();
+        interpreter_.fail(site_.arguments[i].line,
+            site_.name + " takes a string, not " + std::string(typeName(value.type())));
+    }
+
+    // A word of command syntax is a string: `fclose 3` means the number 3.
+    double number(std::size_t i) override
+    {
+        Value scratch;
+        const Value& value = valueOf(i, scratch);
+        if (value.type() == Type::String)
+            return leadingNumber(std::get<std::string>(value));
+        return interpreter_.number(value, site_.arguments[i].line, site_.name.c_str());
+    }
+
+    void assign(std::size_t i, Value value) override
+    {
+        const Argument& argument = site_.arguments[i];
+        if (argument.variable < 0)
+            interpreter_.fail(argument.line, site_.name + " needs a variable");
+        interpreter_.write(frame_, frame_.code->references[std::size_t(argument.variable)], std::move(value));
+    }
+
+    bool attempt(std::size_t i, bool quiet) override
+    {
+        // The lines from before belong to the statement and stay; a quiet attempt
+        // drops only the error lines it shows itself.
+        std::vector<host::EditorLine> before;
+        if (quiet) {
+            // Streamed lines go out now, so that none the attempt streams passes them.
+            interpreter_.handOnLines();
+            before = host::ScriptEditor::take();
+        }
+        const std::size_t pending = interpreter_.pendingCalls_.size();
+        bool succeeded = true;
+        bool dropErrors = false;
+        try {
+            value(i);
+        } catch (const Failure& failure) {
+            interpreter_.pendingCalls_.resize(pending);
+            if (!failure.catchable) {
+                restore(before, false);
+                throw;
+            }
+            succeeded = false;
+            dropErrors = quiet;
+        } catch (...) {
+            restore(before, false);
+            throw;
+        }
+        if (quiet)
+            restore(before, dropErrors);
+        return succeeded;
+    }
+
+    void give(Value value) override
+    {
+        interpreter_.checkValue(value, site_.line);
+        result_.hasValue = true;
+        result_.value = std::move(value);
+    }
+
+    void checkSize(std::size_t size) override { interpreter_.checkSize(size, site_.line); }
+    void checkText(std::size_t size) override { interpreter_.checkText(size, site_.line); }
+
+    void runText(const std::string& text, const char* what, bool giveValue) override
+    {
+        CallResult result = interpreter_.runText(text, site_.line, what);
+        if (giveValue)
+            result_ = std::move(result);
+    }
+
+    void runFile(const std::string& path) override { interpreter_.runFile(path, site_.line); }
+
+    NameKind lookup(const std::string& name) override { return interpreter_.lookup(name); }
+
+    std::string procedureFile(const std::string& name) override
+    {
+        const auto found = interpreter_.procedureFiles_.find(name);
+        return found == interpreter_.procedureFiles_.end() ? std::string() : found->second;
+    }
+
+    std::optional<Type> variableType(const std::string& name) override
+    {
+        // A variable of the running code's own, in reach where the call stands...
+        const Code& code = *frame_.code;
+        for (auto named = code.named.rbegin(); named != code.named.rend(); ++named) {
+            if (named->name != name || frame_.pc < named->from || frame_.pc >= named->to)
+                continue;
+            if (named->flag >= 0 && frame_.scalars[named->flag].i == 0)
+                continue;
+            if (named->reg.bank == Bank::Int)
+                return Type::Int;
+            if (named->reg.bank == Bank::Float)
+                return Type::Float;
+            return frame_.values[named->reg.index].type();
+        }
+        // ...else one found by name, where the code can reach any.
+        if (!frame_.findsByName)
+            return std::nullopt;
+        const Value* variable = interpreter_.environment_.find(name);
+        if (variable == nullptr)
+            return std::nullopt;
+        return variable->type();
+    }
+
+    SessionStore& store() override { return interpreter_.store_; }
+
+private:
+    void raise(const std::string* what, MStatus status) override
+    {
+        if (what != nullptr)
+            interpreter_.fail(site_.line, *what);
+        throw Failure { status, true };
+    }
+
+    // Shows again the lines taken before an attempt, then those it showed.
+    static void restore(std::vector<host::EditorLine>& before, bool dropErrors)
+    {
+        std::vector<host::EditorLine> during = host::ScriptEditor::take();
+        for (host::EditorLine& line : before)
+            host::ScriptEditor::show(line.kind, std::move(line.text));
+        for (host::EditorLine& line : during)
+            if (!dropErrors || line.kind != host::LineKind::Error)
+                host::ScriptEditor::show(line.kind, std::move(line.text));
+    }
+
+    Interpreter& interpreter_;
+    Frame& frame_;
+    const CallSite& site_;
+    CallResult& result_;
+};
+
+// ---- frames
+
+Interpreter::CallResult Interpreter::runCode(const Code& code)
+{
+    const FrameRegisters<RegisterStacks> registers(*registers_, code);
+    Frame frame;
+    frame.code = &code;
+    frame.scalars = registers.scalars.data;
+    frame.values = registers.values.data;
+    frame.findsByName = true;
+    lastCall_ = CallResult();
+    execute(frame, 0);
+    return std::exchange(lastCall_, CallResult());
+}
+
+const Code& Interpreter::compiled(const Procedure& procedure)
+{
+    if (!procedure.code)
+        procedure.code = compileProcedure(procedure, builtins_);
+    return *procedure.code;
+}
+
+Value Interpreter::argumentValue(Frame& frame, const CallSite& site, std::size_t i)
+{
+    const Argument& argument = site.arguments[i];
+    const std::int32_t pc = frame.pc;
+    const Exit exit = execute(frame, argument.start);
+    frame.pc = pc;
+    if (exit.bank == Bank::Int)
+        return frame.scalars[exit.reg].i;
+    if (exit.bank == Bank::Float)
+        return frame.scalars[exit.reg].f;
+    return frame.values[exit.reg];
+}
+
+// ---- variables reached through references
+
+Value* Interpreter::place(Frame& frame, const Reference& reference)
+{
+    if (reference.reg.index < 0)
+        return environment_.find(reference.name);
+    if (reference.flag >= 0 && frame.scalars[reference.flag].i == 0)
+        return nullptr;
+    if (reference.reg.bank != Bank::Value)
+        return nullptr;
+    return &frame.values[reference.reg.index];
+}
+
+Value Interpreter::read(Frame& frame, const Reference& reference)
+{
+    if (reference.reg.index < 0) {
+        const Value* variable = environment_.find(reference.name);
+        if (variable == nullptr)
+            fail(reference.line, "$" + reference.name + " is not declared");
+        return *variable;
+    }
+    if (reference.flag >= 0 && frame.scalars[reference.flag].i == 0)
+        fail(reference.line, "$" + reference.name + " is not declared");
+    if (reference.reg.bank == Bank::Int)
+        return frame.scalars[reference.reg.index].i;
+    if (reference.reg.bank == Bank::Float)
+        return frame.scalars[reference.reg.index].f;
+    return frame.values[reference.reg.index];
+}
+
+void Interpreter::write(Frame& frame, const Reference& reference, Value value)
+{
+    const int line = reference.line;
+    if (reference.reg.index < 0) {
+        setVariable(reference.name, std::move(value), line);
+        return;
+    }
+    const bool declared = reference.flag < 0 || frame.scalars[reference.flag].i != 0;
+    if (!declared) {
+        // Declared by this, with the value's type.
+        frame.scalars[reference.flag].i = 1;
+        if (!reference.typed) {
+            frame.values[reference.reg.index] = std::move(value);
+            return;
+        }
+    }
+    const Type to = reference.typed ? reference.type : frame.values[reference.reg.index].type();
+    Value converted = this->converted(
+        std::move(value), Conversion { to, Conversion::Wording::Assign, reference.name }, line);
+    if (reference.reg.bank == Bank::Int)
+        frame.scalars[reference.reg.index].i = std::get<int>(converted);
+    else if (reference.reg.bank == Bank::Float)
+        frame.scalars[reference.reg.index].f = std::get<double>(converted);
+    else
+        frame.values[reference.reg.index] = std::move(converted);
+}
+
+// ---- calls
+
+// Sources the script named after a procedure not defined yet, as the host's
+// auto-loading does; true when that defined it.
+bool Interpreter::autoLoad(const std::string& name, int line)
+{
+    const std::string path = autoLoadScript(name);
+    if (path.empty())
+        return false;
+    runFile(path, line);
+    return procedures_.count(name) != 0;
+}
+
+NameKind Interpreter::lookup(const std::string& name)
+{
+    if (builtins_.count(name) != 0)
+        return NameKind::Builtin;
+    if (procedures_.count(name) != 0)
+        return NameKind::Procedure;
+    if (registry_.contains(name))
+        return NameKind::Command;
+    return autoLoadScript(name).empty() ? NameKind::None : NameKind::Script;
+}
+
+Interpreter::PendingCall Interpreter::prepareCall(const CallSite& site)
+{
+    // A procedure, else a registered command, else a script on
+    // MAYA_SCRIPT_PATH named after the procedure, which defines it.
+    PendingCall pending;
+    if (site.generation == procedureGeneration_) {
+        pending.procedure = site.procedure;
+    } else {
+        auto found = procedures_.find(site.name);
+        if (found == procedures_.end() && !registry_.contains(site.name) && autoLoad(site.name, site.line))
+            found = procedures_.find(site.name);
+        pending.procedure = found != procedures_.end() ? found->second.get() : nullptr;
+        site.procedure = pending.procedure;
+        site.generation = procedureGeneration_;
+    }
+    if (pending.procedure != nullptr && site.arguments.size() != pending.procedure->parameters.size()) {
+        const std::size_t parameters = pending.procedure->parameters.size();
+        fail(site.line,
+            site.name + " takes " + std::to_string(parameters) + " argument" + (parameters == 1 ? "" : "s")
+                + ", not " + std::to_string(site.arguments.size()));
+    }
+    return pending;
+}
+
+Interpreter::CallResult Interpreter::call(Frame& frame, const CallSite& site, const PendingCall* pending)
+{
+    if (site.builtin != nullptr)
+        return callBuiltin(frame, site);
+    if (pending->procedure != nullptr)
+        return callProcedure(frame, site, *pending->procedure);
+    return callCommand(frame, site);
+}
+
+Interpreter::CallResult Interpreter::callBuiltin(Frame& frame, const CallSite& site)
+{
+    const Builtin& builtin = *site.builtin;
+    const std::size_t count = site.arguments.size();
+    const std::size_t fewest = std::size_t(builtin.fewest);
+    const bool bounded = builtin.most != Builtin::kAnyCount;
+    const std::size_t most = bounded ? std::size_t(builtin.most) : 0;
+    if (count < fewest || (bounded && count > most)) {
+        const std::string expected = !bounded ? "at least " + std::to_string(fewest)
+            : fewest == most                  ? std::to_string(fewest)
+                                              : std::to_string(fewest) + " to " + std::to_string(most);
+        fail(site.line,
+            site.name + " takes " + expected + " argument" + (bounded && most == 1 ? "" : "s") + ", not "
+                + std::to_string(count));
+    }
+    const DepthGuard depth(*this, site.line, site.depth, false);
+    CallResult result;
+    MachineCall context(*this, frame, site, result);
+    builtin.run(context);
+    // What it printed is handed on, or held to the output limit, as it piles up.
+    checkOutput(site.line);
+    return result;
+}
+
+Interpreter::CallResult Interpreter::callProcedure(
+    Frame& frame, const CallSite& site, const Procedure& procedure)
+{
+    const Code& code = compiled(procedure);
+    const DepthGuard depth(*this, site.line, site.depth + 1, true);
+    const FrameRegisters<RegisterStacks> registers(*registers_, code);
+    Frame callee;
+    callee.code = &code;
+    callee.scalars = registers.scalars.data;
+    callee.values = registers.values.data;
+    // An array variable passed to an array parameter of its type is passed by
+    // reference, as MEL passes arrays: it moves into the parameter for the call
+    // and back when the call ends, however it ends.
+    struct Passed {
+        Value* caller;
+        Value* parameter;
+    };
+    struct MoveBack {
+        std::vector<Passed> passed;
+        ~MoveBack()
+        {
+            for (const Passed& reference : passed)
+                *reference.caller = std::move(*reference.parameter);
+        }
+    } moveBack;
+    // Every argument passed by value is read before any moves: a variable
+    // passed twice is passed by reference the first time, by value the next.
+    std::vector<Value*> byReference(procedure.parameters.size(), nullptr);
+    for (std::size_t i = 0; i < procedure.parameters.size(); ++i) {
+        const Argument& argument = site.arguments[i];
+        if (!isArray(procedure.parameters[i].type) || argument.variable < 0)
+            continue;
+        Value* variable = place(frame, frame.code->references[std::size_t(argument.variable)]);
+        if (variable != nullptr && variable->type() == procedure.parameters[i].type
+            && std::find(byReference.begin(), byReference.end(), variable) == byReference.end())
+            byReference[i] = variable;
+    }
+    for (std::size_t i = 0; i < procedure.parameters.size(); ++i) {
+        if (byReference[i] != nullptr)
+            continue;
+        const Parameter& parameter = procedure.parameters[i];
+        const Argument& argument = site.arguments[i];
+        const Register to = code.parameters[i];
+        Value value = argument.variable >= 0
+            ? read(frame, frame.code->references[std::size_t(argument.variable)])
+            : frame.values[argument.value.index];
+        if (to.bank == Bank::Int && value.type() == Type::Int) {
+            callee.scalars[to.index].i = std::get<int>(value);
+            continue;
+        }
+        Value converted = this->converted(std::move(value),
+            Conversion {
+                parameter.type, Conversion::Wording::Parameter, procedure.name + ": $" + parameter.name },
+            site.line);
+        if (to.bank == Bank::Int)
+            callee.scalars[to.index].i = std::get<int>(converted);
+        else if (to.bank == Bank::Float)
+            callee.scalars[to.index].f = std::get<double>(converted);
+        else
+            callee.values[to.index] = std::move(converted);
+    }
+    for (std::size_t i = 0; i < procedure.parameters.size(); ++i)
+        if (byReference[i] != nullptr) {
+            Value& parameter = callee.values[code.parameters[i].index];
+            parameter = std::move(*byReference[i]);
+            moveBack.passed.push_back(Passed { byReference[i], &parameter });
+        }
+    struct FramePop {
+        Environment* environment;
+        ~FramePop()
+        {
+            if (environment != nullptr)
+                environment->leave();
+        }
+    } pop { nullptr };
+    if (code.usesEnvironment) {
+        environment_.enterProcedure(Environment::Scope());
+        pop.environment = &environment_;
+        callee.findsByName = true;
+    }
+    const Exit exit = execute(callee, 0);
+    if (exit.kind == Exit::Kind::Break || exit.kind == Exit::Kind::Continue)
+        fail(site.line,
+            std::string(exit.kind == Exit::Kind::Break ? "break" : "continue") + " outside a loop");
+    CallResult result;
+    if (!procedure.returnsValue)
+        return result;
+    result.hasValue = true;
+    Value returned = exit.reg >= 0 ? std::move(callee.values[exit.reg]) : Value::ofType(procedure.returnType);
+    if (returned.type() == procedure.returnType) {
+        result.value = std::move(returned);
+        return result;
+    }
+    const Type from = returned.type();
+    if (!convert(std::move(returned), procedure.returnType, result.value))
+        fail(site.line,
+            procedure.name + " returns " + withArticle(procedure.returnType) + ", not " + withArticle(from));
+    return result;
+}
+
+Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& site)
+{
+    MArgList args;
+    for (const Argument& argument : site.arguments) {
+        const Value value = argument.variable >= 0
+            ? read(frame, frame.code->references[std::size_t(argument.variable)])
+            : frame.values[argument.value.index];
+        if (!value.isArray()) {
+            args.addArg(MString(value.text()));
+            continue;
+        }
+        // An array hands each element over as an argument of its own.
+        for (std::size_t i = 0; i < value.size(); ++i)
+            args.addArg(MString(value.element(i).text()));
+    }
+    const DepthGuard depth(*this, site.line, site.depth, false);
+    host::Invocation invocation = registry_.run(site.name, args);
+    if (!invocation.status)
+        throw Failure { invocation.status, true };  // the command or the registry has shown why
+    checkResult(invocation.result, site.line);
+    CallResult result;
+    result.fromCommand = true;
+    result.commandResult = std::move(invocation.result);
+    return result;
+}
+
+// ---- the loop
+
+Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
+{
+    const Code& code = *frame.code;
+    const Instruction* const instructions = code.instructions.data();
+    Scalar* const s = frame.scalars;
+    Value* const v = frame.values;
+    const std::size_t pending = pendingCalls_.size();
+    struct PendingRestore {
+        std::vector<PendingCall>& calls;
+        std::size_t size;
+        ~PendingRestore() { calls.resize(size); }
+    } restorePending { pendingCalls_, pending };
+    const auto line = [&code, &pc]() { return code.lines[std::size_t(pc)]; };
+    const auto ints = [](Value& value) -> std::vector<int>& { return std::get<std::vector<int>>(value); };
+    const auto floats
+        = [](Value& value) -> std::vector<double>& { return std::get<std::vector<double>>(value); };
+    while (true) {
+        const Instruction& in = instructions[pc];
+        switch (in.op) {
+        case Opcode::Nop:
+            break;
+        case Opcode::Step:
+            tick(in.a, line());
+            break;
+        case Opcode::Jump:
+            pc = in.a;
+            continue;
+        case Opcode::JumpIfZero:
+            if (s[in.a].i == 0) {
+                pc = in.b;
+                continue;
+            }
+            break;
+        case Opcode::JumpIfNotZero:
+            if (s[in.a].i != 0) {
+                pc = in.b;
+                continue;
+            }
+            break;
+        case Opcode::Truth:
+            s[in.a].i = truth(v[in.b], line()) ? 1 : 0;
+            break;
+        case Opcode::LoadInt:
+            s[in.a].i = in.b;
+            break;
+        case Opcode::LoadFloat:
+            s[in.a].f = code.floats[std::size_t(in.b)];
+            break;
+        case Opcode::LoadValue:
+            v[in.a] = code.values[std::size_t(in.b)];
+            break;
+        case Opcode::MoveScalar:
+            s[in.a] = s[in.b];
+            break;
+        case Opcode::MoveValue:
+            if (in.a != in.b)
+                v[in.a] = v[in.b];
+            break;
+        case Opcode::IntToFloat:
+            s[in.a].f = s[in.b].i;
+            break;
+        case Opcode::FloatToInt:
+            s[in.a].i = floatToInt(s[in.b].f);
+            break;
+        case Opcode::BoxInt:
+            v[in.a] = s[in.b].i;
+            break;
+        case Opcode::BoxFloat:
+            v[in.a] = s[in.b].f;
+            break;
+        case Opcode::UnboxInt:
+            s[in.a].i = std::get<int>(v[in.b]);
+            break;
+        case Opcode::UnboxFloat:
+            s[in.a].f = std::get<double>(v[in.b]);
+            break;
+        case Opcode::Convert:
+            v[in.a] = converted(v[in.b], code.conversions[std::size_t(in.c)], line());
+            break;
+        case Opcode::Store: {
+            Conversion conversion = code.conversions[std::size_t(in.c)];
+            conversion.type = v[in.a].type();
+            v[in.a] = converted(v[in.b], conversion, line());
+            break;
+        }
+        case Opcode::NumberOf:
+            s[in.a].f = number(v[in.b], line(), code.texts[std::size_t(in.c)].c_str());
+            break;
+        case Opcode::IndexOf:
+            s[in.a].i = indexOf(v[in.b], line());
+            break;
+        case Opcode::CheckIndex:
+            if (s[in.a].i < 0)
+                checkIndex(s[in.a].i, line());
+            break;
+        case Opcode::AddInt:
+            s[in.a].i = add(s[in.b].i, s[in.c].i);
+            break;
+        case Opcode::SubtractInt:
+            s[in.a].i = wrappedInt(std::int64_t(s[in.b].i) - s[in.c].i);
+            break;
+        case Opcode::MultiplyInt:
+            s[in.a].i = wrappedInt(std::int64_t(s[in.b].i) * s[in.c].i);
+            break;
+        case Opcode::DivideInt:
+        case Opcode::RemainderInt:
+            s[in.a].i = combineInts(
+                in.op == Opcode::DivideInt ? Op::Divide : Op::Remainder, s[in.b].i, s[in.c].i, line());
+            break;
+        case Opcode::NegateInt:
+            s[in.a].i = wrappedInt(-std::int64_t(s[in.b].i));
+            break;
+        case Opcode::NotInt:
+            s[in.a].i = s[in.b].i == 0 ? 1 : 0;
+            break;
+        case Opcode::EqualInt:
+            s[in.a].i = s[in.b].i == s[in.c].i;
+            break;
+        case Opcode::NotEqualInt:
+            s[in.a].i = s[in.b].i != s[in.c].i;
+            break;
+        case Opcode::LessInt:
+            s[in.a].i = s[in.b].i < s[in.c].i;
+            break;
+        case Opcode::LessEqualInt:
+            s[in.a].i = s[in.b].i <= s[in.c].i;
+            break;
+        case Opcode::GreaterInt:
+            s[in.a].i = s[in.b].i > s[in.c].i;
+            break;
+        case Opcode::GreaterEqualInt:
+            s[in.a].i = s[in.b].i >= s[in.c].i;
+            break;
+        case Opcode::AddIntConstant:
+            s[in.a].i = add(s[in.b].i, in.c);
+            break;
+        case Opcode::StepInt:
+            s[in.a].i = add(s[in.a].i, in.b);
+            break;
+        case Opcode::AddFloat:
+            s[in.a].f = s[in.b].f + s[in.c].f;
+            break;
+        case Opcode::SubtractFloat:
+            s[in.a].f = s[in.b].f - s[in.c].f;
+            break;
+        case Opcode::MultiplyFloat:
+            s[in.a].f = s[in.b].f * s[in.c].f;
+            break;
+        case Opcode::DivideFloat:
+            s[in.a].f = s[in.b].f / s[in.c].f;
+            break;
+        case Opcode::RemainderFloat:
+            s[in.a].f = std::fmod(s[in.b].f, s[in.c].f);
+            break;
+        case Opcode::NegateFloat:
+            s[in.a].f = -s[in.b].f;
+            break;
+        case Opcode::EqualFloat:
+            s[in.a].i = s[in.b].f == s[in.c].f;
+            break;
+        case Opcode::NotEqualFloat:
+            s[in.a].i = s[in.b].f != s[in.c].f;
+            break;
+        case Opcode::LessFloat:
+            s[in.a].i = s[in.b].f < s[in.c].f;
+            break;
+        case Opcode::LessEqualFloat:
+            s[in.a].i = s[in.b].f <= s[in.c].f;
+            break;
+        case Opcode::GreaterFloat:
+            s[in.a].i = s[in.b].f > s[in.c].f;
+            break;
+        case Opcode::GreaterEqualFloat:
+            s[in.a].i = s[in.b].f >= s[in.c].f;
+            break;
+        case Opcode::MathFloat:
+            s[in.a].f = code.builtinRows[std::size_t(in.c)]->floatFunction(s[in.b].f);
+            break;
+        case Opcode::Combine:
+            v[in.a] = combine(static_cast<Op>(in.x), v[in.b], v[in.c], line());
+            break;
+        case Opcode::StepValue:
+            v[in.a] = stepped(v[in.b], in.x == 1 ? 1 : -1, code.texts[std::size_t(in.c)].c_str(), line());
+            break;
+        case Opcode::NegateValue:
+            v[in.a] = negate(v[in.b], line());
+            break;
+        case Opcode::Concatenate: {
+            std::string joined;
+            for (std::int32_t i = 0; i < in.c; ++i) {
+                const std::int32_t part = code.lists[std::size_t(in.b + i)];
+                const std::int32_t index = part / 4;
+                switch (static_cast<Bank>(part % 4)) {
+                case Bank::Int:
+                    joined += std::to_string(s[index].i);
+                    break;
+                case Bank::Float:
+                    joined += floatText(s[index].f);
+                    break;
+                case Bank::Value: {
+                    const Value& value = v[index];
+                    if (value.type() == Type::String)
+                        joined += std::get<std::string>(value);
+                    else
+                        joined += value.text();
+                    break;
+                }
+                }
+            }
+            checkText(joined.size(), line());
+            v[in.a] = std::move(joined);
+            break;
+        }
+        case Opcode::AppendText: {
+            std::string& text = std::get<std::string>(v[in.a]);
+            const Value& tail = v[in.b];
+            const std::size_t size = tail.type() == Type::String ? std::get<std::string>(tail).size() : 0;
+            if (tail.type() == Type::String) {
+                checkText(text.size() + size, line());
+                text += std::get<std::string>(tail);
+            } else {
+                const std::string part = tail.text();
+                checkText(text.size() + part.size(), line());
+                text += part;
+            }
+            break;
+        }
+        case Opcode::MakeArray: {
+            checkSize(std::size_t(in.c), line());
+            std::vector<std::pair<const Value*, int>> elements;
+            elements.reserve(std::size_t(in.c));
+            for (std::int32_t i = 0; i < in.c; ++i)
+                elements.emplace_back(
+                    &v[code.lists[std::size_t(in.b + 2 * i)]], code.lists[std::size_t(in.b + 2 * i + 1)]);
+            v[in.a] = arrayOf(elements, line());
+            break;
+        }
+        case Opcode::MakeVector:
+            v[in.a] = Vector3 { s[code.lists[std::size_t(in.b)]].f, s[code.lists[std::size_t(in.b + 1)]].f,
+                s[code.lists[std::size_t(in.b + 2)]].f };
+            break;
+        case Opcode::Component: {
+            const Value& value = v[in.b];
+            if (value.type() != Type::Vector)
+                fail(line(),
+                    code.texts[std::size_t(in.c)] + " is " + withArticle(value.type()) + ", not a vector");
+            const Vector3& vector = std::get<Vector3>(value);
+            s[in.a].f = in.x == 0 ? vector.x : in.x == 1 ? vector.y : vector.z;
+            break;
+        }
+        case Opcode::ElementInt: {
+            const std::vector<int>& array = ints(v[in.b]);
+            const std::size_t index = std::size_t(s[in.c].i);
+            s[in.a].i = index < array.size() ? array[index] : 0;
+            break;
+        }
+        case Opcode::ElementFloat: {
+            const std::vector<double>& array = floats(v[in.b]);
+            const std::size_t index = std::size_t(s[in.c].i);
+            s[in.a].f = index < array.size() ? array[index] : 0.0;
+            break;
+        }
+        case Opcode::Element:
+            v[in.a] = element(v[code.lists[std::size_t(in.b)]], s[in.c].i,
+                code.texts[std::size_t(code.lists[std::size_t(in.b + 1)])], line());
+            break;
+        case Opcode::SetElementInt: {
+            const std::size_t index = std::size_t(s[in.b].i);
+            checkSize(index + 1, line());
+            std::vector<int>& array = ints(v[in.a]);
+            if (index >= array.size())
+                array.resize(index + 1);
+            array[index] = s[in.c].i;
+            break;
+        }
+        case Opcode::SetElementFloat: {
+            const std::size_t index = std::size_t(s[in.b].i);
+            checkSize(index + 1, line());
+            std::vector<double>& array = floats(v[in.a]);
+            if (index >= array.size())
+                array.resize(index + 1);
+            array[index] = s[in.c].f;
+            break;
+        }
+        case Opcode::SetElement:
+            setElement(v[code.lists[std::size_t(in.a)]], s[in.b].i, v[in.c],
+                code.texts[std::size_t(code.lists[std::size_t(in.a + 1)])], line());
+            break;
+        case Opcode::StepElementInt: {
+            const std::size_t index = std::size_t(s[in.b].i);
+            std::vector<int>& array = ints(v[in.a]);
+            checkSize(index + 1, line());
+            if (index >= array.size())
+                array.resize(index + 1);
+            array[index] = add(array[index], in.c);
+            break;
+        }
+        case Opcode::Size:
+            s[in.a].i = static_cast<int>(std::min<std::size_t>(v[in.b].size(), 2147483647));
+            break;
+        case Opcode::ResizeArray:
+            checkSize(std::size_t(s[in.b].i), line());
+            v[in.a].resize(std::size_t(s[in.b].i));
+            break;
+        case Opcode::CheckScalar:
+            if (v[in.a].isArray())
+                fail(line(),
+                    code.texts[std::size_t(in.b)] + " needs a scalar, not " + withArticle(v[in.a].type()));
+            break;
+        case Opcode::CheckArray:
+            if (!v[in.a].isArray())
+                fail(line(), "for-in needs an array, not " + withArticle(v[in.a].type()));
+            break;
+        case Opcode::CaseMatches:
+            s[in.a].i = caseMatches(v[in.b], v[in.c], line()) ? 1 : 0;
+            break;
+        case Opcode::VariableGet: {
+            const Value* variable = environment_.find(code.names[std::size_t(in.b)]);
+            if (variable == nullptr)
+                fail(line(), "$" + code.names[std::size_t(in.b)] + " is not declared");
+            v[in.a] = *variable;
+            break;
+        }
+        case Opcode::VariableSet:
+            setVariable(code.names[std::size_t(in.b)], v[in.c], line());
+            break;
+        case Opcode::VariableDeclare:
+            declareVariable(code.declarations[std::size_t(in.b)], v[in.c], line());
+            break;
+        case Opcode::VariableElement: {
+            const std::string& name = code.names[std::size_t(in.b)];
+            const Value* variable = environment_.find(name);
+            if (variable == nullptr)
+                fail(line(), "$" + name + " is not declared");
+            v[in.a] = element(*variable, s[in.c].i, name, line());
+            break;
+        }
+        case Opcode::VariableSetElement:
+            setVariableElement(code.names[std::size_t(code.lists[std::size_t(in.b)])],
+                s[code.lists[std::size_t(in.b + 1)]].i, v[code.lists[std::size_t(in.b + 2)]], line());
+            break;
+        case Opcode::VariableAppend: {
+            const std::string& name = code.names[std::size_t(in.b)];
+            Value* variable = environment_.find(name);
+            if (variable != nullptr && variable->type() == Type::String) {
+                std::string& text = std::get<std::string>(*variable);
+                const std::string tail = v[in.c].text();
+                checkText(text.size() + tail.size(), line());
+                text += tail;
+                v[in.a] = *variable;
+                break;
+            }
+            if (variable == nullptr)
+                fail(line(), "$" + name + " is not declared");
+            Value sum = combine(Op::Add, *variable, v[in.c], line());
+            setVariable(name, std::move(sum), line());
+            v[in.a] = *environment_.find(name);
+            break;
+        }
+        case Opcode::ClearFlags:
+            for (std::int32_t i = 0; i < in.b; ++i)
+                s[code.lists[std::size_t(in.a + i)]].i = 0;
+            break;
+        case Opcode::Define:
+            define(code.procedures[std::size_t(in.a)]);
+            break;
+        case Opcode::EnterBlock:
+            environment_.enterBlock();
+            break;
+        case Opcode::LeaveBlock:
+            environment_.leaveBlock();
+            break;
+        case Opcode::PrepareCall:
+            pendingCalls_.push_back(prepareCall(code.calls[std::size_t(in.a)]));
+            break;
+        case Opcode::Call: {
+            const CallSite& site = code.calls[std::size_t(in.b)];
+            frame.pc = pc;
+            PendingCall prepared;
+            if (site.builtin == nullptr) {
+                prepared = pendingCalls_.back();
+                pendingCalls_.pop_back();
+            }
+            CallResult result = call(frame, site, &prepared);
+            if (site.wantsResult) {
+                lastCall_ = std::move(result);
+                break;
+            }
+            if (result.fromCommand)
+                v[in.a] = fromCommandResult(std::move(result.commandResult));
+            else if (result.hasValue)
+                v[in.a] = std::move(result.value);
+            else
+                v[in.a] = std::string();
+            break;
+        }
+        case Opcode::Yield:
+            return Exit { Exit::Kind::Yield, in.a, static_cast<Bank>(in.b) };
+        case Opcode::Return:
+            return Exit { Exit::Kind::Return, in.a, Bank::Value };
+        case Opcode::ReturnFlow:
+            return Exit { in.a == 1 ? Exit::Kind::Break : Exit::Kind::Continue, -1, Bank::Value };
+        case Opcode::Fail:
+            fail(line(), code.texts[std::size_t(in.a)]);
+        case Opcode::End:
+            return Exit();
+        }
+        ++pc;
+    }
+}
+
+}  // namespace mel

@@ -96,7 +96,7 @@ enum class Opcode : std::uint8_t {
     CheckScalar,  ///< fails unless value `a` is a scalar: texts[`b`] says what needs one
     CheckArray,  ///< fails unless value `a` is an array: "for-in needs an array, not ..."
     CaseMatches,  ///< int `a` = whether value `c` matches value `b`, as switch compares
-    VariableGet,  ///< value `a` = the variable names[`b`], found by name (slot cache `c`)
+    VariableGet,  ///< value `a` = the variable names[`b`], found by name
     VariableSet,  ///< the variable names[`b`] = value `c`, converted to its type or declared
     VariableDeclare,  ///< declarations[`b`]: the variable declared by name, holding value `c`
     VariableElement,  ///< value `a` = element int `c` of the array variable names[`b`]
@@ -186,7 +186,7 @@ struct Code {
     std::vector<int> lines;  ///< The source line of each instruction.
     std::vector<double> floats;
     std::vector<Value> values;
-    std::vector<std::string> names;
+    std::vector<std::string> names;  ///< Of variables found by name, one a lookup.
     std::vector<std::string> texts;
     std::vector<std::int32_t> lists;
     std::vector<Conversion> conversions;
@@ -198,8 +198,9 @@ struct Code {
     /// Registers of each bank the code needs.
     std::int32_t scalars = 0;
     std::int32_t valueRegisters = 0;
-    /// Variable slots cached by name lookups, one per lookup that has one.
-    std::int32_t slotCaches = 0;
+    /// Where each lookup by name (one a names row) last found its variable,
+    /// so that a loop finds it again without hashing the name.
+    mutable std::vector<VariableSlot> slots;
     /// Whether it finds variables by name, so that it needs a frame of the Environment.
     bool usesEnvironment = false;
     /// A procedure's parameters, in order: the register each arrives in.
@@ -218,6 +219,21 @@ struct Code {
     std::vector<Named> named;
     /// For a statement that only calls something: the register of its result.
     Register result;
+    /// The globals a statement that calls nothing has in registers while it
+    /// runs: moved in as it starts, back as it ends, however it ends.
+    struct Promoted {
+        Value* global;
+        Register reg;
+    };
+    std::vector<Promoted> promoted;
+    /// And those it declares itself: each a global once the statement ends,
+    /// however it ends, when its flag says it was declared.
+    struct DeclaredGlobal {
+        std::string name;
+        Register reg;
+        std::int32_t flag;
+    };
+    std::vector<DeclaredGlobal> declaredGlobals;
 };
 
 }  // namespace mel

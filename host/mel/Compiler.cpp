@@ -64,6 +64,77 @@ void collectGlobals(const Stmt& statement, std::unordered_set<std::string>& name
         collectGlobals(*inner, names);
 }
 
+// What a statement's tree holds, for whether its globals can be its own:
+// the names it uses, those it declares, those it assigns inside a block (which
+// declares a block's variable where no global of the name exists), and
+// whether it calls anything.
+struct Uses {
+    std::unordered_set<std::string> used;
+    std::unordered_set<std::string> declared;
+    std::unordered_set<std::string> assignedInBlock;
+    std::unordered_set<std::string> elementsAssigned;  // which declares an array where none exists
+    bool calls = false;
+    int blocks = 0;
+
+    void assigned(const Expr& target)
+    {
+        if (blocks > 0 && (target.kind == Expr::Kind::Variable || target.kind == Expr::Kind::Index))
+            assignedInBlock.insert(target.text);
+        if (target.kind == Expr::Kind::Index)
+            elementsAssigned.insert(target.text);
+    }
+
+    void expression(const Expr& expression)
+    {
+        if (expression.kind == Expr::Kind::Assign || expression.kind == Expr::Kind::Step)
+            assigned(*expression.operands[0]);
+        switch (expression.kind) {
+        case Expr::Kind::Variable:
+        case Expr::Kind::Index:
+            used.insert(expression.text);
+            break;
+        case Expr::Kind::Call:
+        case Expr::Kind::Command:
+            calls = true;
+            break;
+        default:
+            break;
+        }
+        for (const ExprPtr& operand : expression.operands)
+            this->expression(*operand);
+    }
+
+    void statement(const Stmt& statement)
+    {
+        for (const Declarator& declarator : statement.declarators) {
+            declared.insert(declarator.name);
+            if (declarator.size)
+                expression(*declarator.size);
+            if (declarator.initialiser)
+                expression(*declarator.initialiser);
+        }
+        if (statement.kind == Stmt::Kind::ForIn) {
+            used.insert(statement.variable);
+            if (blocks > 0)
+                assignedInBlock.insert(statement.variable);
+        }
+        if (statement.kind == Stmt::Kind::Procedure)
+            calls = true;
+        const bool block = statement.kind == Stmt::Kind::Block;
+        blocks += block ? 1 : 0;
+        for (const Expr* part :
+            { statement.expression.get(), statement.condition.get(), statement.step.get() })
+            if (part != nullptr)
+                expression(*part);
+        for (const CaseLabel& label : statement.labels)
+            if (label.value)
+                expression(*label.value);
+        for (const StmtPtr& inner : statement.body)
+            this->statement(*inner);
+        blocks -= block ? 1 : 0;
+    }
+};
+
 class Compiler {
 public:
     Compiler(CodeKind kind, std::string what, const std::unordered_map<std::string, Builtin>& builtins)
@@ -74,9 +145,17 @@ public:
     {
     }
 
-    std::shared_ptr<const Code> statement(const Stmt& statement)
+    /// Types of the globals a statement declares, learnt from a first compile:
+    /// one that only ever takes values of one type is a register of it.
+    using Hints = std::unordered_map<std::string, Type>;
+
+    std::shared_ptr<const Code> statement(
+        const Stmt& statement, const GlobalType& globalType, const Hints& hints = Hints())
     {
+        hints_ = &hints;
         openScope(false);
+        if (globalType)
+            promoteGlobals(statement, globalType);
         const Expr* call = statement.kind == Stmt::Kind::Expression ? statement.expression.get() : nullptr;
         if (call != nullptr && (call->kind == Expr::Kind::Call || call->kind == Expr::Kind::Command)) {
             // A statement that only calls something takes the callee's result.
@@ -114,12 +193,54 @@ private:
         StaticType type;
     };
 
+    // Nothing but this statement can reach a global while a statement that
+    // calls nothing runs, so the globals it uses, and does not declare, are
+    // registers for its length.
+    void promoteGlobals(const Stmt& statement, const GlobalType& globalType)
+    {
+        Uses uses;
+        uses.statement(statement);
+        if (uses.calls)
+            return;
+        for (const std::string& variable : uses.used) {
+            if (uses.declared.count(variable) != 0)
+                continue;
+            Value* global = globalType(variable);
+            if (global == nullptr) {
+                // A global the statement declares by assigning it, where no
+                // block of its own could declare it instead.
+                if (uses.assignedInBlock.count(variable) != 0 || uses.elementsAssigned.count(variable) != 0)
+                    continue;
+                const auto hint = hints_->find(variable);
+                const StaticType type = hint != hints_->end() ? StaticType(hint->second) : std::nullopt;
+                const Register reg = allocate(bankOf(type));
+                Binding& binding = bind(variable, reg, type, false);
+                binding.global = true;
+                code_->declaredGlobals.push_back(Code::DeclaredGlobal { variable, reg, binding.flag });
+                continue;
+            }
+            const Type type = global->type();
+            const Register reg = allocate(bankOf(type));
+            bind(variable, reg, type);
+            code_->promoted.push_back(Code::Promoted { global, reg });
+        }
+    }
+
     struct Binding {
         Register reg;
         StaticType type;  // none: the type of its first value
         std::int32_t flag = -1;  // an int register that is 1 once it is declared, when not on every path
         std::int32_t named = -1;  // its row of code.named
+        bool declared = false;  // a flagged one, declared for all code compiled from here on
+        int conditional = 0;  // the scope it belongs to runs on these paths
+        bool global = false;  // a global the statement declares
     };
+
+    // Whether reading `binding` must look at its flag first.
+    bool mayBeUndeclared(const Binding& binding, const std::string& variable) const
+    {
+        return binding.flag >= 0 && !binding.declared && !declaredHere(variable);
+    }
 
     struct Scope {
         std::unordered_map<std::string, Binding> names;
@@ -192,6 +313,7 @@ private:
     std::shared_ptr<const Code> finish()
     {
         code_->usesEnvironment = usesEnvironment_;
+        code_->slots.resize(code_->names.size());
         std::vector<std::int32_t> moved(code_->instructions.size() + 1, 0);
         std::int32_t kept = 0;
         for (std::size_t i = 0; i < code_->instructions.size(); ++i) {
@@ -353,6 +475,7 @@ private:
     {
         Scope& scope = scopes_.back();
         Binding binding { reg, type };
+        binding.conditional = scope.conditional;
         if (!everyPath) {
             binding.flag = allocate(Bank::Int).index;
             scope.flags.push_back(binding.flag);
@@ -886,7 +1009,7 @@ private:
     {
         const Binding* binding = find(variable);
         if (binding != nullptr) {
-            if (binding->flag >= 0 && !declaredHere(variable)) {
+            if (mayBeUndeclared(*binding, variable)) {
                 flushSteps(line);
                 emit(Opcode::JumpIfNotZero, line, binding->flag, here() + 2);
                 emit(Opcode::Fail, line, text("$" + variable + " is not declared"));
@@ -896,7 +1019,7 @@ private:
         usesEnvironment_ = true;
         const Register reg = allocate(Bank::Value);
         flushSteps(line);
-        emit(Opcode::VariableGet, line, reg.index, name(variable), code_->slotCaches++);
+        emit(Opcode::VariableGet, line, reg.index, name(variable));
         return { reg, std::nullopt };
     }
 
@@ -1279,10 +1402,28 @@ private:
             emit(Opcode::MoveScalar, line, reg.index, value.reg.index);
     }
 
-    void store(const Binding& binding, const std::string& variable, Operand value, int line)
+    void store(Binding& binding, const std::string& variable, Operand value, int line)
     {
-        if (binding.flag < 0 || declaredHere(variable)) {
+        if (binding.global) {
+            // A first value that is stored whenever the statement runs gives
+            // the variable its type for good; else every value must agree.
+            std::vector<StaticType>& stored = stored_[variable];
+            if (stored.empty() && binding.conditional == conditional_ && !binding.declared)
+                firstStored_[variable] = value.type;
+            stored.push_back(value.type);
+        }
+        if (!mayBeUndeclared(binding, variable)) {
             storeDeclared(binding, variable, value, line);
+            return;
+        }
+        // From an assignment that runs whenever its variable's scope does on,
+        // the variable is declared.
+        const bool declaresForGood = binding.conditional == conditional_;
+        if (value.type && binding.type == value.type) {
+            // Declared or not, the value goes in as it is.
+            emit(Opcode::LoadInt, line, binding.flag, 1);
+            storeDeclared(binding, variable, value, line);
+            binding.declared = declaresForGood;
             return;
         }
         // Where it is not declared yet, the assignment declares it with this value.
@@ -1298,6 +1439,7 @@ private:
         patch(declaredAlready, label(line));
         storeDeclared(binding, variable, value, line);
         patch(over, label(line));
+        binding.declared = declaresForGood;
     }
 
     void storeDeclared(const Binding& binding, const std::string& variable, Operand value, int line)
@@ -1320,7 +1462,8 @@ private:
         if (target.kind == Expr::Kind::Index)
             return assignElement(expression, wanted);
         Binding* binding = find(target.text);
-        if (binding != nullptr && binding->flag < 0 && binding->type && !expression.compound) {
+        if (binding != nullptr && !mayBeUndeclared(*binding, target.text) && binding->type
+            && !expression.compound) {
             // The common case: into a register of a known type, computed in place where it can be.
             const Operand value = expressionInto(*expression.operands[1], *binding);
             if (value.reg.index != binding->reg.index || value.reg.bank != binding->reg.bank)
@@ -1329,7 +1472,8 @@ private:
         }
         Operand value = this->expression(*expression.operands[1]);
         if (expression.compound && expression.op == Op::Add && value.type && !isArray(*value.type)) {
-            if (binding != nullptr && binding->type == Type::String && binding->flag < 0) {
+            if (binding != nullptr && binding->type == Type::String
+                && !mayBeUndeclared(*binding, target.text)) {
                 // Appending to a string in place keeps a loop of appends linear.
                 flushSteps(line);
                 emit(Opcode::AppendText, line, binding->reg.index, box(value, line).index);
@@ -1346,8 +1490,9 @@ private:
         if (expression.compound) {
             // `$a op= b` is `$a = $a op b`, with b worked out first.
             const Operand current = variable(target.text, target.line);
-            if (binding != nullptr && binding->flag < 0 && binding->type && isNumber(binding->type)
-                && isNumber(value.type) && (binding->type == Type::Float || value.type == Type::Int)) {
+            if (binding != nullptr && !mayBeUndeclared(*binding, target.text) && binding->type
+                && isNumber(binding->type) && isNumber(value.type)
+                && (binding->type == Type::Float || value.type == Type::Int)) {
                 // An int or float variable combined in place.
                 combine(expression.op, current, value, line, binding->reg.index);
                 return { binding->reg, binding->type };
@@ -1432,7 +1577,7 @@ private:
         const int change = expression.text[0] == '+' ? 1 : -1;
         const bool keepBefore = wanted && !expression.prefix;
         const Binding* binding = find(target.text);
-        const bool plain = binding != nullptr && binding->flag < 0;
+        const bool plain = binding != nullptr && !mayBeUndeclared(*binding, target.text);
         if (target.kind == Expr::Kind::Variable && plain && binding->type == Type::Int) {
             // The loop counter's usual case, in place.
             Register before;
@@ -1525,7 +1670,7 @@ private:
             ref.reg = binding->reg;
             ref.typed = binding->type.has_value();
             ref.type = binding->type.value_or(Type::Int);
-            ref.flag = declaredHere(operand.text) ? -1 : binding->flag;
+            ref.flag = mayBeUndeclared(*binding, operand.text) ? binding->flag : -1;
         } else {
             usesEnvironment_ = true;
         }
@@ -1641,6 +1786,29 @@ private:
         }
     }
 
+public:
+    Hints hints() const
+    {
+        Hints learnt;
+        for (const auto& entry : firstStored_)
+            if (entry.second)
+                learnt[entry.first] = *entry.second;
+        for (const auto& entry : stored_) {
+            if (firstStored_.count(entry.first) != 0)
+                continue;
+            const StaticType first = entry.second.front();
+            if (first
+                && std::all_of(entry.second.begin(), entry.second.end(),
+                    [&first](const StaticType& type) { return type == first; }))
+                learnt[entry.first] = *first;
+        }
+        return learnt;
+    }
+
+private:
+    const Hints* hints_ = nullptr;
+    std::unordered_map<std::string, std::vector<StaticType>> stored_;
+    std::unordered_map<std::string, StaticType> firstStored_;
     CodeKind kind_;
     std::string what_;
     const std::unordered_map<std::string, Builtin>& builtins_;
@@ -1661,9 +1829,14 @@ private:
 }  // namespace
 
 std::shared_ptr<const Code> compileStatement(const Stmt& statement, CodeKind kind, const std::string& what,
-    const std::unordered_map<std::string, Builtin>& builtins)
+    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType)
 {
-    return Compiler(kind, what, builtins).statement(statement);
+    Compiler first(kind, what, builtins);
+    std::shared_ptr<const Code> code = first.statement(statement, globalType);
+    const Compiler::Hints hints = first.hints();
+    if (hints.empty())
+        return code;
+    return Compiler(kind, what, builtins).statement(statement, globalType, hints);
 }
 
 std::shared_ptr<const Code> compileProcedure(

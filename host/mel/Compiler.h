@@ -4,6 +4,7 @@
 #include "Code.h"
 #include "Syntax.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -18,11 +19,17 @@ enum class CodeKind {
     Procedure,  ///< a procedure's body
 };
 
+/// The global `$name` as it stands, or null.
+using GlobalType = std::function<Value*(const std::string& name)>;
+
 /// Compiles one statement that runs at the top level: on its own (`TopLevel`)
 /// or as a statement of eval's or source's text (`Text`, `what` naming which).
-/// Built-ins are resolved from `builtins`, which must outlive the code.
+/// Built-ins are resolved from `builtins`, which must outlive the code. A
+/// statement that calls nothing has the globals it uses to itself while it
+/// runs: those `globalType` knows become registers of their type (see
+/// Code::promoted), where the code runs as fast as a procedure's.
 std::shared_ptr<const Code> compileStatement(const Stmt& statement, CodeKind kind, const std::string& what,
-    const std::unordered_map<std::string, Builtin>& builtins);
+    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType = nullptr);
 
 /// Compiles a procedure's body, its parameters in the first registers.
 std::shared_ptr<const Code> compileProcedure(

@@ -63,6 +63,18 @@ public:
         return frames_.back().scopes.front();
     }
 
+    /// The global `$name`, in reach or not, or null.
+    Value* global(const std::string& name)
+    {
+        const auto found = globals_.find(name);
+        return found == globals_.end() ? nullptr : &found->second;
+    }
+    /// Makes `$name` a global holding `value`, whatever frames are open.
+    void declareGlobal(const std::string& name, Value value)
+    {
+        renew();
+        globals_[name] = std::move(value);
+    }
     /// The variable `$name` in reach, or null.
     Value* find(const std::string& name);
     /// The same, through `slot`, which this fills: found again without the

@@ -184,7 +184,10 @@ private:
     CallResult call(Frame& frame, const CallSite& site, const PendingCall* pending);
     PendingCall prepareCall(const CallSite& site);
     CallResult callBuiltin(Frame& frame, const CallSite& site);
-    CallResult callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure);
+    // Calls `procedure`; true, with its value in `result`, when it gives one.
+    bool callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure, Value& result);
+    void passArgument(
+        const Value& value, const Procedure& procedure, std::size_t i, Register to, Frame& callee, int line);
     CallResult callCommand(Frame& frame, const CallSite& site);
     // The value of the variable `reference` names, as reading it gives it.
     Value read(Frame& frame, const Reference& reference);

@@ -328,6 +328,50 @@ Interpreter::CallResult Interpreter::runCode(const Code& code)
     frame.scalars = registers.scalars.data;
     frame.values = registers.values.data;
     frame.findsByName = true;
+    // The globals it has to itself, moved into its registers and back.
+    struct Promotion {
+        const Code& code;
+        Frame& frame;
+        Environment& environment;
+        explicit Promotion(const Code& code, Frame& frame, Environment& environment)
+            : code(code)
+            , frame(frame)
+            , environment(environment)
+        {
+            for (const Code::Promoted& promoted : code.promoted) {
+                if (promoted.reg.bank == Bank::Int)
+                    frame.scalars[promoted.reg.index].i = std::get<int>(*promoted.global);
+                else if (promoted.reg.bank == Bank::Float)
+                    frame.scalars[promoted.reg.index].f = std::get<double>(*promoted.global);
+                else
+                    frame.values[promoted.reg.index] = std::move(*promoted.global);
+            }
+        }
+        Promotion(const Promotion&) = delete;
+        Promotion& operator=(const Promotion&) = delete;
+        ~Promotion()
+        {
+            for (const Code::Promoted& promoted : code.promoted) {
+                if (promoted.reg.bank == Bank::Int)
+                    *promoted.global = frame.scalars[promoted.reg.index].i;
+                else if (promoted.reg.bank == Bank::Float)
+                    *promoted.global = frame.scalars[promoted.reg.index].f;
+                else
+                    *promoted.global = std::move(frame.values[promoted.reg.index]);
+            }
+            for (const Code::DeclaredGlobal& declared : code.declaredGlobals) {
+                if (frame.scalars[declared.flag].i == 0)
+                    continue;
+                const Register reg = declared.reg;
+                if (reg.bank == Bank::Int)
+                    environment.declareGlobal(declared.name, frame.scalars[reg.index].i);
+                else if (reg.bank == Bank::Float)
+                    environment.declareGlobal(declared.name, frame.scalars[reg.index].f);
+                else
+                    environment.declareGlobal(declared.name, std::move(frame.values[reg.index]));
+            }
+        }
+    } promotion(code, frame, environment_);
     lastCall_ = CallResult();
     execute(frame, 0);
     return std::exchange(lastCall_, CallResult());
@@ -462,9 +506,11 @@ Interpreter::CallResult Interpreter::call(Frame& frame, const CallSite& site, co
 {
     if (site.builtin != nullptr)
         return callBuiltin(frame, site);
-    if (pending->procedure != nullptr)
-        return callProcedure(frame, site, *pending->procedure);
-    return callCommand(frame, site);
+    if (pending->procedure == nullptr)
+        return callCommand(frame, site);
+    CallResult result;
+    result.hasValue = callProcedure(frame, site, *pending->procedure, result.value);
+    return result;
 }
 
 Interpreter::CallResult Interpreter::callBuiltin(Frame& frame, const CallSite& site)
@@ -491,8 +537,7 @@ Interpreter::CallResult Interpreter::callBuiltin(Frame& frame, const CallSite& s
     return result;
 }
 
-Interpreter::CallResult Interpreter::callProcedure(
-    Frame& frame, const CallSite& site, const Procedure& procedure)
+bool Interpreter::callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure, Value& result)
 {
     const Code& code = compiled(procedure);
     const DepthGuard depth(*this, site.line, site.depth + 1, true);
@@ -501,63 +546,69 @@ Interpreter::CallResult Interpreter::callProcedure(
     callee.code = &code;
     callee.scalars = registers.scalars.data;
     callee.values = registers.values.data;
+    const std::size_t count = procedure.parameters.size();
     // An array variable passed to an array parameter of its type is passed by
     // reference, as MEL passes arrays: it moves into the parameter for the call
-    // and back when the call ends, however it ends.
-    struct Passed {
-        Value* caller;
-        Value* parameter;
-    };
-    struct MoveBack {
-        std::vector<Passed> passed;
-        ~MoveBack()
+    // and back when the call ends, however it ends. Every argument passed by
+    // value is read before any moves: a variable passed twice is passed by
+    // reference the first time, by value the next.
+    struct ByReference {
+        Value* inline_[8] = {};
+        std::unique_ptr<Value*[]> more;
+        Value** callers = inline_;
+        Value* callee = nullptr;  // the callee's value registers
+        const Code* code = nullptr;
+        std::size_t count = 0;
+        bool any = false;
+        ~ByReference()
         {
-            for (const Passed& reference : passed)
-                *reference.caller = std::move(*reference.parameter);
+            if (!any)
+                return;
+            for (std::size_t i = 0; i < count; ++i)
+                if (callers[i] != nullptr)
+                    *callers[i] = std::move(callee[code->parameters[i].index]);
         }
-    } moveBack;
-    // Every argument passed by value is read before any moves: a variable
-    // passed twice is passed by reference the first time, by value the next.
-    std::vector<Value*> byReference(procedure.parameters.size(), nullptr);
-    for (std::size_t i = 0; i < procedure.parameters.size(); ++i) {
+    } byReference;
+    if (count > 8) {
+        byReference.more = std::make_unique<Value*[]>(count);
+        byReference.callers = byReference.more.get();
+        std::fill(byReference.callers, byReference.callers + count, nullptr);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
         const Argument& argument = site.arguments[i];
         if (!isArray(procedure.parameters[i].type) || argument.variable < 0)
             continue;
         Value* variable = place(frame, frame.code->references[std::size_t(argument.variable)]);
         if (variable != nullptr && variable->type() == procedure.parameters[i].type
-            && std::find(byReference.begin(), byReference.end(), variable) == byReference.end())
-            byReference[i] = variable;
+            && std::find(byReference.callers, byReference.callers + count, variable)
+                == byReference.callers + count)
+            byReference.callers[i] = variable;
     }
-    for (std::size_t i = 0; i < procedure.parameters.size(); ++i) {
-        if (byReference[i] != nullptr)
+    for (std::size_t i = 0; i < count; ++i) {
+        if (byReference.callers[i] != nullptr)
             continue;
-        const Parameter& parameter = procedure.parameters[i];
         const Argument& argument = site.arguments[i];
         const Register to = code.parameters[i];
-        Value value = argument.variable >= 0
-            ? read(frame, frame.code->references[std::size_t(argument.variable)])
-            : frame.values[argument.value.index];
-        if (to.bank == Bank::Int && value.type() == Type::Int) {
-            callee.scalars[to.index].i = std::get<int>(value);
+        if (argument.variable < 0) {
+            passArgument(frame.values[argument.value.index], procedure, i, to, callee, site.line);
             continue;
         }
-        Value converted = this->converted(std::move(value),
-            Conversion {
-                parameter.type, Conversion::Wording::Parameter, procedure.name + ": $" + parameter.name },
-            site.line);
-        if (to.bank == Bank::Int)
-            callee.scalars[to.index].i = std::get<int>(converted);
-        else if (to.bank == Bank::Float)
-            callee.scalars[to.index].f = std::get<double>(converted);
-        else
-            callee.values[to.index] = std::move(converted);
-    }
-    for (std::size_t i = 0; i < procedure.parameters.size(); ++i)
-        if (byReference[i] != nullptr) {
-            Value& parameter = callee.values[code.parameters[i].index];
-            parameter = std::move(*byReference[i]);
-            moveBack.passed.push_back(Passed { byReference[i], &parameter });
+        const Reference& reference = frame.code->references[std::size_t(argument.variable)];
+        if (reference.reg.index >= 0 && reference.reg.bank == Bank::Int && to.bank == Bank::Int
+            && reference.flag < 0) {
+            callee.scalars[to.index].i = frame.scalars[reference.reg.index].i;
+            continue;
         }
+        passArgument(read(frame, reference), procedure, i, to, callee, site.line);
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        if (byReference.callers[i] != nullptr) {
+            callee.values[code.parameters[i].index] = std::move(*byReference.callers[i]);
+            byReference.any = true;
+        }
+    byReference.callee = callee.values;
+    byReference.code = &code;
+    byReference.count = count;
     struct FramePop {
         Environment* environment;
         ~FramePop()
@@ -575,20 +626,48 @@ Interpreter::CallResult Interpreter::callProcedure(
     if (exit.kind == Exit::Kind::Break || exit.kind == Exit::Kind::Continue)
         fail(site.line,
             std::string(exit.kind == Exit::Kind::Break ? "break" : "continue") + " outside a loop");
-    CallResult result;
     if (!procedure.returnsValue)
-        return result;
-    result.hasValue = true;
-    Value returned = exit.reg >= 0 ? std::move(callee.values[exit.reg]) : Value::ofType(procedure.returnType);
+        return false;
+    if (exit.reg < 0) {
+        result = Value::ofType(procedure.returnType);
+        return true;
+    }
+    Value& returned = callee.values[exit.reg];
     if (returned.type() == procedure.returnType) {
-        result.value = std::move(returned);
-        return result;
+        result = std::move(returned);
+        return true;
     }
     const Type from = returned.type();
-    if (!convert(std::move(returned), procedure.returnType, result.value))
+    if (!convert(std::move(returned), procedure.returnType, result))
         fail(site.line,
             procedure.name + " returns " + withArticle(procedure.returnType) + ", not " + withArticle(from));
-    return result;
+    return true;
+}
+
+// One argument into its parameter's register, converted to its type.
+void Interpreter::passArgument(
+    const Value& value, const Procedure& procedure, std::size_t i, Register to, Frame& callee, int line)
+{
+    const Parameter& parameter = procedure.parameters[i];
+    if (to.bank == Bank::Int && value.type() == Type::Int) {
+        callee.scalars[to.index].i = std::get<int>(value);
+        return;
+    }
+    if (to.bank == Bank::Float && value.type() == Type::Float) {
+        callee.scalars[to.index].f = std::get<double>(value);
+        return;
+    }
+    Value converted;
+    if (!convert(value, parameter.type, converted))
+        fail(line,
+            procedure.name + ": $" + parameter.name + " is " + withArticle(parameter.type) + ", not "
+                + withArticle(value.type()));
+    if (to.bank == Bank::Int)
+        callee.scalars[to.index].i = std::get<int>(converted);
+    else if (to.bank == Bank::Float)
+        callee.scalars[to.index].f = std::get<double>(converted);
+    else
+        callee.values[to.index] = std::move(converted);
 }
 
 Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& site)
@@ -797,9 +876,33 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         case Opcode::MathFloat:
             s[in.a].f = code.builtinRows[std::size_t(in.c)]->floatFunction(s[in.b].f);
             break;
-        case Opcode::Combine:
-            v[in.a] = combine(static_cast<Op>(in.x), v[in.b], v[in.c], line());
+        case Opcode::Combine: {
+            const Value& left = v[in.b];
+            const Value& right = v[in.c];
+            const Op op = static_cast<Op>(in.x);
+            // Two ints, the common case of values known only as they run.
+            if (left.index() == 0 && right.index() == 0 && op != Op::Cross) {
+                const int a = *std::get_if<int>(&left);
+                const int b = *std::get_if<int>(&right);
+                switch (op) {
+                case Op::Add:
+                    v[in.a] = add(a, b);
+                    break;
+                case Op::Subtract:
+                    v[in.a] = wrappedInt(std::int64_t(a) - b);
+                    break;
+                case Op::Less:
+                    v[in.a] = a < b ? 1 : 0;
+                    break;
+                default:
+                    v[in.a] = combineInts(op, a, b, line());
+                    break;
+                }
+                break;
+            }
+            v[in.a] = combine(op, left, right, line());
             break;
+        }
         case Opcode::StepValue:
             v[in.a] = stepped(v[in.b], in.x == 1 ? 1 : -1, code.texts[std::size_t(in.c)].c_str(), line());
             break;
@@ -936,21 +1039,22 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
             s[in.a].i = caseMatches(v[in.b], v[in.c], line()) ? 1 : 0;
             break;
         case Opcode::VariableGet: {
-            const Value* variable = environment_.find(code.names[std::size_t(in.b)]);
+            const Value* variable
+                = environment_.find(code.names[std::size_t(in.b)], code.slots[std::size_t(in.b)]);
             if (variable == nullptr)
                 fail(line(), "$" + code.names[std::size_t(in.b)] + " is not declared");
             v[in.a] = *variable;
             break;
         }
         case Opcode::VariableSet:
-            setVariable(code.names[std::size_t(in.b)], v[in.c], line());
+            setVariable(code.names[std::size_t(in.b)], v[in.c], line(), &code.slots[std::size_t(in.b)]);
             break;
         case Opcode::VariableDeclare:
             declareVariable(code.declarations[std::size_t(in.b)], v[in.c], line());
             break;
         case Opcode::VariableElement: {
             const std::string& name = code.names[std::size_t(in.b)];
-            const Value* variable = environment_.find(name);
+            const Value* variable = environment_.find(name, code.slots[std::size_t(in.b)]);
             if (variable == nullptr)
                 fail(line(), "$" + name + " is not declared");
             v[in.a] = element(*variable, s[in.c].i, name, line());
@@ -962,7 +1066,7 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
             break;
         case Opcode::VariableAppend: {
             const std::string& name = code.names[std::size_t(in.b)];
-            Value* variable = environment_.find(name);
+            Value* variable = environment_.find(name, code.slots[std::size_t(in.b)]);
             if (variable != nullptr && variable->type() == Type::String) {
                 std::string& text = std::get<std::string>(*variable);
                 const std::string tail = v[in.c].text();
@@ -1001,6 +1105,12 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
             if (site.builtin == nullptr) {
                 prepared = pendingCalls_.back();
                 pendingCalls_.pop_back();
+            }
+            if (!site.wantsResult && site.builtin == nullptr && prepared.procedure != nullptr) {
+                // A procedure's value straight into its register.
+                if (!callProcedure(frame, site, *prepared.procedure, v[in.a]))
+                    v[in.a] = std::string();
+                break;
             }
             CallResult result = call(frame, site, &prepared);
             if (site.wantsResult) {

@@ -106,14 +106,39 @@ enum class Opcode : std::uint8_t {
     Define,  ///< defines procedures[`a`]
     EnterBlock,  ///< a block scope of the Environment opens
     LeaveBlock,  ///< and closes
-    PrepareCall,  ///< finds what calls[`a`] calls, a procedure or a command, before its arguments run
-    Call,  ///< value `a` = the call calls[`b`] (for a procedure or command, as PrepareCall found it)
-    Yield,  ///< an argument's code ends: its value is in register `a` of bank `b`
+    PrepareCall,  ///< finds what calls[`a`] calls, a procedure or a command, before its arguments run, into
+                  ///< scalar `b`
+    Call,  ///< value `a` = the call calls[`b`] (a procedure or command as the PrepareCall into scalar `c`
+           ///< found it)
+    Yield,  ///< an argument's code ends: its value is in register `a` of bank `b` (`x` 1: a temporary)
     Return,  ///< the procedure returns value `a` (none when `a` < 0)
     ReturnFlow,  ///< break (`a` 1) or continue (`a` 2) left the procedure's body
     Fail,  ///< fails with texts[`a`]
     End,  ///< the code ends
 };
+
+/// Every opcode, in the order of Opcode: for tables indexed by it.
+#define MEL_OPCODES(OP)                                                                                      \
+    OP(Nop)                                                                                                  \
+    OP(Step)                                                                                                 \
+    OP(Jump) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue)              \
+        OP(MoveScalar) OP(MoveValue) OP(IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt)      \
+            OP(UnboxFloat) OP(Convert) OP(Store) OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt) OP(      \
+                SubtractInt) OP(MultiplyInt) OP(DivideInt) OP(RemainderInt) OP(NegateInt) OP(NotInt)         \
+                OP(EqualInt) OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) OP(GreaterInt) OP(GreaterEqualInt) \
+                    OP(AddIntConstant) OP(StepInt) OP(AddFloat) OP(SubtractFloat) OP(MultiplyFloat)          \
+                        OP(DivideFloat) OP(RemainderFloat) OP(NegateFloat) OP(EqualFloat) OP(NotEqualFloat)  \
+                            OP(LessFloat) OP(LessEqualFloat) OP(GreaterFloat) OP(GreaterEqualFloat)          \
+                                OP(MathFloat) OP(Combine) OP(StepValue) OP(NegateValue) OP(Concatenate)      \
+                                    OP(AppendText) OP(MakeArray) OP(MakeVector) OP(Component) OP(ElementInt) \
+                                        OP(ElementFloat) OP(Element) OP(SetElementInt) OP(SetElementFloat)   \
+                                            OP(SetElement) OP(StepElementInt) OP(Size) OP(ResizeArray) OP(   \
+                                                CheckScalar) OP(CheckArray) OP(CaseMatches) OP(VariableGet)  \
+                                                OP(VariableSet) OP(VariableDeclare) OP(VariableElement)      \
+                                                    OP(VariableSetElement) OP(VariableAppend) OP(ClearFlags) \
+                                                        OP(Define) OP(EnterBlock) OP(LeaveBlock)             \
+                                                            OP(PrepareCall) OP(Call) OP(Yield) OP(Return)    \
+                                                                OP(ReturnFlow) OP(Fail) OP(End)
 
 /// Which registers an operand lives in.
 enum class Bank : std::uint8_t { Int, Float, Value };
@@ -151,6 +176,7 @@ struct Argument {
     Register value;  ///< Where its value is, once computed (procedures, commands).
     std::int32_t start = -1;  ///< For a built-in: the first instruction of its code, which yields it.
     std::int32_t variable = -1;  ///< When it is a variable alone: its reference (references index).
+    std::int32_t constant = -1;  ///< For a built-in, when it is a literal: its value (values index), no code.
     int line = 0;
 };
 
@@ -205,6 +231,8 @@ struct Code {
     bool usesEnvironment = false;
     /// A procedure's parameters, in order: the register each arrives in.
     std::vector<Register> parameters;
+    /// Whether one of them is an array, which an array variable is passed to by reference.
+    bool takesArrays = false;
     /// The registers holding variables, with their names, for whatIs: the
     /// first and last instruction each is in reach.
     struct Named {

@@ -178,6 +178,7 @@ public:
         for (const Parameter& parameter : procedure.parameters) {
             const Register reg = allocate(bankOf(parameter.type));
             code_->parameters.push_back(reg);
+            code_->takesArrays = code_->takesArrays || isArray(parameter.type);
             bind(parameter.name, reg, parameter.type);
         }
         compileStatement(*procedure.body);
@@ -1641,7 +1642,8 @@ private:
         // arguments are worked out in order; an array variable written alone
         // is passed by reference where the procedure takes that array type.
         flushSteps(call.line);
-        const std::int32_t prepare = emit(Opcode::PrepareCall, call.line, 0);
+        const Register callee = allocate(Bank::Int);  // holds what PrepareCall found
+        const std::int32_t prepare = emit(Opcode::PrepareCall, call.line, 0, callee.index);
         for (const ExprPtr& operand : call.operands) {
             Argument argument;
             argument.line = operand->line;
@@ -1655,7 +1657,7 @@ private:
         const Register reg = allocate(Bank::Value);
         const std::int32_t index = add(code_->calls, std::move(site));
         code_->instructions[std::size_t(prepare)].a = index;
-        emit(Opcode::Call, call.line, reg.index, index);
+        emit(Opcode::Call, call.line, reg.index, index, callee.index);
         return { reg, std::nullopt };
     }
 
@@ -1707,13 +1709,27 @@ private:
                 }
                 argument.variable = reference(*operand);
             }
+            if (operand->kind == Expr::Kind::String || operand->kind == Expr::Kind::Int
+                || operand->kind == Expr::Kind::Float) {
+                // A literal needs no code: the built-in reads it where it stands.
+                countSteps(1);
+                argument.constant = add(code_->values,
+                    operand->kind == Expr::Kind::String    ? Value(operand->text)
+                        : operand->kind == Expr::Kind::Int ? Value(operand->number)
+                                                           : Value(operand->real));
+                site.arguments.push_back(argument);
+                continue;
+            }
             const Conditional maybe(*this);
             const std::int32_t scalarMark = scalarTop_;
             const std::int32_t valueMark = valueTop_;
             argument.start = label(operand->line);
             const Operand value = expression(*operand);
             flushSteps(operand->line);
-            emit(Opcode::Yield, operand->line, value.reg.index, static_cast<std::int32_t>(value.reg.bank));
+            // A register taken for the argument alone may give its value up.
+            const bool temporary = value.reg.bank == Bank::Value ? value.reg.index >= valueMark : false;
+            emit(Opcode::Yield, operand->line, value.reg.index, static_cast<std::int32_t>(value.reg.bank), 0,
+                temporary ? 1 : 0);
             // An argument's temporaries are free again once it has yielded;
             // what it declared stays.
             scalarTop_ = std::max(scalarMark, scopes_.back().scalarTop);

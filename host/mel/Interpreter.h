@@ -116,6 +116,7 @@ private:
         enum class Kind { End, Return, Yield, Break, Continue } kind = Kind::End;
         std::int32_t reg = -1;  ///< Return: the value register (none when < 0); Yield: the register.
         Bank bank = Bank::Value;  ///< Yield: the register's bank.
+        bool temporary = false;  ///< Yield: a register no variable holds, whose value may move out.
     };
 
     /// What a procedure or command call found before its arguments ran.
@@ -271,7 +272,6 @@ private:
     std::vector<std::shared_ptr<const Procedure>> replaced_;
     std::unordered_map<std::string, std::string> procedureFiles_;  // those defined by a script file
     std::string sourcing_;  // the script file running, if any
-    std::vector<PendingCall> pendingCalls_;
     CallResult lastCall_;  // of the call statement running
     // Where frames' registers live: stacks of fixed blocks, so that a
     // register stays where it is while frames come and go above it.

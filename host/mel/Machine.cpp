@@ -10,6 +10,7 @@
 #include <maya/MString.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -23,6 +24,7 @@ namespace {
 union Scalar {
     int i;
     double f;
+    const Procedure* procedure;  // what a PrepareCall found, for its Call
 };
 
 // Ints wrap around as the host's do, rather than overflow.
@@ -170,6 +172,8 @@ public:
         // A variable is read where it lies: copying it would make a loop of
         // `$a[size($a)] = x` quadratic.
         const Argument& argument = site_.arguments[i];
+        if (argument.constant >= 0)
+            return frame_.code->values[std::size_t(argument.constant)];
         if (argument.variable >= 0) {
             interpreter_.tick(1, argument.line);
             if (Value* variable
@@ -184,6 +188,8 @@ public:
     {
         Value scratch;
         const Value& value = valueOf(i, scratch);
+        if (&value == &scratch && value.type() == Type::String)
+            return std::get<std::string>(std::move(scratch));
         if (!value.isArray())
             return value.text();
         interpreter_.fail(site_.arguments[i].line,
@@ -218,13 +224,11 @@ public:
             interpreter_.handOnLines();
             before = host::ScriptEditor::take();
         }
-        const std::size_t pending = interpreter_.pendingCalls_.size();
         bool succeeded = true;
         bool dropErrors = false;
         try {
             value(i);
         } catch (const Failure& failure) {
-            interpreter_.pendingCalls_.resize(pending);
             if (!failure.catchable) {
                 restore(before, false);
                 throw;
@@ -387,6 +391,8 @@ const Code& Interpreter::compiled(const Procedure& procedure)
 Value Interpreter::argumentValue(Frame& frame, const CallSite& site, std::size_t i)
 {
     const Argument& argument = site.arguments[i];
+    if (argument.constant >= 0)
+        return frame.code->values[std::size_t(argument.constant)];
     const std::int32_t pc = frame.pc;
     const Exit exit = execute(frame, argument.start);
     frame.pc = pc;
@@ -394,6 +400,8 @@ Value Interpreter::argumentValue(Frame& frame, const CallSite& site, std::size_t
         return frame.scalars[exit.reg].i;
     if (exit.bank == Bank::Float)
         return frame.scalars[exit.reg].f;
+    if (exit.temporary)
+        return std::move(frame.values[exit.reg]);
     return frame.values[exit.reg];
 }
 
@@ -444,6 +452,10 @@ void Interpreter::write(Frame& frame, const Reference& reference, Value value)
         }
     }
     const Type to = reference.typed ? reference.type : frame.values[reference.reg.index].type();
+    if (reference.reg.bank == Bank::Value && value.type() == to) {
+        frame.values[reference.reg.index] = std::move(value);
+        return;
+    }
     Value converted = this->converted(
         std::move(value), Conversion { to, Conversion::Wording::Assign, reference.name }, line);
     if (reference.reg.bank == Bank::Int)
@@ -553,44 +565,43 @@ bool Interpreter::callProcedure(Frame& frame, const CallSite& site, const Proced
     // value is read before any moves: a variable passed twice is passed by
     // reference the first time, by value the next.
     struct ByReference {
-        Value* inline_[8] = {};
-        std::unique_ptr<Value*[]> more;
-        Value** callers = inline_;
+        std::vector<Value*> callers;  // empty unless the procedure takes an array
         Value* callee = nullptr;  // the callee's value registers
         const Code* code = nullptr;
-        std::size_t count = 0;
         bool any = false;
         ~ByReference()
         {
             if (!any)
                 return;
-            for (std::size_t i = 0; i < count; ++i)
+            for (std::size_t i = 0; i < callers.size(); ++i)
                 if (callers[i] != nullptr)
                     *callers[i] = std::move(callee[code->parameters[i].index]);
         }
     } byReference;
-    if (count > 8) {
-        byReference.more = std::make_unique<Value*[]>(count);
-        byReference.callers = byReference.more.get();
-        std::fill(byReference.callers, byReference.callers + count, nullptr);
+    if (code.takesArrays) {
+        byReference.callers.assign(count, nullptr);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Argument& argument = site.arguments[i];
+            if (!isArray(procedure.parameters[i].type) || argument.variable < 0)
+                continue;
+            Value* variable = place(frame, frame.code->references[std::size_t(argument.variable)]);
+            if (variable != nullptr && variable->type() == procedure.parameters[i].type
+                && std::find(byReference.callers.begin(), byReference.callers.end(), variable)
+                    == byReference.callers.end())
+                byReference.callers[i] = variable;
+        }
     }
     for (std::size_t i = 0; i < count; ++i) {
-        const Argument& argument = site.arguments[i];
-        if (!isArray(procedure.parameters[i].type) || argument.variable < 0)
-            continue;
-        Value* variable = place(frame, frame.code->references[std::size_t(argument.variable)]);
-        if (variable != nullptr && variable->type() == procedure.parameters[i].type
-            && std::find(byReference.callers, byReference.callers + count, variable)
-                == byReference.callers + count)
-            byReference.callers[i] = variable;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        if (byReference.callers[i] != nullptr)
+        if (code.takesArrays && byReference.callers[i] != nullptr)
             continue;
         const Argument& argument = site.arguments[i];
         const Register to = code.parameters[i];
         if (argument.variable < 0) {
-            passArgument(frame.values[argument.value.index], procedure, i, to, callee, site.line);
+            const Value& value = frame.values[argument.value.index];
+            if (to.bank == Bank::Int && value.index() == 0)
+                callee.scalars[to.index].i = *std::get_if<int>(&value);
+            else
+                passArgument(value, procedure, i, to, callee, site.line);
             continue;
         }
         const Reference& reference = frame.code->references[std::size_t(argument.variable)];
@@ -601,14 +612,15 @@ bool Interpreter::callProcedure(Frame& frame, const CallSite& site, const Proced
         }
         passArgument(read(frame, reference), procedure, i, to, callee, site.line);
     }
-    for (std::size_t i = 0; i < count; ++i)
-        if (byReference.callers[i] != nullptr) {
-            callee.values[code.parameters[i].index] = std::move(*byReference.callers[i]);
-            byReference.any = true;
-        }
-    byReference.callee = callee.values;
-    byReference.code = &code;
-    byReference.count = count;
+    if (code.takesArrays) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (byReference.callers[i] != nullptr) {
+                callee.values[code.parameters[i].index] = std::move(*byReference.callers[i]);
+                byReference.any = true;
+            }
+        byReference.callee = callee.values;
+        byReference.code = &code;
+    }
     struct FramePop {
         Environment* environment;
         ~FramePop()
@@ -698,446 +710,478 @@ Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& s
 
 // ---- the loop
 
+namespace {
+
+constexpr Opcode kListed[] = {
+#define MEL_OPCODE_ITEM(name) Opcode::name,
+    MEL_OPCODES(MEL_OPCODE_ITEM)
+#undef MEL_OPCODE_ITEM
+};
+
+constexpr bool listedInOrder()
+{
+    for (std::size_t i = 0; i < sizeof kListed / sizeof kListed[0]; ++i)
+        if (static_cast<std::size_t>(kListed[i]) != i)
+            return false;
+    return sizeof kListed / sizeof kListed[0] == static_cast<std::size_t>(Opcode::End) + 1;
+}
+static_assert(listedInOrder(), "MEL_OPCODES must list every opcode in the order of Opcode");
+
+}  // namespace
+
 Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
 {
     const Code& code = *frame.code;
     const Instruction* const instructions = code.instructions.data();
     Scalar* const s = frame.scalars;
     Value* const v = frame.values;
-    const std::size_t pending = pendingCalls_.size();
-    struct PendingRestore {
-        std::vector<PendingCall>& calls;
-        std::size_t size;
-        ~PendingRestore() { calls.resize(size); }
-    } restorePending { pendingCalls_, pending };
     const auto line = [&code, &pc]() { return code.lines[std::size_t(pc)]; };
     const auto ints = [](Value& value) -> std::vector<int>& { return std::get<std::vector<int>>(value); };
     const auto floats
         = [](Value& value) -> std::vector<double>& { return std::get<std::vector<double>>(value); };
-    while (true) {
-        const Instruction& in = instructions[pc];
-        switch (in.op) {
-        case Opcode::Nop:
-            break;
-        case Opcode::Step:
-            tick(in.a, line());
-            break;
-        case Opcode::Jump:
-            pc = in.a;
-            continue;
-        case Opcode::JumpIfZero:
-            if (s[in.a].i == 0) {
-                pc = in.b;
-                continue;
-            }
-            break;
-        case Opcode::JumpIfNotZero:
-            if (s[in.a].i != 0) {
-                pc = in.b;
-                continue;
-            }
-            break;
-        case Opcode::Truth:
-            s[in.a].i = truth(v[in.b], line()) ? 1 : 0;
-            break;
-        case Opcode::LoadInt:
-            s[in.a].i = in.b;
-            break;
-        case Opcode::LoadFloat:
-            s[in.a].f = code.floats[std::size_t(in.b)];
-            break;
-        case Opcode::LoadValue:
-            v[in.a] = code.values[std::size_t(in.b)];
-            break;
-        case Opcode::MoveScalar:
-            s[in.a] = s[in.b];
-            break;
-        case Opcode::MoveValue:
-            if (in.a != in.b)
-                v[in.a] = v[in.b];
-            break;
-        case Opcode::IntToFloat:
-            s[in.a].f = s[in.b].i;
-            break;
-        case Opcode::FloatToInt:
-            s[in.a].i = floatToInt(s[in.b].f);
-            break;
-        case Opcode::BoxInt:
-            v[in.a] = s[in.b].i;
-            break;
-        case Opcode::BoxFloat:
-            v[in.a] = s[in.b].f;
-            break;
-        case Opcode::UnboxInt:
-            s[in.a].i = std::get<int>(v[in.b]);
-            break;
-        case Opcode::UnboxFloat:
-            s[in.a].f = std::get<double>(v[in.b]);
-            break;
-        case Opcode::Convert:
-            v[in.a] = converted(v[in.b], code.conversions[std::size_t(in.c)], line());
-            break;
-        case Opcode::Store: {
-            Conversion conversion = code.conversions[std::size_t(in.c)];
-            conversion.type = v[in.a].type();
-            v[in.a] = converted(v[in.b], conversion, line());
-            break;
+    // Each instruction jumps straight to the next one's code: one indirect
+    // jump an instruction, each predicted on its own.
+    static void* const kDispatch[] = {
+#define MEL_OPCODE_LABEL(name) &&op##name,
+        MEL_OPCODES(MEL_OPCODE_LABEL)
+#undef MEL_OPCODE_LABEL
+    };
+#define DISPATCH()                                                                                           \
+    do {                                                                                                     \
+        in = &instructions[pc];                                                                              \
+        goto* kDispatch[static_cast<int>(in->op)];                                                           \
+    } while (false)
+#define NEXT()                                                                                               \
+    do {                                                                                                     \
+        ++pc;                                                                                                \
+        DISPATCH();                                                                                          \
+    } while (false)
+    const Instruction* in = nullptr;
+    DISPATCH();
+    {
+    opNop:
+        NEXT();
+    opStep:
+        tick(in->a, line());
+        NEXT();
+    opJump:
+        pc = in->a;
+        DISPATCH();
+    opJumpIfZero:
+        if (s[in->a].i == 0) {
+            pc = in->b;
+            DISPATCH();
         }
-        case Opcode::NumberOf:
-            s[in.a].f = number(v[in.b], line(), code.texts[std::size_t(in.c)].c_str());
-            break;
-        case Opcode::IndexOf:
-            s[in.a].i = indexOf(v[in.b], line());
-            break;
-        case Opcode::CheckIndex:
-            if (s[in.a].i < 0)
-                checkIndex(s[in.a].i, line());
-            break;
-        case Opcode::AddInt:
-            s[in.a].i = add(s[in.b].i, s[in.c].i);
-            break;
-        case Opcode::SubtractInt:
-            s[in.a].i = wrappedInt(std::int64_t(s[in.b].i) - s[in.c].i);
-            break;
-        case Opcode::MultiplyInt:
-            s[in.a].i = wrappedInt(std::int64_t(s[in.b].i) * s[in.c].i);
-            break;
-        case Opcode::DivideInt:
-        case Opcode::RemainderInt:
-            s[in.a].i = combineInts(
-                in.op == Opcode::DivideInt ? Op::Divide : Op::Remainder, s[in.b].i, s[in.c].i, line());
-            break;
-        case Opcode::NegateInt:
-            s[in.a].i = wrappedInt(-std::int64_t(s[in.b].i));
-            break;
-        case Opcode::NotInt:
-            s[in.a].i = s[in.b].i == 0 ? 1 : 0;
-            break;
-        case Opcode::EqualInt:
-            s[in.a].i = s[in.b].i == s[in.c].i;
-            break;
-        case Opcode::NotEqualInt:
-            s[in.a].i = s[in.b].i != s[in.c].i;
-            break;
-        case Opcode::LessInt:
-            s[in.a].i = s[in.b].i < s[in.c].i;
-            break;
-        case Opcode::LessEqualInt:
-            s[in.a].i = s[in.b].i <= s[in.c].i;
-            break;
-        case Opcode::GreaterInt:
-            s[in.a].i = s[in.b].i > s[in.c].i;
-            break;
-        case Opcode::GreaterEqualInt:
-            s[in.a].i = s[in.b].i >= s[in.c].i;
-            break;
-        case Opcode::AddIntConstant:
-            s[in.a].i = add(s[in.b].i, in.c);
-            break;
-        case Opcode::StepInt:
-            s[in.a].i = add(s[in.a].i, in.b);
-            break;
-        case Opcode::AddFloat:
-            s[in.a].f = s[in.b].f + s[in.c].f;
-            break;
-        case Opcode::SubtractFloat:
-            s[in.a].f = s[in.b].f - s[in.c].f;
-            break;
-        case Opcode::MultiplyFloat:
-            s[in.a].f = s[in.b].f * s[in.c].f;
-            break;
-        case Opcode::DivideFloat:
-            s[in.a].f = s[in.b].f / s[in.c].f;
-            break;
-        case Opcode::RemainderFloat:
-            s[in.a].f = std::fmod(s[in.b].f, s[in.c].f);
-            break;
-        case Opcode::NegateFloat:
-            s[in.a].f = -s[in.b].f;
-            break;
-        case Opcode::EqualFloat:
-            s[in.a].i = s[in.b].f == s[in.c].f;
-            break;
-        case Opcode::NotEqualFloat:
-            s[in.a].i = s[in.b].f != s[in.c].f;
-            break;
-        case Opcode::LessFloat:
-            s[in.a].i = s[in.b].f < s[in.c].f;
-            break;
-        case Opcode::LessEqualFloat:
-            s[in.a].i = s[in.b].f <= s[in.c].f;
-            break;
-        case Opcode::GreaterFloat:
-            s[in.a].i = s[in.b].f > s[in.c].f;
-            break;
-        case Opcode::GreaterEqualFloat:
-            s[in.a].i = s[in.b].f >= s[in.c].f;
-            break;
-        case Opcode::MathFloat:
-            s[in.a].f = code.builtinRows[std::size_t(in.c)]->floatFunction(s[in.b].f);
-            break;
-        case Opcode::Combine: {
-            const Value& left = v[in.b];
-            const Value& right = v[in.c];
-            const Op op = static_cast<Op>(in.x);
-            // Two ints, the common case of values known only as they run.
-            if (left.index() == 0 && right.index() == 0 && op != Op::Cross) {
-                const int a = *std::get_if<int>(&left);
-                const int b = *std::get_if<int>(&right);
-                switch (op) {
-                case Op::Add:
-                    v[in.a] = add(a, b);
-                    break;
-                case Op::Subtract:
-                    v[in.a] = wrappedInt(std::int64_t(a) - b);
-                    break;
-                case Op::Less:
-                    v[in.a] = a < b ? 1 : 0;
-                    break;
-                default:
-                    v[in.a] = combineInts(op, a, b, line());
-                    break;
-                }
-                break;
-            }
-            v[in.a] = combine(op, left, right, line());
-            break;
+        NEXT();
+    opJumpIfNotZero:
+        if (s[in->a].i != 0) {
+            pc = in->b;
+            DISPATCH();
         }
-        case Opcode::StepValue:
-            v[in.a] = stepped(v[in.b], in.x == 1 ? 1 : -1, code.texts[std::size_t(in.c)].c_str(), line());
-            break;
-        case Opcode::NegateValue:
-            v[in.a] = negate(v[in.b], line());
-            break;
-        case Opcode::Concatenate: {
-            std::string joined;
-            for (std::int32_t i = 0; i < in.c; ++i) {
-                const std::int32_t part = code.lists[std::size_t(in.b + i)];
-                const std::int32_t index = part / 4;
-                switch (static_cast<Bank>(part % 4)) {
-                case Bank::Int:
-                    joined += std::to_string(s[index].i);
-                    break;
-                case Bank::Float:
-                    joined += floatText(s[index].f);
-                    break;
-                case Bank::Value: {
-                    const Value& value = v[index];
-                    if (value.type() == Type::String)
-                        joined += std::get<std::string>(value);
-                    else
-                        joined += value.text();
-                    break;
-                }
-                }
-            }
-            checkText(joined.size(), line());
-            v[in.a] = std::move(joined);
-            break;
-        }
-        case Opcode::AppendText: {
-            std::string& text = std::get<std::string>(v[in.a]);
-            const Value& tail = v[in.b];
-            const std::size_t size = tail.type() == Type::String ? std::get<std::string>(tail).size() : 0;
-            if (tail.type() == Type::String) {
-                checkText(text.size() + size, line());
-                text += std::get<std::string>(tail);
-            } else {
-                const std::string part = tail.text();
-                checkText(text.size() + part.size(), line());
-                text += part;
-            }
-            break;
-        }
-        case Opcode::MakeArray: {
-            checkSize(std::size_t(in.c), line());
-            std::vector<std::pair<const Value*, int>> elements;
-            elements.reserve(std::size_t(in.c));
-            for (std::int32_t i = 0; i < in.c; ++i)
-                elements.emplace_back(
-                    &v[code.lists[std::size_t(in.b + 2 * i)]], code.lists[std::size_t(in.b + 2 * i + 1)]);
-            v[in.a] = arrayOf(elements, line());
-            break;
-        }
-        case Opcode::MakeVector:
-            v[in.a] = Vector3 { s[code.lists[std::size_t(in.b)]].f, s[code.lists[std::size_t(in.b + 1)]].f,
-                s[code.lists[std::size_t(in.b + 2)]].f };
-            break;
-        case Opcode::Component: {
-            const Value& value = v[in.b];
-            if (value.type() != Type::Vector)
-                fail(line(),
-                    code.texts[std::size_t(in.c)] + " is " + withArticle(value.type()) + ", not a vector");
-            const Vector3& vector = std::get<Vector3>(value);
-            s[in.a].f = in.x == 0 ? vector.x : in.x == 1 ? vector.y : vector.z;
-            break;
-        }
-        case Opcode::ElementInt: {
-            const std::vector<int>& array = ints(v[in.b]);
-            const std::size_t index = std::size_t(s[in.c].i);
-            s[in.a].i = index < array.size() ? array[index] : 0;
-            break;
-        }
-        case Opcode::ElementFloat: {
-            const std::vector<double>& array = floats(v[in.b]);
-            const std::size_t index = std::size_t(s[in.c].i);
-            s[in.a].f = index < array.size() ? array[index] : 0.0;
-            break;
-        }
-        case Opcode::Element:
-            v[in.a] = element(v[code.lists[std::size_t(in.b)]], s[in.c].i,
-                code.texts[std::size_t(code.lists[std::size_t(in.b + 1)])], line());
-            break;
-        case Opcode::SetElementInt: {
-            const std::size_t index = std::size_t(s[in.b].i);
-            checkSize(index + 1, line());
-            std::vector<int>& array = ints(v[in.a]);
-            if (index >= array.size())
-                array.resize(index + 1);
-            array[index] = s[in.c].i;
-            break;
-        }
-        case Opcode::SetElementFloat: {
-            const std::size_t index = std::size_t(s[in.b].i);
-            checkSize(index + 1, line());
-            std::vector<double>& array = floats(v[in.a]);
-            if (index >= array.size())
-                array.resize(index + 1);
-            array[index] = s[in.c].f;
-            break;
-        }
-        case Opcode::SetElement:
-            setElement(v[code.lists[std::size_t(in.a)]], s[in.b].i, v[in.c],
-                code.texts[std::size_t(code.lists[std::size_t(in.a + 1)])], line());
-            break;
-        case Opcode::StepElementInt: {
-            const std::size_t index = std::size_t(s[in.b].i);
-            std::vector<int>& array = ints(v[in.a]);
-            checkSize(index + 1, line());
-            if (index >= array.size())
-                array.resize(index + 1);
-            array[index] = add(array[index], in.c);
-            break;
-        }
-        case Opcode::Size:
-            s[in.a].i = static_cast<int>(std::min<std::size_t>(v[in.b].size(), 2147483647));
-            break;
-        case Opcode::ResizeArray:
-            checkSize(std::size_t(s[in.b].i), line());
-            v[in.a].resize(std::size_t(s[in.b].i));
-            break;
-        case Opcode::CheckScalar:
-            if (v[in.a].isArray())
-                fail(line(),
-                    code.texts[std::size_t(in.b)] + " needs a scalar, not " + withArticle(v[in.a].type()));
-            break;
-        case Opcode::CheckArray:
-            if (!v[in.a].isArray())
-                fail(line(), "for-in needs an array, not " + withArticle(v[in.a].type()));
-            break;
-        case Opcode::CaseMatches:
-            s[in.a].i = caseMatches(v[in.b], v[in.c], line()) ? 1 : 0;
-            break;
-        case Opcode::VariableGet: {
-            const Value* variable
-                = environment_.find(code.names[std::size_t(in.b)], code.slots[std::size_t(in.b)]);
-            if (variable == nullptr)
-                fail(line(), "$" + code.names[std::size_t(in.b)] + " is not declared");
-            v[in.a] = *variable;
-            break;
-        }
-        case Opcode::VariableSet:
-            setVariable(code.names[std::size_t(in.b)], v[in.c], line(), &code.slots[std::size_t(in.b)]);
-            break;
-        case Opcode::VariableDeclare:
-            declareVariable(code.declarations[std::size_t(in.b)], v[in.c], line());
-            break;
-        case Opcode::VariableElement: {
-            const std::string& name = code.names[std::size_t(in.b)];
-            const Value* variable = environment_.find(name, code.slots[std::size_t(in.b)]);
-            if (variable == nullptr)
-                fail(line(), "$" + name + " is not declared");
-            v[in.a] = element(*variable, s[in.c].i, name, line());
-            break;
-        }
-        case Opcode::VariableSetElement:
-            setVariableElement(code.names[std::size_t(code.lists[std::size_t(in.b)])],
-                s[code.lists[std::size_t(in.b + 1)]].i, v[code.lists[std::size_t(in.b + 2)]], line());
-            break;
-        case Opcode::VariableAppend: {
-            const std::string& name = code.names[std::size_t(in.b)];
-            Value* variable = environment_.find(name, code.slots[std::size_t(in.b)]);
-            if (variable != nullptr && variable->type() == Type::String) {
-                std::string& text = std::get<std::string>(*variable);
-                const std::string tail = v[in.c].text();
-                checkText(text.size() + tail.size(), line());
-                text += tail;
-                v[in.a] = *variable;
-                break;
-            }
-            if (variable == nullptr)
-                fail(line(), "$" + name + " is not declared");
-            Value sum = combine(Op::Add, *variable, v[in.c], line());
-            setVariable(name, std::move(sum), line());
-            v[in.a] = *environment_.find(name);
-            break;
-        }
-        case Opcode::ClearFlags:
-            for (std::int32_t i = 0; i < in.b; ++i)
-                s[code.lists[std::size_t(in.a + i)]].i = 0;
-            break;
-        case Opcode::Define:
-            define(code.procedures[std::size_t(in.a)]);
-            break;
-        case Opcode::EnterBlock:
-            environment_.enterBlock();
-            break;
-        case Opcode::LeaveBlock:
-            environment_.leaveBlock();
-            break;
-        case Opcode::PrepareCall:
-            pendingCalls_.push_back(prepareCall(code.calls[std::size_t(in.a)]));
-            break;
-        case Opcode::Call: {
-            const CallSite& site = code.calls[std::size_t(in.b)];
-            frame.pc = pc;
-            PendingCall prepared;
-            if (site.builtin == nullptr) {
-                prepared = pendingCalls_.back();
-                pendingCalls_.pop_back();
-            }
-            if (!site.wantsResult && site.builtin == nullptr && prepared.procedure != nullptr) {
-                // A procedure's value straight into its register.
-                if (!callProcedure(frame, site, *prepared.procedure, v[in.a]))
-                    v[in.a] = std::string();
-                break;
-            }
-            CallResult result = call(frame, site, &prepared);
-            if (site.wantsResult) {
-                lastCall_ = std::move(result);
-                break;
-            }
-            if (result.fromCommand)
-                v[in.a] = fromCommandResult(std::move(result.commandResult));
-            else if (result.hasValue)
-                v[in.a] = std::move(result.value);
-            else
-                v[in.a] = std::string();
-            break;
-        }
-        case Opcode::Yield:
-            return Exit { Exit::Kind::Yield, in.a, static_cast<Bank>(in.b) };
-        case Opcode::Return:
-            return Exit { Exit::Kind::Return, in.a, Bank::Value };
-        case Opcode::ReturnFlow:
-            return Exit { in.a == 1 ? Exit::Kind::Break : Exit::Kind::Continue, -1, Bank::Value };
-        case Opcode::Fail:
-            fail(line(), code.texts[std::size_t(in.a)]);
-        case Opcode::End:
-            return Exit();
-        }
-        ++pc;
+        NEXT();
+    opTruth:
+        s[in->a].i = truth(v[in->b], line()) ? 1 : 0;
+        NEXT();
+    opLoadInt:
+        s[in->a].i = in->b;
+        NEXT();
+    opLoadFloat:
+        s[in->a].f = code.floats[std::size_t(in->b)];
+        NEXT();
+    opLoadValue:
+        v[in->a] = code.values[std::size_t(in->b)];
+        NEXT();
+    opMoveScalar:
+        s[in->a] = s[in->b];
+        NEXT();
+    opMoveValue:
+        if (in->a != in->b)
+            v[in->a] = v[in->b];
+        NEXT();
+    opIntToFloat:
+        s[in->a].f = s[in->b].i;
+        NEXT();
+    opFloatToInt:
+        s[in->a].i = floatToInt(s[in->b].f);
+        NEXT();
+    opBoxInt:
+        v[in->a] = s[in->b].i;
+        NEXT();
+    opBoxFloat:
+        v[in->a] = s[in->b].f;
+        NEXT();
+    opUnboxInt:
+        s[in->a].i = std::get<int>(v[in->b]);
+        NEXT();
+    opUnboxFloat:
+        s[in->a].f = std::get<double>(v[in->b]);
+        NEXT();
+    opConvert:
+        v[in->a] = converted(v[in->b], code.conversions[std::size_t(in->c)], line());
+        NEXT();
+    opStore : {
+        Conversion conversion = code.conversions[std::size_t(in->c)];
+        conversion.type = v[in->a].type();
+        v[in->a] = converted(v[in->b], conversion, line());
+        NEXT();
     }
+    opNumberOf:
+        s[in->a].f = number(v[in->b], line(), code.texts[std::size_t(in->c)].c_str());
+        NEXT();
+    opIndexOf:
+        s[in->a].i = indexOf(v[in->b], line());
+        NEXT();
+    opCheckIndex:
+        if (s[in->a].i < 0)
+            checkIndex(s[in->a].i, line());
+        NEXT();
+    opAddInt:
+        s[in->a].i = add(s[in->b].i, s[in->c].i);
+        NEXT();
+    opSubtractInt:
+        s[in->a].i = wrappedInt(std::int64_t(s[in->b].i) - s[in->c].i);
+        NEXT();
+    opMultiplyInt:
+        s[in->a].i = wrappedInt(std::int64_t(s[in->b].i) * s[in->c].i);
+        NEXT();
+    opDivideInt:
+    opRemainderInt:
+        s[in->a].i = combineInts(
+            in->op == Opcode::DivideInt ? Op::Divide : Op::Remainder, s[in->b].i, s[in->c].i, line());
+        NEXT();
+    opNegateInt:
+        s[in->a].i = wrappedInt(-std::int64_t(s[in->b].i));
+        NEXT();
+    opNotInt:
+        s[in->a].i = s[in->b].i == 0 ? 1 : 0;
+        NEXT();
+    opEqualInt:
+        s[in->a].i = s[in->b].i == s[in->c].i;
+        NEXT();
+    opNotEqualInt:
+        s[in->a].i = s[in->b].i != s[in->c].i;
+        NEXT();
+    opLessInt:
+        s[in->a].i = s[in->b].i < s[in->c].i;
+        NEXT();
+    opLessEqualInt:
+        s[in->a].i = s[in->b].i <= s[in->c].i;
+        NEXT();
+    opGreaterInt:
+        s[in->a].i = s[in->b].i > s[in->c].i;
+        NEXT();
+    opGreaterEqualInt:
+        s[in->a].i = s[in->b].i >= s[in->c].i;
+        NEXT();
+    opAddIntConstant:
+        s[in->a].i = add(s[in->b].i, in->c);
+        NEXT();
+    opStepInt:
+        s[in->a].i = add(s[in->a].i, in->b);
+        NEXT();
+    opAddFloat:
+        s[in->a].f = s[in->b].f + s[in->c].f;
+        NEXT();
+    opSubtractFloat:
+        s[in->a].f = s[in->b].f - s[in->c].f;
+        NEXT();
+    opMultiplyFloat:
+        s[in->a].f = s[in->b].f * s[in->c].f;
+        NEXT();
+    opDivideFloat:
+        s[in->a].f = s[in->b].f / s[in->c].f;
+        NEXT();
+    opRemainderFloat:
+        s[in->a].f = std::fmod(s[in->b].f, s[in->c].f);
+        NEXT();
+    opNegateFloat:
+        s[in->a].f = -s[in->b].f;
+        NEXT();
+    opEqualFloat:
+        s[in->a].i = s[in->b].f == s[in->c].f;
+        NEXT();
+    opNotEqualFloat:
+        s[in->a].i = s[in->b].f != s[in->c].f;
+        NEXT();
+    opLessFloat:
+        s[in->a].i = s[in->b].f < s[in->c].f;
+        NEXT();
+    opLessEqualFloat:
+        s[in->a].i = s[in->b].f <= s[in->c].f;
+        NEXT();
+    opGreaterFloat:
+        s[in->a].i = s[in->b].f > s[in->c].f;
+        NEXT();
+    opGreaterEqualFloat:
+        s[in->a].i = s[in->b].f >= s[in->c].f;
+        NEXT();
+    opMathFloat:
+        s[in->a].f = code.builtinRows[std::size_t(in->c)]->floatFunction(s[in->b].f);
+        NEXT();
+    opCombine : {
+        const Value& left = v[in->b];
+        const Value& right = v[in->c];
+        const Op op = static_cast<Op>(in->x);
+        // Two ints, the common case of values known only as they run.
+        if (left.index() == 0 && right.index() == 0 && op != Op::Cross) {
+            const int a = *std::get_if<int>(&left);
+            const int b = *std::get_if<int>(&right);
+            switch (op) {
+            case Op::Add:
+                v[in->a] = add(a, b);
+                break;
+            case Op::Subtract:
+                v[in->a] = wrappedInt(std::int64_t(a) - b);
+                break;
+            case Op::Less:
+                v[in->a] = a < b ? 1 : 0;
+                break;
+            default:
+                v[in->a] = combineInts(op, a, b, line());
+                break;
+            }
+            NEXT();
+        }
+        v[in->a] = combine(op, left, right, line());
+        NEXT();
+    }
+    opStepValue:
+        v[in->a] = stepped(v[in->b], in->x == 1 ? 1 : -1, code.texts[std::size_t(in->c)].c_str(), line());
+        NEXT();
+    opNegateValue:
+        v[in->a] = negate(v[in->b], line());
+        NEXT();
+    opConcatenate : {
+        std::string joined;
+        joined.reserve(64);
+        for (std::int32_t i = 0; i < in->c; ++i) {
+            const std::int32_t part = code.lists[std::size_t(in->b + i)];
+            const std::int32_t index = part / 4;
+            switch (static_cast<Bank>(part % 4)) {
+            case Bank::Int: {
+                char digits[16];
+                const auto written = std::to_chars(digits, digits + sizeof digits, s[index].i);
+                joined.append(digits, written.ptr);
+                break;
+            }
+            case Bank::Float:
+                joined += floatText(s[index].f);
+                break;
+            case Bank::Value: {
+                const Value& value = v[index];
+                if (value.type() == Type::String)
+                    joined += std::get<std::string>(value);
+                else
+                    joined += value.text();
+                break;
+            }
+            }
+        }
+        checkText(joined.size(), line());
+        v[in->a] = std::move(joined);
+        NEXT();
+    }
+    opAppendText : {
+        std::string& text = std::get<std::string>(v[in->a]);
+        const Value& tail = v[in->b];
+        const std::size_t size = tail.type() == Type::String ? std::get<std::string>(tail).size() : 0;
+        if (tail.type() == Type::String) {
+            checkText(text.size() + size, line());
+            text += std::get<std::string>(tail);
+        } else {
+            const std::string part = tail.text();
+            checkText(text.size() + part.size(), line());
+            text += part;
+        }
+        NEXT();
+    }
+    opMakeArray : {
+        checkSize(std::size_t(in->c), line());
+        std::vector<std::pair<const Value*, int>> elements;
+        elements.reserve(std::size_t(in->c));
+        for (std::int32_t i = 0; i < in->c; ++i)
+            elements.emplace_back(
+                &v[code.lists[std::size_t(in->b + 2 * i)]], code.lists[std::size_t(in->b + 2 * i + 1)]);
+        v[in->a] = arrayOf(elements, line());
+        NEXT();
+    }
+    opMakeVector:
+        v[in->a] = Vector3 { s[code.lists[std::size_t(in->b)]].f, s[code.lists[std::size_t(in->b + 1)]].f,
+            s[code.lists[std::size_t(in->b + 2)]].f };
+        NEXT();
+    opComponent : {
+        const Value& value = v[in->b];
+        if (value.type() != Type::Vector)
+            fail(line(),
+                code.texts[std::size_t(in->c)] + " is " + withArticle(value.type()) + ", not a vector");
+        const Vector3& vector = std::get<Vector3>(value);
+        s[in->a].f = in->x == 0 ? vector.x : in->x == 1 ? vector.y : vector.z;
+        NEXT();
+    }
+    opElementInt : {
+        const std::vector<int>& array = ints(v[in->b]);
+        const std::size_t index = std::size_t(s[in->c].i);
+        s[in->a].i = index < array.size() ? array[index] : 0;
+        NEXT();
+    }
+    opElementFloat : {
+        const std::vector<double>& array = floats(v[in->b]);
+        const std::size_t index = std::size_t(s[in->c].i);
+        s[in->a].f = index < array.size() ? array[index] : 0.0;
+        NEXT();
+    }
+    opElement:
+        v[in->a] = element(v[code.lists[std::size_t(in->b)]], s[in->c].i,
+            code.texts[std::size_t(code.lists[std::size_t(in->b + 1)])], line());
+        NEXT();
+    opSetElementInt : {
+        const std::size_t index = std::size_t(s[in->b].i);
+        checkSize(index + 1, line());
+        std::vector<int>& array = ints(v[in->a]);
+        if (index >= array.size())
+            array.resize(index + 1);
+        array[index] = s[in->c].i;
+        NEXT();
+    }
+    opSetElementFloat : {
+        const std::size_t index = std::size_t(s[in->b].i);
+        checkSize(index + 1, line());
+        std::vector<double>& array = floats(v[in->a]);
+        if (index >= array.size())
+            array.resize(index + 1);
+        array[index] = s[in->c].f;
+        NEXT();
+    }
+    opSetElement:
+        setElement(v[code.lists[std::size_t(in->a)]], s[in->b].i, v[in->c],
+            code.texts[std::size_t(code.lists[std::size_t(in->a + 1)])], line());
+        NEXT();
+    opStepElementInt : {
+        const std::size_t index = std::size_t(s[in->b].i);
+        std::vector<int>& array = ints(v[in->a]);
+        checkSize(index + 1, line());
+        if (index >= array.size())
+            array.resize(index + 1);
+        array[index] = add(array[index], in->c);
+        NEXT();
+    }
+    opSize:
+        s[in->a].i = static_cast<int>(std::min<std::size_t>(v[in->b].size(), 2147483647));
+        NEXT();
+    opResizeArray:
+        checkSize(std::size_t(s[in->b].i), line());
+        v[in->a].resize(std::size_t(s[in->b].i));
+        NEXT();
+    opCheckScalar:
+        if (v[in->a].isArray())
+            fail(line(),
+                code.texts[std::size_t(in->b)] + " needs a scalar, not " + withArticle(v[in->a].type()));
+        NEXT();
+    opCheckArray:
+        if (!v[in->a].isArray())
+            fail(line(), "for-in needs an array, not " + withArticle(v[in->a].type()));
+        NEXT();
+    opCaseMatches:
+        s[in->a].i = caseMatches(v[in->b], v[in->c], line()) ? 1 : 0;
+        NEXT();
+    opVariableGet : {
+        const Value* variable
+            = environment_.find(code.names[std::size_t(in->b)], code.slots[std::size_t(in->b)]);
+        if (variable == nullptr)
+            fail(line(), "$" + code.names[std::size_t(in->b)] + " is not declared");
+        v[in->a] = *variable;
+        NEXT();
+    }
+    opVariableSet:
+        setVariable(code.names[std::size_t(in->b)], v[in->c], line(), &code.slots[std::size_t(in->b)]);
+        NEXT();
+    opVariableDeclare:
+        declareVariable(code.declarations[std::size_t(in->b)], v[in->c], line());
+        NEXT();
+    opVariableElement : {
+        const std::string& name = code.names[std::size_t(in->b)];
+        const Value* variable = environment_.find(name, code.slots[std::size_t(in->b)]);
+        if (variable == nullptr)
+            fail(line(), "$" + name + " is not declared");
+        v[in->a] = element(*variable, s[in->c].i, name, line());
+        NEXT();
+    }
+    opVariableSetElement:
+        setVariableElement(code.names[std::size_t(code.lists[std::size_t(in->b)])],
+            s[code.lists[std::size_t(in->b + 1)]].i, v[code.lists[std::size_t(in->b + 2)]], line());
+        NEXT();
+    opVariableAppend : {
+        const std::string& name = code.names[std::size_t(in->b)];
+        Value* variable = environment_.find(name, code.slots[std::size_t(in->b)]);
+        if (variable != nullptr && variable->type() == Type::String) {
+            std::string& text = std::get<std::string>(*variable);
+            const std::string tail = v[in->c].text();
+            checkText(text.size() + tail.size(), line());
+            text += tail;
+            v[in->a] = *variable;
+            NEXT();
+        }
+        if (variable == nullptr)
+            fail(line(), "$" + name + " is not declared");
+        Value sum = combine(Op::Add, *variable, v[in->c], line());
+        setVariable(name, std::move(sum), line());
+        v[in->a] = *environment_.find(name);
+        NEXT();
+    }
+    opClearFlags:
+        for (std::int32_t i = 0; i < in->b; ++i)
+            s[code.lists[std::size_t(in->a + i)]].i = 0;
+        NEXT();
+    opDefine:
+        define(code.procedures[std::size_t(in->a)]);
+        NEXT();
+    opEnterBlock:
+        environment_.enterBlock();
+        NEXT();
+    opLeaveBlock:
+        environment_.leaveBlock();
+        NEXT();
+    opPrepareCall:
+        s[in->b].procedure = prepareCall(code.calls[std::size_t(in->a)]).procedure;
+        NEXT();
+    opCall : {
+        const CallSite& site = code.calls[std::size_t(in->b)];
+        frame.pc = pc;
+        PendingCall prepared;
+        if (site.builtin == nullptr)
+            prepared.procedure = s[in->c].procedure;
+        if (!site.wantsResult && site.builtin == nullptr && prepared.procedure != nullptr) {
+            // A procedure's value straight into its register.
+            if (!callProcedure(frame, site, *prepared.procedure, v[in->a]))
+                v[in->a] = std::string();
+            NEXT();
+        }
+        CallResult result = call(frame, site, &prepared);
+        if (site.wantsResult) {
+            lastCall_ = std::move(result);
+            NEXT();
+        }
+        if (result.fromCommand)
+            v[in->a] = fromCommandResult(std::move(result.commandResult));
+        else if (result.hasValue)
+            v[in->a] = std::move(result.value);
+        else
+            v[in->a] = std::string();
+        NEXT();
+    }
+    opYield:
+        return Exit { Exit::Kind::Yield, in->a, static_cast<Bank>(in->b), in->x == 1 };
+    opReturn:
+        return Exit { Exit::Kind::Return, in->a, Bank::Value };
+    opReturnFlow:
+        return Exit { in->a == 1 ? Exit::Kind::Break : Exit::Kind::Continue, -1, Bank::Value };
+    opFail:
+        fail(line(), code.texts[std::size_t(in->a)]);
+    opEnd:
+        return Exit();
+    }
+#undef NEXT
+#undef DISPATCH
 }
 
 }  // namespace mel

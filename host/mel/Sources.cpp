@@ -151,7 +151,6 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
         outcome.status = failure.status;
     }
     environment_.leaveAll();
-    pendingCalls_.clear();
     // Nothing runs now: the procedures it replaced can go.
     replaced_.clear();
 }

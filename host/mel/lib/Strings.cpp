@@ -31,6 +31,7 @@ void substring(Call& call)
 std::vector<std::string> split(Call& call, const std::string& text, const std::string& separators)
 {
     std::vector<std::string> tokens;
+    tokens.reserve(4);
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t end = text.find_first_of(separators, start);

@@ -336,6 +336,24 @@ INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
             "builtinArgumentCount", "size();", "// Error: line 1: size takes 1 argument, not 0 //\n" },
         LanguageCase {
             "divisionByZero", "int $z = 0; print (1 / $z);", "// Error: line 1: division by zero //\n" },
+        // Compiled code fails where the walk of the tree did: on the line of the
+        // failing part, with what ran before it kept.
+        LanguageCase { "errorLineInsideACompiledLoop",
+            "proc f() {\n  int $a = 1;\n  for ($i = 0; $i < 3; $i++) {\n    print $i;\n    $a = $a / ($i - "
+            "1);\n  }\n}\nf();",
+            "01// Error: line 5: division by zero //\n" },
+        LanguageCase { "globalsKeptWhenAStatementFails",
+            "int $g = 0; for ($k = 0; $k < 5; $k++) { $g++; if ($k == 2) $g = $g / 0; }\nprint ($g + \" \" + "
+            "$k);",
+            "// Error: line 1: division by zero //\n3 2" },
+        LanguageCase { "declaredOnSomePathsOnly",
+            "proc f(int $c) { if ($c) int $x = 1; print $x; } f(1); f(0);",
+            "1// Error: line 1: $x is not declared //\n" },
+        LanguageCase { "procedureRedefinedWhileItRuns",
+            R"(proc f() { eval "proc f() { print \"new\"; }"; print "old"; } f(); f();)", "oldnew" },
+        LanguageCase { "evalAndCommandsInsideLoops",
+            R"(proc g() { for ($i = 0; $i < 3; $i++) { eval ("print " + $i); echoInt $i; } } g(); for ($j = 0; $j < 2; $j++) eval "print x";)",
+            "012xx" },
         LanguageCase { "arrayIntoScalar", "int $i = {1, 2};",
             "// Error: line 1: cannot initialise $i, an int, with an int[] //\n" },
         LanguageCase { "redeclaredAsAnotherType", "int $x; string $x;",
@@ -496,7 +514,11 @@ string $s; int $i; float $x; $s = fread($f, $s); $i = fread($f, $i); $x = fread(
 putenv "MAYA_SCRIPT_PATH" "none:lib"; greet; source "greet.mel"; print whatIs("greet"); putenv "MAYA_SCRIPT_PATH" ""; })",
             "loaded hi loaded Mel procedure found in: lib/greet.mel" },
         LanguageCase { "sourceRefusesAFolder", R"(sysFile -md "d"; source "d";)",
-            "// Result: 1 //\n// Error: line 1: cannot read script 'd': it is a folder //\n" }),
+            "// Result: 1 //\n// Error: line 1: cannot read script 'd': it is a folder //\n" },
+        LanguageCase { "sourceInsideALoop",
+            R"({ int $f = fopen("count.mel"); fprint $f "global int $n; $n++;"; fclose $f; }
+global int $n; for ($i = 0; $i < 3; $i++) source "count.mel"; print $n;)",
+            "3" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SessionWithEcho, OpenFilesCloseWithTheSession)
@@ -530,6 +552,15 @@ TEST_F(SessionWithEcho, StepBudgetEndsLoopsAndCannotBeCaught)
 
 TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
 {
+    {
+        // Inside a compiled loop, an int array's typed writes keep the bound.
+        mel::Limits bound;
+        bound.valueSize = 100;
+        session.interpreter().setLimits(bound);
+        EXPECT_EQ(
+            transcriptOf(session, "proc fill() { int $a[]; for ($i = 0; ; $i++) $a[$i] = $i; }\nfill();"),
+            "// Error: line 1: an array of more than 100 elements //\n");
+    }
     mel::Limits limits;
     limits.valueSize = 100;
     limits.stringSize = 10;
@@ -597,9 +628,12 @@ TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
         }
     });
     const std::string transcript = transcriptOf(session, "while (1) catch(`echoNothing`);");
+    // A loop that calls nothing, compiled to registers, stops all the same.
+    const std::string loop = transcriptOf(session, "proc spin() { int $n; while (1) $n++; }\nspin();");
     done = true;
     presser.join();
     EXPECT_EQ(transcript, "// Error: line 1: interrupted //\n");
+    EXPECT_EQ(loop, "// Error: line 1: interrupted //\n");
 
     // One that came while no statement could stop (in a command, between
     // statements) stops the next as it starts, and only that one.

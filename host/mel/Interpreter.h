@@ -180,6 +180,12 @@ private:
     CallResult runCode(const Code& code);
     // Runs `frame`'s code from `pc` until it ends, returns or yields.
     Exit execute(Frame& frame, std::int32_t pc);
+    void storeInstruction(const Code& code, const Instruction* in, Value* v, int line);
+    void concatenate(const Code& code, const Instruction* in, const Scalar* s, Value* v, int line);
+    void appendText(const Instruction* in, Value* v, int line);
+    void makeArray(const Code& code, const Instruction* in, Value* v, int line);
+    void variableAppend(const Code& code, const Instruction* in, Value* v, int line);
+    void callInstruction(Frame& frame, const Instruction* in, std::int32_t pc);
     // Works out argument `i` of the built-in call `site`, from its code.
     Value argumentValue(Frame& frame, const CallSite& site, std::size_t i);
     CallResult call(Frame& frame, const CallSite& site, const PendingCall* pending);

@@ -20,13 +20,6 @@ namespace mel {
 
 namespace {
 
-// An 8-byte register: an int or a float, as the code that uses it knows.
-union Scalar {
-    int i;
-    double f;
-    const Procedure* procedure;  // what a PrepareCall found, for its Call
-};
-
 // Ints wrap around as the host's do, rather than overflow.
 inline int add(int a, int b)
 {
@@ -708,6 +701,121 @@ Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& s
     return result;
 }
 
+// ---- instructions that need locals of their own, out of the loop: no
+// indirect jump may leave a scope past a destructor
+
+void Interpreter::storeInstruction(const Code& code, const Instruction* in, Value* v, int line)
+{
+    Conversion conversion = code.conversions[std::size_t(in->c)];
+    conversion.type = v[in->a].type();
+    v[in->a] = converted(v[in->b], conversion, line);
+}
+
+void Interpreter::concatenate(const Code& code, const Instruction* in, const Scalar* s, Value* v, int line)
+{
+    std::string joined;
+    joined.reserve(64);
+    for (std::int32_t i = 0; i < in->c; ++i) {
+        const std::int32_t part = code.lists[std::size_t(in->b + i)];
+        const std::int32_t index = part / 4;
+        switch (static_cast<Bank>(part % 4)) {
+        case Bank::Int: {
+            char digits[16];
+            const auto written = std::to_chars(digits, digits + sizeof digits, s[index].i);
+            joined.append(digits, written.ptr);
+            break;
+        }
+        case Bank::Float:
+            joined += floatText(s[index].f);
+            break;
+        case Bank::Value: {
+            const Value& value = v[index];
+            if (value.type() == Type::String)
+                joined += std::get<std::string>(value);
+            else
+                joined += value.text();
+            break;
+        }
+        }
+    }
+    checkText(joined.size(), line);
+    v[in->a] = std::move(joined);
+}
+
+void Interpreter::appendText(const Instruction* in, Value* v, int line)
+{
+    std::string& text = std::get<std::string>(v[in->a]);
+    const Value& tail = v[in->b];
+    const std::size_t size = tail.type() == Type::String ? std::get<std::string>(tail).size() : 0;
+    if (tail.type() == Type::String) {
+        checkText(text.size() + size, line);
+        text += std::get<std::string>(tail);
+    } else {
+        const std::string part = tail.text();
+        checkText(text.size() + part.size(), line);
+        text += part;
+    }
+}
+
+void Interpreter::makeArray(const Code& code, const Instruction* in, Value* v, int line)
+{
+    checkSize(std::size_t(in->c), line);
+    std::vector<std::pair<const Value*, int>> elements;
+    elements.reserve(std::size_t(in->c));
+    for (std::int32_t i = 0; i < in->c; ++i)
+        elements.emplace_back(
+            &v[code.lists[std::size_t(in->b + 2 * i)]], code.lists[std::size_t(in->b + 2 * i + 1)]);
+    v[in->a] = arrayOf(elements, line);
+}
+
+void Interpreter::variableAppend(const Code& code, const Instruction* in, Value* v, int line)
+{
+    const std::string& name = code.names[std::size_t(in->b)];
+    Value* variable = environment_.find(name, code.slots[std::size_t(in->b)]);
+    if (variable != nullptr && variable->type() == Type::String) {
+        std::string& text = std::get<std::string>(*variable);
+        const std::string tail = v[in->c].text();
+        checkText(text.size() + tail.size(), line);
+        text += tail;
+        v[in->a] = *variable;
+        return;
+    }
+    if (variable == nullptr)
+        fail(line, "$" + name + " is not declared");
+    Value sum = combine(Op::Add, *variable, v[in->c], line);
+    setVariable(name, std::move(sum), line);
+    v[in->a] = *environment_.find(name);
+}
+
+void Interpreter::callInstruction(Frame& frame, const Instruction* in, std::int32_t pc)
+{
+    const Code& code = *frame.code;
+    Scalar* const s = frame.scalars;
+    Value* const v = frame.values;
+    const CallSite& site = code.calls[std::size_t(in->b)];
+    frame.pc = pc;
+    PendingCall prepared;
+    if (site.builtin == nullptr)
+        prepared.procedure = s[in->c].procedure;
+    if (!site.wantsResult && site.builtin == nullptr && prepared.procedure != nullptr) {
+        // A procedure's value straight into its register.
+        if (!callProcedure(frame, site, *prepared.procedure, v[in->a]))
+            v[in->a] = std::string();
+        return;
+    }
+    CallResult result = call(frame, site, &prepared);
+    if (site.wantsResult) {
+        lastCall_ = std::move(result);
+        return;
+    }
+    if (result.fromCommand)
+        v[in->a] = fromCommandResult(std::move(result.commandResult));
+    else if (result.hasValue)
+        v[in->a] = std::move(result.value);
+    else
+        v[in->a] = std::string();
+}
+
 // ---- the loop
 
 namespace {
@@ -740,105 +848,6 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
     const auto floats
         = [](Value& value) -> std::vector<double>& { return std::get<std::vector<double>>(value); };
     const Instruction* in = nullptr;
-    // What needs locals of its own runs out of the loop's scope, which an
-    // indirect jump may not leave past them.
-    const auto store = [&] {
-        Conversion conversion = code.conversions[std::size_t(in->c)];
-        conversion.type = v[in->a].type();
-        v[in->a] = converted(v[in->b], conversion, line());
-    };
-    const auto concatenate = [&] {
-        std::string joined;
-        joined.reserve(64);
-        for (std::int32_t i = 0; i < in->c; ++i) {
-            const std::int32_t part = code.lists[std::size_t(in->b + i)];
-            const std::int32_t index = part / 4;
-            switch (static_cast<Bank>(part % 4)) {
-            case Bank::Int: {
-                char digits[16];
-                const auto written = std::to_chars(digits, digits + sizeof digits, s[index].i);
-                joined.append(digits, written.ptr);
-                break;
-            }
-            case Bank::Float:
-                joined += floatText(s[index].f);
-                break;
-            case Bank::Value: {
-                const Value& value = v[index];
-                if (value.type() == Type::String)
-                    joined += std::get<std::string>(value);
-                else
-                    joined += value.text();
-                break;
-            }
-            }
-        }
-        checkText(joined.size(), line());
-        v[in->a] = std::move(joined);
-    };
-    const auto appendText = [&] {
-        std::string& text = std::get<std::string>(v[in->a]);
-        const Value& tail = v[in->b];
-        const std::size_t size = tail.type() == Type::String ? std::get<std::string>(tail).size() : 0;
-        if (tail.type() == Type::String) {
-            checkText(text.size() + size, line());
-            text += std::get<std::string>(tail);
-        } else {
-            const std::string part = tail.text();
-            checkText(text.size() + part.size(), line());
-            text += part;
-        }
-    };
-    const auto makeArray = [&] {
-        checkSize(std::size_t(in->c), line());
-        std::vector<std::pair<const Value*, int>> elements;
-        elements.reserve(std::size_t(in->c));
-        for (std::int32_t i = 0; i < in->c; ++i)
-            elements.emplace_back(
-                &v[code.lists[std::size_t(in->b + 2 * i)]], code.lists[std::size_t(in->b + 2 * i + 1)]);
-        v[in->a] = arrayOf(elements, line());
-    };
-    const auto variableAppend = [&] {
-        const std::string& name = code.names[std::size_t(in->b)];
-        Value* variable = environment_.find(name, code.slots[std::size_t(in->b)]);
-        if (variable != nullptr && variable->type() == Type::String) {
-            std::string& text = std::get<std::string>(*variable);
-            const std::string tail = v[in->c].text();
-            checkText(text.size() + tail.size(), line());
-            text += tail;
-            v[in->a] = *variable;
-            return;
-        }
-        if (variable == nullptr)
-            fail(line(), "$" + name + " is not declared");
-        Value sum = combine(Op::Add, *variable, v[in->c], line());
-        setVariable(name, std::move(sum), line());
-        v[in->a] = *environment_.find(name);
-    };
-    const auto callInstruction = [&] {
-        const CallSite& site = code.calls[std::size_t(in->b)];
-        frame.pc = pc;
-        PendingCall prepared;
-        if (site.builtin == nullptr)
-            prepared.procedure = s[in->c].procedure;
-        if (!site.wantsResult && site.builtin == nullptr && prepared.procedure != nullptr) {
-            // A procedure's value straight into its register.
-            if (!callProcedure(frame, site, *prepared.procedure, v[in->a]))
-                v[in->a] = std::string();
-            return;
-        }
-        CallResult result = call(frame, site, &prepared);
-        if (site.wantsResult) {
-            lastCall_ = std::move(result);
-            return;
-        }
-        if (result.fromCommand)
-            v[in->a] = fromCommandResult(std::move(result.commandResult));
-        else if (result.hasValue)
-            v[in->a] = std::move(result.value);
-        else
-            v[in->a] = std::string();
-    };
     // Each instruction jumps straight to the next one's code: one indirect
     // jump an instruction, each predicted on its own.
     static void* const kDispatch[] = {
@@ -919,7 +928,7 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         v[in->a] = converted(v[in->b], code.conversions[std::size_t(in->c)], line());
         NEXT();
     opStore:
-        store();
+        storeInstruction(code, in, v, line());
         NEXT();
     opNumberOf:
         s[in->a].f = number(v[in->b], line(), code.texts[std::size_t(in->c)].c_str());
@@ -1048,13 +1057,13 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         v[in->a] = negate(v[in->b], line());
         NEXT();
     opConcatenate:
-        concatenate();
+        concatenate(code, in, s, v, line());
         NEXT();
     opAppendText:
-        appendText();
+        appendText(in, v, line());
         NEXT();
     opMakeArray:
-        makeArray();
+        makeArray(code, in, v, line());
         NEXT();
     opMakeVector:
         v[in->a] = Vector3 { s[code.lists[std::size_t(in->b)]].f, s[code.lists[std::size_t(in->b + 1)]].f,
@@ -1162,7 +1171,7 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
             s[code.lists[std::size_t(in->b + 1)]].i, v[code.lists[std::size_t(in->b + 2)]], line());
         NEXT();
     opVariableAppend:
-        variableAppend();
+        variableAppend(code, in, v, line());
         NEXT();
     opClearFlags:
         for (std::int32_t i = 0; i < in->b; ++i)
@@ -1181,7 +1190,7 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         s[in->b].procedure = prepareCall(code.calls[std::size_t(in->a)]).procedure;
         NEXT();
     opCall:
-        callInstruction();
+        callInstruction(frame, in, pc);
         NEXT();
     opYield:
         return Exit { Exit::Kind::Yield, in->a, static_cast<Bank>(in->b), in->x == 1 };

@@ -153,6 +153,7 @@ public:
         const Stmt& statement, const GlobalType& globalType, const Hints& hints = Hints())
     {
         hints_ = &hints;
+        openRegion(statement.line);
         openScope(false);
         if (globalType)
             promoteGlobals(statement, globalType);
@@ -165,7 +166,7 @@ public:
             compileStatement(statement);
         }
         closeScope(statement.line);
-        flushSteps(statement.line);
+        closeRegion();
         failStrayJumps(statement.line);
         emit(Opcode::End, statement.line);
         return finish();
@@ -174,6 +175,7 @@ public:
     std::shared_ptr<const Code> procedure(const Procedure& procedure)
     {
         collectGlobals(*procedure.body, globals_);
+        openRegion(procedure.line);
         openScope(false);
         for (const Parameter& parameter : procedure.parameters) {
             const Register reg = allocate(bankOf(parameter.type));
@@ -183,7 +185,7 @@ public:
         }
         compileStatement(*procedure.body);
         closeScope(procedure.line);
-        flushSteps(procedure.line);
+        closeRegion();
         emit(Opcode::Return, procedure.line, -1);
         return finish();
     }
@@ -256,6 +258,12 @@ private:
         std::int32_t clear = -1;  // the place kept for the clearing of its flags
         std::vector<std::int32_t> flags;
         std::vector<std::int32_t> leaves;  // places kept for a LeaveBlock where a jump leaves it
+    };
+
+    // Code whose steps one Step counts: its place, and the steps so far.
+    struct Region {
+        std::int32_t step;
+        int steps;
     };
 
     struct Loop {
@@ -350,32 +358,32 @@ private:
         return code_;
     }
 
-    // Steps are counted for each run of code as it starts, so that a loop
-    // pays one count a turn, not one a node.
-    void countSteps(int steps) { pendingSteps_ += steps; }
+    // Steps are counted where code can come round again: as a loop starts
+    // a turn, a procedure a call, and a statement once; each counts at once
+    // every step its code holds, whichever way it goes. A run that never
+    // loops or calls is bounded by its own length; one that does is counted.
+    void countSteps(int steps) { regions_.back().steps += steps; }
 
-    void flushSteps(int line)
+    void openRegion(int line) { regions_.push_back(Region { emit(Opcode::Nop, line), 0 }); }
+
+    void closeRegion()
     {
-        if (pendingSteps_ == 0)
-            return;
-        emit(Opcode::Step, line, pendingSteps_);
-        pendingSteps_ = 0;
+        const Region region = regions_.back();
+        regions_.pop_back();
+        if (region.steps > 0)
+            code_->instructions[std::size_t(region.step)]
+                = Instruction { Opcode::Step, 0, region.steps, 0, 0 };
     }
 
     std::int32_t jump(Opcode op, int line, std::int32_t condition = 0)
     {
-        flushSteps(line);
         return op == Opcode::Jump ? emit(op, line, -1) : emit(op, line, condition, -1);
     }
 
     void jumpTo(std::int32_t target, int line) { patch(jump(Opcode::Jump, line), target); }
 
     // Where a jump may land: what was counted before it belongs to the run before.
-    std::int32_t label(int line)
-    {
-        flushSteps(line);
-        return here();
-    }
+    std::int32_t label(int /*line*/) { return here(); }
 
     // ---- registers
 
@@ -429,7 +437,6 @@ private:
             code_->instructions[std::size_t(scope.clear)] = Instruction { Opcode::ClearFlags, 0,
                 list(scope.flags), static_cast<std::int32_t>(scope.flags.size()), 0 };
         if (scope.environment) {
-            flushSteps(line);
             emit(Opcode::LeaveBlock, line);
             for (const std::int32_t at : scope.leaves)
                 code_->instructions[std::size_t(at)] = Instruction { Opcode::LeaveBlock, 0, 0, 0, 0 };
@@ -564,7 +571,6 @@ private:
             compileReturn(statement);
             break;
         case Stmt::Kind::Procedure:
-            flushSteps(statement.line);
             emit(Opcode::Define, statement.line, add(code_->procedures, statement.procedure));
             break;
         }
@@ -615,10 +621,12 @@ private:
         const Conditional loop(*this);
         openLoop();
         const std::int32_t top = label(statement.line);
+        openRegion(statement.line);
         const Register condition = truth(*statement.condition);
         const std::int32_t exit = jump(Opcode::JumpIfZero, statement.line, condition.index);
         releaseTemporaries();
         compileStatement(*statement.body[0]);
+        closeRegion();
         jumpTo(top, statement.line);
         const std::int32_t end = label(statement.line);
         patch(exit, end);
@@ -630,10 +638,11 @@ private:
         const Conditional loop(*this);
         openLoop();
         const std::int32_t top = label(statement.line);
+        openRegion(statement.line);
         compileStatement(*statement.body[0]);
         const std::int32_t next = label(statement.line);
         const Register condition = truth(*statement.condition);
-        flushSteps(statement.line);
+        closeRegion();
         emit(Opcode::JumpIfNotZero, statement.line, condition.index, top);
         releaseTemporaries();
         closeLoop(next, label(statement.line));
@@ -647,6 +656,7 @@ private:
         const Conditional loop(*this);
         openLoop();
         const std::int32_t top = label(statement.line);
+        openRegion(statement.line);
         std::int32_t exit = -1;
         if (statement.condition) {
             const Register condition = truth(*statement.condition);
@@ -659,6 +669,7 @@ private:
             discard(*statement.step);
             releaseTemporaries();
         }
+        closeRegion();
         jumpTo(top, statement.line);
         const std::int32_t end = label(statement.line);
         if (exit >= 0)
@@ -673,7 +684,6 @@ private:
         const Operand array = expression(*statement.condition);
         const Register held = allocate(Bank::Value);
         emit(Opcode::MoveValue, line, held.index, box(array, line).index);
-        flushSteps(line);
         emit(Opcode::CheckArray, line, held.index);
         const Register position = allocate(Bank::Int);
         const Register count = allocate(Bank::Int);
@@ -685,6 +695,7 @@ private:
         const Conditional loop(*this);
         openLoop();
         const std::int32_t top = label(line);
+        openRegion(line);
         const Register more = allocate(Bank::Int);
         emit(Opcode::LessInt, line, more.index, position.index, count.index);
         const std::int32_t exit = jump(Opcode::JumpIfZero, line, more.index);
@@ -704,6 +715,7 @@ private:
         --declaredHere_[statement.variable];
         const std::int32_t next = label(line);
         emit(Opcode::StepInt, line, position.index, 1);
+        closeRegion();
         jumpTo(top, line);
         const std::int32_t end = label(line);
         patch(exit, end);
@@ -716,7 +728,6 @@ private:
         const Operand subject = expression(*statement.condition);
         const Register held = allocate(Bank::Value);
         emit(Opcode::MoveValue, line, held.index, box(subject, line).index);
-        flushSteps(line);
         emit(Opcode::CheckScalar, line, held.index, text("switch"));
         keepAsLocal();
         // The labels are tried in order; a matching case wins over default,
@@ -733,7 +744,6 @@ private:
                 }
                 const Operand value = expression(*caseLabel.value);
                 const Register matches = allocate(Bank::Int);
-                flushSteps(line);
                 emit(Opcode::CaseMatches, line, matches.index, held.index, box(value, line).index);
                 entries[i] = jump(Opcode::JumpIfNotZero, line, matches.index);
                 releaseTemporaries();
@@ -776,7 +786,6 @@ private:
                 loop = &*inner;
                 break;
             }
-        flushSteps(statement.line);
         if (loop != nullptr) {
             leaveScopesDownTo(loop->scopes, statement.line);
             (isBreak ? loop->breaks : loop->continues).push_back(jump(Opcode::Jump, statement.line));
@@ -796,7 +805,6 @@ private:
         std::int32_t reg = -1;
         if (statement.expression)
             reg = box(expression(*statement.expression), statement.line).index;
-        flushSteps(statement.line);
         if (kind_ == CodeKind::Procedure) {
             emit(Opcode::Return, statement.line, reg);
             return;
@@ -843,7 +851,6 @@ private:
                 if (!statement.global)
                     mayDeclareByName();
                 usesEnvironment_ = true;
-                flushSteps(line);
                 emit(Opcode::VariableDeclare, line, 0,
                     add(code_->declarations, DeclarationInfo { declarator.name, type, statement.global }),
                     box(Operand { reg, type }, line).index);
@@ -855,7 +862,6 @@ private:
                 // What comes before runs; then the declaration fails, as the walk did.
                 const Register reg = allocate(bankOf(type));
                 initialise(declarator, type, reg);
-                flushSteps(line);
                 emit(Opcode::Fail, line,
                     text("$" + declarator.name + " is already declared as "
                         + withArticle(existing->second.type.value_or(type))));
@@ -893,7 +899,6 @@ private:
             const Operand initial = expression(*declarator.initialiser);
             if (size >= 0) {
                 loadDefault(reg, type, line);
-                flushSteps(line);
                 emit(Opcode::ResizeArray, line, reg.index, size);
             }
             convertInto(initial, reg, type, line,
@@ -902,7 +907,6 @@ private:
         }
         loadDefault(reg, type, line);
         if (size >= 0) {
-            flushSteps(line);
             emit(Opcode::ResizeArray, line, reg.index, size);
         }
     }
@@ -983,7 +987,6 @@ private:
             const Operand vector = this->expression(of);
             const Register reg = allocate(Bank::Float);
             const std::string named = (of.kind == Expr::Kind::Index ? "an element of $" : "$") + of.text;
-            flushSteps(line);
             emit(Opcode::Component, line, reg.index, box(vector, line).index, text(named),
                 static_cast<std::uint8_t>(expression.number));
             return { reg, Type::Float };
@@ -1011,7 +1014,6 @@ private:
         const Binding* binding = find(variable);
         if (binding != nullptr) {
             if (mayBeUndeclared(*binding, variable)) {
-                flushSteps(line);
                 emit(Opcode::JumpIfNotZero, line, binding->flag, here() + 2);
                 emit(Opcode::Fail, line, text("$" + variable + " is not declared"));
             }
@@ -1019,7 +1021,6 @@ private:
         }
         usesEnvironment_ = true;
         const Register reg = allocate(Bank::Value);
-        flushSteps(line);
         emit(Opcode::VariableGet, line, reg.index, name(variable));
         return { reg, std::nullopt };
     }
@@ -1044,7 +1045,6 @@ private:
                 type = element;
         }
         const Register reg = allocate(Bank::Value);
-        flushSteps(expression.line);
         emit(Opcode::MakeArray, expression.line, reg.index, list(elements),
             static_cast<std::int32_t>(expression.operands.size()));
         return { reg, known ? StaticType(arrayType(*type)) : StaticType() };
@@ -1055,7 +1055,6 @@ private:
     {
         const Operand position = this->expression(expression);
         const int line = expression.line;
-        flushSteps(line);
         if (position.type == Type::Int) {
             emit(Opcode::CheckIndex, line, position.reg.index);
             return position.reg;
@@ -1078,7 +1077,6 @@ private:
         if (binding == nullptr) {
             usesEnvironment_ = true;
             const Register reg = allocate(Bank::Value);
-            flushSteps(line);
             emit(Opcode::VariableElement, line, reg.index, name(expression.text), position.index);
             return { reg, std::nullopt };
         }
@@ -1086,7 +1084,6 @@ private:
         const StaticType type
             = array.type && isArray(*array.type) ? StaticType(elementType(*array.type)) : StaticType();
         const Register reg = allocate(bankOf(type));
-        flushSteps(line);
         if (type == Type::Int)
             emit(Opcode::ElementInt, line, reg.index, array.reg.index, position.index);
         else if (type == Type::Float)
@@ -1112,7 +1109,6 @@ private:
             emit(Opcode::NotEqualFloat, line, reg.index, value.reg.index, zero.index);
             return reg;
         }
-        flushSteps(line);
         emit(Opcode::Truth, line, reg.index, box(value, line).index);
         return reg;
     }
@@ -1129,7 +1125,6 @@ private:
             emit(Opcode::IntToFloat, line, reg.index, value.reg.index);
             return reg;
         }
-        flushSteps(line);
         emit(Opcode::NumberOf, line, reg.index, box(value, line).index, text(where));
         return reg;
     }
@@ -1151,7 +1146,6 @@ private:
             return { reg, operand.type };
         }
         const Register reg = allocate(Bank::Value);
-        flushSteps(line);
         emit(Opcode::NegateValue, line, reg.index, box(operand, line).index);
         return { reg, operand.type == Type::Vector ? StaticType(Type::Vector) : StaticType() };
     }
@@ -1196,7 +1190,6 @@ private:
         }
         --i;  // the loop of binary() steps past the last part
         const Register reg = allocate(Bank::Value);
-        flushSteps(line);
         emit(Opcode::Concatenate, line, reg.index, list(parts), static_cast<std::int32_t>(parts.size()));
         return { reg, Type::String };
     }
@@ -1214,7 +1207,6 @@ private:
         const Register a = box(left, line);
         const Register b = box(right, line);
         const Register reg = allocate(Bank::Value);
-        flushSteps(line);
         emit(Opcode::Combine, line, reg.index, a.index, b.index, static_cast<std::uint8_t>(op));
         return { reg, combinedType(op, left.type, right.type) };
     }
@@ -1243,8 +1235,6 @@ private:
                   Opcode::LessEqualInt, Opcode::GreaterInt, Opcode::GreaterEqualInt, Opcode::AddInt,
                   Opcode::SubtractInt, Opcode::MultiplyInt, Opcode::DivideInt, Opcode::RemainderInt };
         const Register reg = into >= 0 ? Register { Bank::Int, into } : allocate(Bank::Int);
-        if (op == Op::Divide || op == Op::Remainder)
-            flushSteps(line);  // it may fail: the steps before it count first
         emit(kOpcodes[static_cast<int>(op)], line, reg.index, a.index, b.index);
         return { reg, Type::Int };
     }
@@ -1365,7 +1355,6 @@ private:
         }
         const Register source = box(value, line);
         const Register converted = reg.bank == Bank::Value ? reg : allocate(Bank::Value);
-        flushSteps(line);
         emit(Opcode::Convert, line, converted.index, source.index,
             add(code_->conversions, std::move(conversion)));
         if (reg.bank == Bank::Int)
@@ -1387,7 +1376,6 @@ private:
         }
         if (byName(variable)) {
             mayDeclareByName();
-            flushSteps(line);
             emit(Opcode::VariableSet, line, 0, name(variable), box(value, line).index);
             return;
         }
@@ -1428,7 +1416,6 @@ private:
             return;
         }
         // Where it is not declared yet, the assignment declares it with this value.
-        flushSteps(line);
         const std::int32_t declaredAlready = emit(Opcode::JumpIfNotZero, line, binding.flag, -1);
         emit(Opcode::LoadInt, line, binding.flag, 1);
         if (binding.type)
@@ -1451,7 +1438,6 @@ private:
             return;
         }
         // Its type is the one its first value had.
-        flushSteps(line);
         emit(Opcode::Store, line, binding.reg.index, box(value, line).index,
             add(code_->conversions, Conversion { Type::Int, Conversion::Wording::Assign, variable }));
     }
@@ -1476,14 +1462,12 @@ private:
             if (binding != nullptr && binding->type == Type::String
                 && !mayBeUndeclared(*binding, target.text)) {
                 // Appending to a string in place keeps a loop of appends linear.
-                flushSteps(line);
                 emit(Opcode::AppendText, line, binding->reg.index, box(value, line).index);
                 return { binding->reg, Type::String };
             }
             if (binding == nullptr && byName(target.text)) {
                 usesEnvironment_ = true;
                 const Register reg = allocate(Bank::Value);
-                flushSteps(line);
                 emit(Opcode::VariableAppend, line, reg.index, name(target.text), box(value, line).index);
                 return { reg, std::nullopt };
             }
@@ -1552,13 +1536,11 @@ private:
             if (byName(target.text))
                 mayDeclareByName();
             usesEnvironment_ = true;
-            flushSteps(line);
             emit(Opcode::VariableSetElement, line, 0,
                 list({ name(target.text), position.index, box(value, line).index }));
             return;
         }
         const Operand array = variable(target.text, line);
-        flushSteps(line);
         if (array.type == Type::IntArray && value.type == Type::Int) {
             emit(Opcode::SetElementInt, line, array.reg.index, position.index, value.reg.index);
             return;
@@ -1591,7 +1573,6 @@ private:
         }
         if (target.kind == Expr::Kind::Index && plain && binding->type == Type::IntArray && !wanted) {
             const Register position = index(*target.operands[0]);
-            flushSteps(line);
             emit(Opcode::StepElementInt, line, binding->reg.index, position.index, change);
             return { position, Type::Int };
         }
@@ -1605,7 +1586,6 @@ private:
         } else {
             after = { allocate(Bank::Value),
                 before.type == Type::Float ? StaticType(Type::Float) : StaticType() };
-            flushSteps(line);
             emit(Opcode::StepValue, line, after.reg.index, box(before, line).index, text(expression.text),
                 change > 0 ? 1 : 0);
         }
@@ -1641,7 +1621,6 @@ private:
         // A procedure or a command, looked up as it runs, before its
         // arguments are worked out in order; an array variable written alone
         // is passed by reference where the procedure takes that array type.
-        flushSteps(call.line);
         const Register callee = allocate(Bank::Int);  // holds what PrepareCall found
         const std::int32_t prepare = emit(Opcode::PrepareCall, call.line, 0, callee.index);
         for (const ExprPtr& operand : call.operands) {
@@ -1653,7 +1632,6 @@ private:
                 argument.value = box(expression(*operand), operand->line);
             site.arguments.push_back(argument);
         }
-        flushSteps(call.line);
         const Register reg = allocate(Bank::Value);
         const std::int32_t index = add(code_->calls, std::move(site));
         code_->instructions[std::size_t(prepare)].a = index;
@@ -1725,7 +1703,6 @@ private:
             const std::int32_t valueMark = valueTop_;
             argument.start = label(operand->line);
             const Operand value = expression(*operand);
-            flushSteps(operand->line);
             // A register taken for the argument alone may give its value up.
             const bool temporary = value.reg.bank == Bank::Value ? value.reg.index >= valueMark : false;
             emit(Opcode::Yield, operand->line, value.reg.index, static_cast<std::int32_t>(value.reg.bank), 0,
@@ -1836,7 +1813,7 @@ private:
     std::unordered_map<std::string, int> declaredHere_;
     std::int32_t scalarTop_ = 0;
     std::int32_t valueTop_ = 0;
-    int pendingSteps_ = 0;
+    std::vector<Region> regions_;
     int conditional_ = 0;
     int depth_ = 0;
     bool usesEnvironment_ = false;

@@ -115,7 +115,7 @@ waitFor() {
   local tries=$(($1 * 10)) what="$2"
   shift 2
   until "$@" >/dev/null 2>&1; do
-    ((--tries > 0)) || fail "$what did not come up; logs in $cluster_dir"
+    ((--tries > 0)) || fail "$what did not come up; the logs are in $cluster_dir"
     sleep 0.1
   done
 }
@@ -129,9 +129,10 @@ slurm() {
     command -v "$program" >/dev/null || fail "$program is missing: scripts/install-deps test installs Slurm and munge"
   done
   makeReference
-  cluster_dir="$work/slurm"
+  # The daemons' sockets must have short paths (108 bytes at most), whatever
+  # the build folder's: the cluster lives in /tmp, and goes once it has passed.
+  cluster_dir="$(mktemp -d /tmp/pictile-slurm.XXXXXX)"
   mkdir -p "$cluster_dir/state" "$cluster_dir/spool"
-  chmod 700 "$cluster_dir"
   trap stopDaemons EXIT
 
   mungekey --create --keyfile="$cluster_dir/munge.key"
@@ -200,6 +201,7 @@ EOF
     ! kill -0 "$pid" 2>/dev/null || fail "daemon $pid still runs"
   done
   echo "daemons ${daemons[*]} stopped"
+  rm -rf "$cluster_dir"
 }
 
 case "$mode" in

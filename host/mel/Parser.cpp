@@ -1,0 +1,968 @@
+#include "Parser.h"
+
+#include "Lexer.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace mel {
+
+namespace {
+
+// Deep enough for any script written by hand, shallow enough that walking the
+// tree cannot overflow the stack.
+constexpr int kMaxNesting = 200;
+// The nodes of one statement's tree: far more than a script written or
+// generated for real needs, few enough that a statement that never ends (a
+// stream of words without a `;`) holds bounded memory while it is parsed.
+constexpr std::size_t kMaxParts = std::size_t { 1 } << 18;
+
+bool isTypeWord(const Token& token)
+{
+    return token.isWord("int") || token.isWord("float") || token.isWord("string") || token.isWord("vector");
+}
+
+Type typeOfWord(const std::string& word)
+{
+    if (word == "int")
+        return Type::Int;
+    if (word == "float")
+        return Type::Float;
+    if (word == "vector")
+        return Type::Vector;
+    return Type::String;
+}
+
+bool isKeyword(const std::string& word)
+{
+    static const char* const kKeywords[] = { "if", "else", "while", "do", "for", "in", "switch", "case",
+        "default", "break", "continue", "return", "proc", "global", "int", "float", "string", "vector" };
+    for (const char* keyword : kKeywords)
+        if (word == keyword)
+            return true;
+    return false;
+}
+
+class Parser {
+public:
+    enum class Step { Statement, End, Incomplete };
+
+    Parser(std::string_view text, int firstLine, int firstColumn = 1)
+        : lexer_(text, firstLine, firstColumn)
+    {
+    }
+
+    void parseEach(const std::function<bool(StmtPtr)>& take)
+    {
+        StmtPtr statement;
+        while (step(statement, true) == Step::Statement)
+            if (!take(std::move(statement)))
+                return;
+    }
+
+    /// Parses the next top-level statement. Unless `final`, the text may go on:
+    /// a statement whose parse depended on where the text ends (its last token
+    /// touching the end, an `if` that may yet get its `else`, a syntax error at
+    /// the end) is Incomplete. Throws SyntaxError.
+    Step step(StmtPtr& statement, bool final)
+    {
+        lexer_.clearReachedEnd();
+        parts_ = 0;
+        try {
+            if (lexer_.peek().kind == Token::Kind::End)
+                return final ? Step::End : Step::Incomplete;
+            statement = parseStatement(true);
+        } catch (const SyntaxError&) {
+            if (!final && lexer_.reachedEnd())
+                return Step::Incomplete;
+            throw;
+        }
+        return !final && lexer_.reachedEnd() ? Step::Incomplete : Step::Statement;
+    }
+
+    Lexer::Place place() const { return lexer_.place(); }
+
+private:
+    // Counts one level of nesting for the lifetime of the scope.
+    class Nesting {
+    public:
+        Nesting(Parser& parser, const Token& where)
+            : parser_(parser)
+        {
+            if (++parser_.nesting_ > kMaxNesting)
+                parser_.fail(where, "nesting deeper than " + std::to_string(kMaxNesting) + " levels");
+        }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+        ~Nesting() { --parser_.nesting_; }
+
+    private:
+        Parser& parser_;
+    };
+
+    [[noreturn]] void fail(const Token& where, const std::string& what)
+    {
+        throw SyntaxError { where.line, where.column, what };
+    }
+
+    [[noreturn]] void expected(const Token& found, const std::string& what)
+    {
+        fail(found, "expected " + what + ", found " + describe(found));
+    }
+
+    static std::string describe(const Token& token)
+    {
+        switch (token.kind) {
+        case Token::Kind::End:
+            return "the end of the script";
+        case Token::Kind::Variable:
+            return "$" + token.text;
+        case Token::Kind::String:
+            return "a string";
+        default:
+            return "'" + token.text + "'";
+        }
+    }
+
+    Token expect(const char* punct)
+    {
+        Token token = lexer_.next();
+        if (!token.is(punct))
+            expected(token, std::string("'") + punct + "'");
+        return token;
+    }
+
+    // A statement's `;`, which the last statement of a source may leave out.
+    void endStatement()
+    {
+        const Token token = lexer_.peek();
+        if (token.kind == Token::Kind::End)
+            return;
+        expect(";");
+    }
+
+    void countPart(const Token& where)
+    {
+        if (++parts_ > kMaxParts)
+            throw SyntaxError { where.line, where.column,
+                "a statement of more than " + std::to_string(kMaxParts) + " parts", true };
+    }
+
+    StmtPtr make(Stmt::Kind kind, const Token& first)
+    {
+        countPart(first);
+        auto statement = std::make_unique<Stmt>();
+        statement->kind = kind;
+        statement->line = first.line;
+        statement->firstWord = first.kind == Token::Kind::Variable ? "$" + first.text : first.text;
+        return statement;
+    }
+
+    StmtPtr parseStatement(bool topLevel)
+    {
+        const Token first = lexer_.peek();
+        const Nesting nesting(*this, first);
+        if (first.is(";")) {
+            lexer_.next();
+            return make(Stmt::Kind::Empty, first);
+        }
+        if (first.is("{"))
+            return parseBlock();
+        if (first.kind == Token::Kind::Identifier) {
+            if (first.text == "global" || first.text == "proc")
+                return parseGlobalOrProc(first, topLevel);
+            if (isTypeWord(first))
+                return parseDeclaration(first, false);
+            if (first.text == "if")
+                return parseIf();
+            if (first.text == "while")
+                return parseWhile();
+            if (first.text == "do")
+                return parseDoWhile();
+            if (first.text == "for")
+                return parseFor();
+            if (first.text == "switch")
+                return parseSwitch();
+            if (first.text == "break" || first.text == "continue")
+                return parseJump(first);
+            if (first.text == "return")
+                return parseReturn();
+            if (isKeyword(first.text))
+                expected(first, "a statement");
+            return parseNameStatement(first);
+        }
+        StmtPtr statement = make(Stmt::Kind::Expression, first);
+        statement->expression = parseExpression();
+        endStatement();
+        return statement;
+    }
+
+    StmtPtr parseBlock()
+    {
+        const Token open = expect("{");
+        StmtPtr block = make(Stmt::Kind::Block, open);
+        while (!lexer_.peek().is("}")) {
+            if (lexer_.peek().kind == Token::Kind::End)
+                expected(lexer_.peek(), "'}'");
+            block->body.push_back(parseStatement(false));
+        }
+        lexer_.next();
+        return block;
+    }
+
+    // `name(...)` is a call expression; any other name starts a command, as does
+    // `name (int) $f`, whose brackets hold a cast, not arguments.
+    StmtPtr parseNameStatement(const Token& first)
+    {
+        const Lexer::Place before = lexer_.place();
+        lexer_.next();
+        const bool call = lexer_.nextArgument().is("(") && !atCast();
+        lexer_.restore(before);
+        StmtPtr statement = make(Stmt::Kind::Expression, first);
+        statement->expression = call ? parseExpression() : parseCommand(false);
+        endStatement();
+        return statement;
+    }
+
+    StmtPtr parseGlobalOrProc(const Token& first, bool topLevel)
+    {
+        lexer_.next();
+        bool global = first.text == "global";
+        if (global) {
+            const Token after = lexer_.peek();
+            if (isTypeWord(after)) {
+                StmtPtr declaration = parseDeclaration(after, true);
+                declaration->firstWord = "global";
+                return declaration;
+            }
+            if (!after.isWord("proc"))
+                expected(after, "'proc' or a type after 'global'");
+            lexer_.next();
+        }
+        if (!topLevel)
+            fail(first, "procedures are defined only at the top level");
+        auto procedure = std::make_shared<Procedure>();
+        procedure->line = first.line;
+        Token token = lexer_.next();
+        if (isTypeWord(token)) {
+            procedure->returnsValue = true;
+            procedure->returnType = parseArraySuffix(typeOfWord(token.text));
+            token = lexer_.next();
+        }
+        if (token.kind != Token::Kind::Identifier || isKeyword(token.text))
+            expected(token, "the procedure's name");
+        procedure->name = token.text;
+        expect("(");
+        if (!lexer_.peek().is(")")) {
+            do {
+                const Token type = lexer_.next();
+                if (!isTypeWord(type))
+                    expected(type, "a parameter type");
+                const Token name = lexer_.next();
+                if (name.kind != Token::Kind::Variable)
+                    expected(name, "a parameter name");
+                procedure->parameters.push_back(
+                    Parameter { parseArraySuffix(typeOfWord(type.text)), name.text });
+            } while (accept(","));
+        }
+        expect(")");
+        if (!lexer_.peek().is("{"))
+            expected(lexer_.peek(), "'{'");
+        procedure->body = parseBlock();
+        StmtPtr statement = make(Stmt::Kind::Procedure, first);
+        statement->global = global;
+        statement->procedure = std::move(procedure);
+        return statement;
+    }
+
+    Type parseArraySuffix(Type type)
+    {
+        if (!lexer_.peek().is("["))
+            return type;
+        lexer_.next();
+        expect("]");
+        return arrayType(type);
+    }
+
+    bool accept(const char* punct)
+    {
+        if (!lexer_.peek().is(punct))
+            return false;
+        lexer_.next();
+        return true;
+    }
+
+    StmtPtr parseDeclaration(const Token& typeWord, bool global)
+    {
+        lexer_.next();
+        StmtPtr statement = make(Stmt::Kind::Declaration, typeWord);
+        statement->declaredType = typeOfWord(typeWord.text);
+        statement->global = global;
+        do {
+            const Token name = lexer_.next();
+            if (name.kind != Token::Kind::Variable)
+                expected(name, "a variable name");
+            Declarator declarator;
+            declarator.name = name.text;
+            declarator.line = name.line;
+            if (accept("[")) {
+                declarator.array = true;
+                if (!lexer_.peek().is("]"))
+                    declarator.size = parseExpression();
+                expect("]");
+            }
+            if (accept("="))
+                declarator.initialiser = parseExpression();
+            statement->declarators.push_back(std::move(declarator));
+        } while (accept(","));
+        endStatement();
+        return statement;
+    }
+
+    ExprPtr parseCondition()
+    {
+        expect("(");
+        ExprPtr condition = parseExpression();
+        expect(")");
+        return condition;
+    }
+
+    StmtPtr parseIf()
+    {
+        StmtPtr statement = make(Stmt::Kind::If, lexer_.next());
+        statement->condition = parseCondition();
+        statement->body.push_back(parseStatement(false));
+        if (lexer_.peek().isWord("else")) {
+            lexer_.next();
+            statement->body.push_back(parseStatement(false));
+        }
+        return statement;
+    }
+
+    StmtPtr parseWhile()
+    {
+        StmtPtr statement = make(Stmt::Kind::While, lexer_.next());
+        statement->condition = parseCondition();
+        statement->body.push_back(parseStatement(false));
+        return statement;
+    }
+
+    StmtPtr parseDoWhile()
+    {
+        StmtPtr statement = make(Stmt::Kind::DoWhile, lexer_.next());
+        statement->body.push_back(parseStatement(false));
+        const Token word = lexer_.next();
+        if (!word.isWord("while"))
+            expected(word, "'while'");
+        statement->condition = parseCondition();
+        endStatement();
+        return statement;
+    }
+
+    StmtPtr parseFor()
+    {
+        const Token first = lexer_.next();
+        expect("(");
+        const Lexer::Place before = lexer_.place();
+        const Token variable = lexer_.next();
+        if (variable.kind == Token::Kind::Variable && lexer_.peek().isWord("in")) {
+            lexer_.next();
+            StmtPtr statement = make(Stmt::Kind::ForIn, first);
+            statement->variable = variable.text;
+            statement->condition = parseExpression();
+            expect(")");
+            statement->body.push_back(parseStatement(false));
+            return statement;
+        }
+        lexer_.restore(before);
+        StmtPtr statement = make(Stmt::Kind::For, first);
+        if (!lexer_.peek().is(";"))
+            statement->expression = parseExpression();
+        expect(";");
+        if (!lexer_.peek().is(";"))
+            statement->condition = parseExpression();
+        expect(";");
+        if (!lexer_.peek().is(")"))
+            statement->step = parseExpression();
+        expect(")");
+        statement->body.push_back(parseStatement(false));
+        return statement;
+    }
+
+    StmtPtr parseSwitch()
+    {
+        StmtPtr statement = make(Stmt::Kind::Switch, lexer_.next());
+        statement->condition = parseCondition();
+        expect("{");
+        while (!accept("}")) {
+            const Token token = lexer_.peek();
+            if (token.isWord("case") || token.isWord("default")) {
+                lexer_.next();
+                CaseLabel label;
+                if (token.isWord("case"))
+                    label.value = parseExpression();
+                expect(":");
+                label.first = statement->body.size();
+                statement->labels.push_back(std::move(label));
+            } else if (token.kind == Token::Kind::End) {
+                expected(token, "'}'");
+            } else {
+                statement->body.push_back(parseStatement(false));
+            }
+        }
+        return statement;
+    }
+
+    StmtPtr parseJump(const Token& first)
+    {
+        lexer_.next();
+        StmtPtr statement = make(first.text == "break" ? Stmt::Kind::Break : Stmt::Kind::Continue, first);
+        endStatement();
+        return statement;
+    }
+
+    StmtPtr parseReturn()
+    {
+        StmtPtr statement = make(Stmt::Kind::Return, lexer_.next());
+        const Token next = lexer_.peek();
+        if (!next.is(";") && next.kind != Token::Kind::End && !next.is("}"))
+            statement->expression = parseExpression();
+        endStatement();
+        return statement;
+    }
+
+    // A command in command syntax: its name, then arguments up to the `;` (or
+    // the closing backquote inside backquotes).
+    ExprPtr parseCommand(bool inBackquotes)
+    {
+        const Token name = lexer_.next();
+        if (name.kind != Token::Kind::Identifier || isKeyword(name.text))
+            expected(name, "a command name");
+        ExprPtr command = node(Expr::Kind::Command, name);
+        command->text = name.text;
+        while (true) {
+            const Lexer::Place before = lexer_.place();
+            const Token argument = lexer_.nextArgument();
+            if (argument.kind == Token::Kind::End || argument.is(";") || argument.is("}")
+                || (inBackquotes && argument.is("`"))) {
+                lexer_.restore(before);
+                return command;
+            }
+            command->operands.push_back(parseCommandArgument(argument, before));
+        }
+    }
+
+    // Whether, just after a `(`, a type word alone in brackets follows: a cast.
+    // Leaves the lexer where it was.
+    bool atCast()
+    {
+        const Lexer::Place inside = lexer_.place();
+        const bool cast = isTypeWord(lexer_.next()) && lexer_.peek().is(")");
+        lexer_.restore(inside);
+        return cast;
+    }
+
+    // One argument in command syntax, `argument` its first token, read from `before`.
+    ExprPtr parseCommandArgument(const Token& argument, Lexer::Place before)
+    {
+        const Nesting nesting(*this, argument);
+        if (argument.is("(")) {
+            // `(int) $f` casts the argument that follows, as the same cast in an
+            // expression casts what follows it: print (int) $f;
+            if (atCast()) {
+                const Token type = lexer_.next();
+                lexer_.next();
+                ExprPtr cast = node(Expr::Kind::Cast, argument);
+                cast->castType = typeOfWord(type.text);
+                const Lexer::Place operandPlace = lexer_.place();
+                const Token operand = lexer_.nextArgument();
+                if (operand.kind == Token::Kind::End || operand.is(";") || operand.is("}") || operand.is("`")
+                    || operand.is(")"))
+                    expected(operand, "a command argument to cast");
+                cast->operands.push_back(parseCommandArgument(operand, operandPlace));
+                return cast;
+            }
+            ExprPtr inner = parseExpression();
+            expect(")");
+            return inner;
+        }
+        if (argument.is("`"))
+            return parseBackquoted(argument);
+        if (argument.kind == Token::Kind::Variable) {
+            // `$v.x` is read only in an expression, as in MEL: here `$name.png`
+            // stays two arguments.
+            lexer_.restore(before);
+            return parsePostfix(false);
+        }
+        if (argument.kind == Token::Kind::Word && argument.text.compare(0, 2, "<<") == 0) {
+            // A vector is one argument, spaces inside it or not: print <<1, 2, 3>>;
+            lexer_.restore(before);
+            return parsePostfix();
+        }
+        if (argument.kind == Token::Kind::Word && isCallStart(argument)) {
+            // `name(...)` right after a word is a call: print size($a);
+            lexer_.restore(before);
+            return parsePostfix();
+        }
+        if (argument.kind != Token::Kind::String && argument.kind != Token::Kind::Word)
+            expected(argument, "a command argument");
+        ExprPtr word = node(Expr::Kind::String, argument);
+        word->text = argument.text;
+        return word;
+    }
+
+    // A word that is a name with `(` right after it, no space between.
+    bool isCallStart(const Token& word)
+    {
+        if (word.text.empty() || isKeyword(word.text)
+            || std::isdigit(static_cast<unsigned char>(word.text[0])))
+            return false;
+        for (const char c : word.text)
+            if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
+                return false;
+        const Lexer::Place after = lexer_.place();
+        const Token next = lexer_.nextArgument();
+        lexer_.restore(after);
+        return next.is("(") && next.line == word.line
+            && next.column == word.column + static_cast<int>(word.text.size());
+    }
+
+    ExprPtr parseBackquoted(const Token& open)
+    {
+        ExprPtr command = parseCommand(true);
+        const Token close = lexer_.nextArgument();
+        if (!close.is("`"))
+            expected(close,
+                "'`' to close the one at line " + std::to_string(open.line) + "."
+                    + std::to_string(open.column));
+        return command;
+    }
+
+    ExprPtr node(Expr::Kind kind, const Token& where)
+    {
+        countPart(where);
+        auto expression = std::make_unique<Expr>();
+        expression->kind = kind;
+        expression->line = where.line;
+        return expression;
+    }
+
+    ExprPtr parseExpression()
+    {
+        const Nesting nesting(*this, lexer_.peek());
+        return parseAssignment();
+    }
+
+    ExprPtr parseAssignment()
+    {
+        ExprPtr target = parseTernary();
+        const Token op = lexer_.peek();
+        if (!(op.is("=") || op.is("+=") || op.is("-=") || op.is("*=") || op.is("/=")))
+            return target;
+        if (target->kind == Expr::Kind::Component)
+            fail(op, "a vector's component is read only: assign the whole vector");
+        if (target->kind != Expr::Kind::Variable && target->kind != Expr::Kind::Index)
+            fail(op, "expected a variable before '" + op.text + "'");
+        lexer_.next();
+        ExprPtr assignment = node(Expr::Kind::Assign, op);
+        assignment->text = op.text;
+        assignment->compound = op.text != "=";
+        opOf(op.text, assignment->op);
+        assignment->operands.push_back(std::move(target));
+        assignment->operands.push_back(parseExpression());
+        return assignment;
+    }
+
+    ExprPtr parseTernary()
+    {
+        ExprPtr condition = parseBinary(0);
+        const Token question = lexer_.peek();
+        if (!question.is("?"))
+            return condition;
+        lexer_.next();
+        ExprPtr ternary = node(Expr::Kind::Ternary, question);
+        ternary->operands.push_back(std::move(condition));
+        ternary->operands.push_back(parseExpression());
+        expect(":");
+        ternary->operands.push_back(parseExpression());
+        return ternary;
+    }
+
+    // The binary operators by precedence, loosest first.
+    static int precedence(const Token& token)
+    {
+        static const char* const kLevels[][4] = {
+            { "||" },
+            { "&&" },
+            { "==", "!=" },
+            { "<", "<=", ">", ">=" },
+            { "+", "-" },
+            { "*", "/", "%", "^" },
+        };
+        if (token.kind != Token::Kind::Punct)
+            return -1;
+        for (int level = 0; level < 6; ++level)
+            for (const char* op : kLevels[level])
+                if (op != nullptr && token.text == op)
+                    return level;
+        return -1;
+    }
+
+    ExprPtr parseBinary(int level)
+    {
+        if (level == 6)
+            return parseUnary();
+        ExprPtr left = parseBinary(level + 1);
+        if (precedence(lexer_.peek()) != level)
+            return left;
+        ExprPtr chain = node(Expr::Kind::Binary, lexer_.peek());
+        chain->operands.push_back(std::move(left));
+        while (precedence(lexer_.peek()) == level) {
+            Op op = Op::Add;
+            opOf(lexer_.next().text, op);
+            chain->chain.push_back(op);
+            chain->operands.push_back(parseBinary(level + 1));
+        }
+        return chain;
+    }
+
+    ExprPtr parseUnary()
+    {
+        const Token op = lexer_.peek();
+        if (op.is("-") || op.is("!") || op.is("+")) {
+            lexer_.next();
+            const Nesting nesting(*this, op);
+            ExprPtr operand = parseUnary();
+            if (op.is("+"))
+                return operand;
+            ExprPtr unary = node(Expr::Kind::Unary, op);
+            unary->text = op.text;
+            unary->operands.push_back(std::move(operand));
+            return unary;
+        }
+        if (op.is("++") || op.is("--")) {
+            lexer_.next();
+            ExprPtr target = parsePostfix();
+            if (target->kind != Expr::Kind::Variable && target->kind != Expr::Kind::Index)
+                fail(op, "expected a variable after '" + op.text + "'");
+            return stepNode(op, std::move(target), true);
+        }
+        return parsePostfix();
+    }
+
+    ExprPtr stepNode(const Token& op, ExprPtr target, bool prefix)
+    {
+        ExprPtr expression = node(Expr::Kind::Step, op);
+        expression->text = op.text;
+        expression->prefix = prefix;
+        expression->operands.push_back(std::move(target));
+        return expression;
+    }
+
+    ExprPtr parsePostfix(bool components = true)
+    {
+        ExprPtr expression = parsePrimary();
+        if (expression->kind == Expr::Kind::Variable && lexer_.peek().is("[")) {
+            const Token open = lexer_.next();
+            ExprPtr index = node(Expr::Kind::Index, open);
+            index->text = expression->text;
+            index->operands.push_back(parseExpression());
+            expect("]");
+            expression = std::move(index);
+        }
+        if (components && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)
+            && lexer_.peek().is(".")) {
+            const Token dot = lexer_.next();
+            const Token name = lexer_.next();
+            const int component = name.isWord("x") ? 0 : name.isWord("y") ? 1 : name.isWord("z") ? 2 : -1;
+            if (component < 0)
+                expected(name, "x, y or z after '.'");
+            ExprPtr access = node(Expr::Kind::Component, dot);
+            access->number = component;
+            access->operands.push_back(std::move(expression));
+            return access;
+        }
+        const Token op = lexer_.peek();
+        if ((op.is("++") || op.is("--"))
+            && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)) {
+            lexer_.next();
+            return stepNode(op, std::move(expression), false);
+        }
+        return expression;
+    }
+
+    ExprPtr parsePrimary()
+    {
+        const Token token = lexer_.next();
+        switch (token.kind) {
+        case Token::Kind::Int:
+            return integer(token);
+        case Token::Kind::Float: {
+            ExprPtr real = node(Expr::Kind::Float, token);
+            real->real = std::strtod(token.text.c_str(), nullptr);
+            return real;
+        }
+        case Token::Kind::String: {
+            ExprPtr text = node(Expr::Kind::String, token);
+            text->text = token.text;
+            return text;
+        }
+        case Token::Kind::Variable: {
+            ExprPtr variable = node(Expr::Kind::Variable, token);
+            variable->text = token.text;
+            return variable;
+        }
+        case Token::Kind::Identifier:
+            if (!isKeyword(token.text) && lexer_.peek().is("("))
+                return parseCall(token);
+            expected(token, "an expression");
+        default:
+            break;
+        }
+        if (token.is("(")) {
+            // `(int) $f`: a type word alone in brackets casts what follows.
+            const Lexer::Place before = lexer_.place();
+            const Token type = lexer_.next();
+            if (isTypeWord(type) && lexer_.peek().is(")")) {
+                lexer_.next();
+                const Nesting nesting(*this, token);
+                ExprPtr cast = node(Expr::Kind::Cast, token);
+                cast->castType = typeOfWord(type.text);
+                cast->operands.push_back(parseUnary());
+                return cast;
+            }
+            lexer_.restore(before);
+            ExprPtr inner = parseExpression();
+            expect(")");
+            return inner;
+        }
+        if (token.is("{"))
+            return parseArrayLiteral(token);
+        if (token.is("<<")) {
+            const Nesting nesting(*this, token);
+            ExprPtr vector = node(Expr::Kind::Vector, token);
+            for (const char* after : { ",", ",", ">>" }) {
+                vector->operands.push_back(parseExpression());
+                expect(after);
+            }
+            return vector;
+        }
+        if (token.is("`"))
+            return parseBackquoted(token);
+        expected(token, "an expression");
+    }
+
+    // A literal too large for an int keeps its size as a float.
+    ExprPtr integer(const Token& token)
+    {
+        errno = 0;
+        const long long value = std::strtoll(token.text.c_str(), nullptr, 10);
+        if (errno == 0 && value <= 2147483647LL) {
+            ExprPtr number = node(Expr::Kind::Int, token);
+            number->number = static_cast<int>(value);
+            return number;
+        }
+        ExprPtr real = node(Expr::Kind::Float, token);
+        real->real = std::strtod(token.text.c_str(), nullptr);
+        return real;
+    }
+
+    ExprPtr parseCall(const Token& name)
+    {
+        ExprPtr call = node(Expr::Kind::Call, name);
+        call->text = name.text;
+        expect("(");
+        if (!accept(")")) {
+            do
+                call->operands.push_back(parseExpression());
+            while (accept(","));
+            expect(")");
+        }
+        return call;
+    }
+
+    ExprPtr parseArrayLiteral(const Token& open)
+    {
+        ExprPtr array = node(Expr::Kind::Array, open);
+        if (!accept("}")) {
+            do
+                array->operands.push_back(parseExpression());
+            while (accept(","));
+            expect("}");
+        }
+        return array;
+    }
+
+    Lexer lexer_;
+    int nesting_ = 0;
+    std::size_t parts_ = 0;
+};
+
+}  // namespace
+
+StatementReader::StatementReader(std::string_view text, int firstLine)
+    : text_(text)
+    , line_(firstLine)
+{
+}
+
+StatementReader::StatementReader(Read read, std::size_t limit)
+    : read_(std::move(read))
+    , limit_(limit)
+    , atEnd_(false)
+    , stream_(true)
+{
+}
+
+void StatementReader::fail(const std::string& what, int line, int column)
+{
+    error_ = line > 0 ? "line " + std::to_string(line) + "." + std::to_string(column) + ": " + what : what;
+    errorWhat_ = what;
+    errorLine_ = line;
+    errorColumn_ = column;
+}
+
+// Reads once more; false on a read error.
+bool StatementReader::fill()
+{
+    // Dropping what was parsed only when it is most of the buffer keeps
+    // reading linear.
+    if (start_ > (std::size_t { 1 } << 16) && start_ > buffer_.size() / 2) {
+        buffer_.erase(0, start_);
+        start_ = 0;
+        text_ = buffer_;
+    }
+    char chunk[1 << 16];
+    const long count = read_(chunk, sizeof chunk);
+    if (count < 0) {
+        readFailed_ = true;
+        fatal_ = true;
+        fail("cannot read: " + std::string(std::strerror(errno)), 0, 0);
+        return false;
+    }
+    if (count == 0) {
+        atEnd_ = true;
+        skipping_ = false;
+        return true;
+    }
+    std::size_t from = 0;
+    if (skipping_) {
+        const char* end = static_cast<const char*>(std::memchr(chunk, '\n', std::size_t(count)));
+        if (end == nullptr)
+            return true;
+        skipping_ = false;
+        ++line_;
+        column_ = 1;
+        from = std::size_t(end - chunk) + 1;
+    }
+    buffer_.append(chunk + from, std::size_t(count) - from);
+    text_ = buffer_;
+    return true;
+}
+
+StatementReader::Result StatementReader::next(StmtPtr& statement)
+{
+    // Below this a stream is parsed after every read, so that a statement typed
+    // at a terminal runs when its line is entered; above it only once what is
+    // pending has doubled, so that a long statement costs linear time.
+    constexpr std::size_t kEager = std::size_t { 1 } << 16;
+    while (true) {
+        const std::size_t pending = text_.size() - start_;
+        if (!skipping_ && (atEnd_ || pending <= kEager || pending >= 2 * lastAttempt_)) {
+            Parser parser(text_.substr(start_), line_, column_);
+            Parser::Step step = Parser::Step::Incomplete;
+            try {
+                step = parser.step(statement, atEnd_);
+            } catch (const SyntaxError& syntaxError) {
+                fail(syntaxError.what, syntaxError.line, syntaxError.column);
+                fatal_ = !stream_ || syntaxError.endsSource;
+                return Result::Error;
+            }
+            if (step == Parser::Step::End)
+                return Result::End;
+            if (step == Parser::Step::Statement) {
+                const Lexer::Place place = parser.place();
+                start_ += place.offset;
+                line_ = place.line;
+                column_ = place.column;
+                lastAttempt_ = 0;
+                return Result::Statement;
+            }
+            lastAttempt_ = pending;
+        }
+        if (limit_ != 0 && pending > limit_) {
+            fatal_ = true;
+            fail("a statement of more than " + std::to_string(limit_) + " bytes", line_, column_);
+            return Result::Error;
+        }
+        if (!fill())
+            return Result::Error;
+    }
+}
+
+bool StatementReader::skipError()
+{
+    if (fatal_)
+        return false;
+    // Drop through the end of the error's line, counting the lines on the way.
+    std::size_t at = start_;
+    int line = line_;
+    while (at < text_.size() && line < errorLine_) {
+        const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
+        if (end == nullptr)
+            break;
+        at = std::size_t(end - text_.data()) + 1;
+        ++line;
+    }
+    const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
+    line_ = line;
+    column_ = 1;
+    lastAttempt_ = 0;
+    if (end == nullptr) {
+        start_ = text_.size();
+        skipping_ = !atEnd_;
+        if (line_ < errorLine_)
+            line_ = errorLine_;
+        return true;
+    }
+    start_ = std::size_t(end - text_.data()) + 1;
+    line_ = line + 1;
+    return true;
+}
+
+ParsedSource parseSource(std::string_view text, int firstLine)
+{
+    ParsedSource parsed;
+    StatementReader reader(text, firstLine);
+    StmtPtr statement;
+    StatementReader::Result next;
+    while ((next = reader.next(statement)) == StatementReader::Result::Statement)
+        parsed.statements.push_back(std::move(statement));
+    if (next == StatementReader::Result::Error) {
+        parsed.statements.clear();
+        parsed.error = reader.errorWhat();
+        parsed.errorLine = reader.errorLine();
+        parsed.errorColumn = reader.errorColumn();
+    }
+    return parsed;
+}
+
+bool hoistProcedures(
+    std::string_view text, std::vector<std::shared_ptr<const Procedure>>& procedures, std::string& error)
+{
+    StatementReader check(text);
+    StmtPtr statement;
+    StatementReader::Result next;
+    while ((next = check.next(statement)) == StatementReader::Result::Statement)
+        if (statement->kind == Stmt::Kind::Procedure)
+            procedures.push_back(statement->procedure);
+    if (next != StatementReader::Result::Error)
+        return true;
+    error = check.error();
+    return false;
+}
+
+}  // namespace mel

@@ -1,0 +1,146 @@
+// The parser's reading of command statements (words, strings, comments,
+// separators) and of the rest of the language, and its syntax errors.
+#include <mel/Parser.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+// The words of a command statement whose arguments are all words or strings;
+// "<expr>" for any other statement.
+Words wordsOf(const mel::Stmt& statement)
+{
+    const mel::Expr* command = statement.expression.get();
+    if (statement.kind != mel::Stmt::Kind::Expression || command->kind != mel::Expr::Kind::Command)
+        return { "<expr>" };
+    Words words { command->text };
+    for (const mel::ExprPtr& operand : command->operands)
+        words.push_back(operand->kind == mel::Expr::Kind::String ? operand->text : "<expr>");
+    return words;
+}
+
+struct ParseCase {
+    const char* name;
+    std::string text;
+    std::vector<Words> statements;
+    std::vector<int> lines;
+};
+
+std::ostream& operator<<(std::ostream& out, const ParseCase& parseCase)
+{
+    return out << parseCase.name;
+}
+
+class ParseTest : public testing::TestWithParam<ParseCase> { };
+
+TEST_P(ParseTest, GivesTheStatementsAndTheirLines)
+{
+    const ParseCase& expected = GetParam();
+    const mel::ParsedSource parsed = mel::parseSource(expected.text);
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    std::vector<Words> statements;
+    std::vector<int> lines;
+    for (const mel::StmtPtr& statement : parsed.statements) {
+        if (statement->kind == mel::Stmt::Kind::Empty)
+            continue;
+        statements.push_back(wordsOf(*statement));
+        lines.push_back(statement->line);
+    }
+    EXPECT_EQ(statements, expected.statements);
+    EXPECT_EQ(lines, expected.lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, ParseTest,
+    testing::Values(ParseCase { "empty", "", {}, {} },
+        ParseCase { "oneWord", "echoNothing", { { "echoNothing" } }, { 1 } },
+        ParseCase { "wordsAndFlags", "cmd -f 12 -x -5", { { "cmd", "-f", "12", "-x", "-5" } }, { 1 } },
+        ParseCase { "semicolons", "a 1; b 2;c", { { "a", "1" }, { "b", "2" }, { "c" } }, { 1, 1, 1 } },
+        // Line ends are whitespace: a command may span lines.
+        ParseCase { "lineEnds", "a\nb x;\n\nc", { { "a", "b", "x" }, { "c" } }, { 1, 4 } },
+        ParseCase { "emptyStatements", ";; ;\n\n  \t;a;;", { { "a" } }, { 3 } },
+        ParseCase { "carriageReturns", "a 1;\r\nb\r\n", { { "a", "1" }, { "b" } }, { 1, 2 } },
+        ParseCase { "tabsAndSpaces", " \t a \t b ", { { "a", "b" } }, { 1 } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Comments, ParseTest,
+    testing::Values(ParseCase { "lineComment", "a // b; c\n;d", { { "a" }, { "d" } }, { 1, 2 } },
+        ParseCase { "lineCommentOnly", "// nothing here", {}, {} },
+        ParseCase { "commentEndsWord", "a//b", { { "a" } }, { 1 } },
+        ParseCase { "singleSlashIsPartOfWord", "load dir/file.so", { { "load", "dir/file.so" } }, { 1 } },
+        ParseCase { "blockComment", "a /* b; c */ d", { { "a", "d" } }, { 1 } },
+        ParseCase { "blockCommentSpansLines", "/* one\ntwo\n*/ a;\nb", { { "a" }, { "b" } }, { 3, 4 } },
+        // A line end inside a block comment does not end the statement around it.
+        ParseCase { "statementAroundBlockComment", "a /*\n*/ b", { { "a", "b" } }, { 1 } },
+        ParseCase { "blockCommentEndsWord", "a/*x*/b", { { "a", "b" } }, { 1 } },
+        ParseCase {
+            "commentMarksInString", "a \"// not /* a comment\"", { { "a", "// not /* a comment" } }, { 1 } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Strings, ParseTest,
+    testing::Values(ParseCase { "quoted", "a \"b c\"", { { "a", "b c" } }, { 1 } },
+        ParseCase { "emptyString", "a \"\"", { { "a", "" } }, { 1 } },
+        ParseCase { "separatorsInString", "a \"x; y\"", { { "a", "x; y" } }, { 1 } },
+        ParseCase { "escapes", R"(a "q\" b\\ n\n t\t")", { { "a", "q\" b\\ n\n t\t" } }, { 1 } },
+        ParseCase { "quoteEndsWord", "a\"b\"c", { { "a", "b", "c" } }, { 1 } },
+        ParseCase { "flagLikeString", "cmd -f \"-name\"", { { "cmd", "-f", "-name" } }, { 1 } },
+        ParseCase { "stringStatementIsAnExpression", "\"echo\"", { { "<expr>" } }, { 1 } },
+        ParseCase { "highBytesKept", "a \"\xc3\xa9\"", { { "a", "\xc3\xa9" } }, { 1 } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ErrorCase {
+    const char* name;
+    std::string text;
+    std::string error;
+    int line;
+    int column;
+};
+
+std::ostream& operator<<(std::ostream& out, const ErrorCase& errorCase)
+{
+    return out << errorCase.name;
+}
+
+class ParseErrorTest : public testing::TestWithParam<ErrorCase> { };
+
+TEST_P(ParseErrorTest, ReportsTheErrorAndNoStatements)
+{
+    const ErrorCase& expected = GetParam();
+    const mel::ParsedSource parsed = mel::parseSource(expected.text);
+    EXPECT_FALSE(parsed.ok());
+    EXPECT_EQ(parsed.error, expected.error);
+    EXPECT_EQ(parsed.errorLine, expected.line);
+    EXPECT_EQ(parsed.errorColumn, expected.column);
+    EXPECT_TRUE(parsed.statements.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, ParseErrorTest,
+    testing::Values(ErrorCase { "stringAtEnd", "a;\nb \"open", "unterminated string", 2, 3 },
+        ErrorCase { "lineEndInString", "a;\nb \"open\nc\"", "unterminated string", 2, 3 },
+        ErrorCase { "backslashAtEnd", "a \"x\\", "unterminated string", 1, 3 },
+        ErrorCase { "backslashBeforeLineEnd", "\n\na \"x\\\n\"", "unterminated string", 3, 3 },
+        ErrorCase { "unknownEscape", "a;\nb;\nc \"\\q\"", "unknown escape \\q in string", 3, 4 },
+        ErrorCase { "blockCommentOpen", "a;\n/* b\nc", "unterminated comment", 2, 1 },
+        ErrorCase { "errorAfterGoodStatements", "a; b;\nc;\nd \"", "unterminated string", 3, 3 },
+        ErrorCase { "missingSemicolon", "int $a = 1\nprint $a;", "expected ';', found 'print'", 2, 1 },
+        ErrorCase {
+            "unclosedBlock", "if (1) {\n  print 1;", "expected '}', found the end of the script", 2, 11 },
+        ErrorCase { "missingOperand", "int $a = 1 + ;", "expected an expression, found ';'", 1, 14 },
+        ErrorCase { "unclosedBackquote", "string $s = `echoString a;",
+            "expected '`' to close the one at line 1.13, found ';'", 1, 26 },
+        ErrorCase {
+            "procInsideBlock", "{ proc f() { } }", "procedures are defined only at the top level", 1, 3 },
+        ErrorCase { "keywordAsCommand", "else;", "expected a statement, found 'else'", 1, 1 },
+        ErrorCase { "assignToLiteral", "1 = 2;", "expected a variable before '='", 1, 3 },
+        ErrorCase { "tooDeep", std::string(300, '(') + "1" + std::string(300, ')') + ";",
+            "nesting deeper than 200 levels", 1, 200 },
+        ErrorCase { "deepInsideAChain",
+            "int $a = 1 + " + std::string(300, '(') + "1" + std::string(300, ')') + ";",
+            "nesting deeper than 200 levels", 1, 213 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

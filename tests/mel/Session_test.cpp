@@ -1,0 +1,696 @@
+// The language, statement by statement: script text in, text transcript out,
+// against the echo plug-in; and what the end-to-end transcripts cannot show:
+// the arguments a command receives, the status prints kept with a statement,
+// the built-ins' argument checks, streaming and the limits.
+#include "Transcript.h"
+
+#include <session/Session.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using EditorLine = mel::Line;
+using host::LineKind;
+
+class SessionWithEcho : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::vector<EditorLine> lines;
+        const host::PluginLoader::LoadOutcome load = session.loadPlugin(ECHO_PLUGIN, lines);
+        ASSERT_TRUE(load.status) << load.error;
+        EXPECT_TRUE(lines.empty());
+    }
+
+    std::vector<mel::StatementOutcome> runScript(const std::string& text)
+    {
+        std::vector<mel::StatementOutcome> outcomes;
+        session.runScript(
+            text, true, [&outcomes](const mel::StatementOutcome& outcome) { outcomes.push_back(outcome); });
+        return outcomes;
+    }
+
+    host::Session session;
+};
+
+TEST_F(SessionWithEcho, PassesUnquotedArgumentsToTheCommand)
+{
+    const auto outcomes = runScript(R"(echoStrings -f "a\tb" "" "c;d" -5)");
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].command, "echoStrings");
+    EXPECT_EQ(outcomes[0].status, MS::kSuccess);
+    EXPECT_EQ(
+        outcomes[0].result, host::CommandResult(std::vector<std::string> { "-f", "a\tb", "", "c;d", "-5" }));
+}
+
+TEST_F(SessionWithEcho, KeepsEachStatementsLinesApartWithItsStatusPrints)
+{
+    const auto outcomes = runScript("echoMessages; echoNothing");
+    ASSERT_EQ(outcomes.size(), 2u);
+    const std::vector<EditorLine> expected = {
+        { LineKind::Info, "echoMessages: some information" },
+        { LineKind::Warning, "echoMessages: a warning" },
+        { LineKind::Error, "echoMessages: an error" },
+        { LineKind::StatusPrint, "echoMessages: Unexpected Internal Failure" },
+    };
+    EXPECT_EQ(outcomes[0].lines, expected);
+    EXPECT_TRUE(outcomes[1].lines.empty());
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(outcomes[1].result));
+}
+
+TEST_F(SessionWithEcho, TimesStatementsOnlyWhenAsked)
+{
+    const auto untimed = runScript("echoInt 1; loadPlugin");
+    ASSERT_EQ(untimed.size(), 2u);
+    EXPECT_FALSE(untimed[0].milliseconds.has_value());
+    EXPECT_FALSE(untimed[1].milliseconds.has_value());
+
+    session.interpreter().timeStatements(true);
+    const auto timed = runScript("echoInt 1; loadPlugin; unknownCommand");
+    ASSERT_EQ(timed.size(), 3u);
+    for (const mel::StatementOutcome& outcome : timed) {
+        ASSERT_TRUE(outcome.milliseconds.has_value()) << outcome.command;
+        EXPECT_GE(*outcome.milliseconds, 0.0) << outcome.command;
+    }
+}
+
+// Everything a run of `text` printed, as the text transcript.
+std::string transcriptOf(host::Session& session, const std::string& text, bool keepGoing = true)
+{
+    std::string transcript;
+    session.runScript(text, keepGoing,
+        [&transcript](const mel::StatementOutcome& outcome) { hostbatch::appendText(transcript, outcome); });
+    return transcript;
+}
+
+struct LanguageCase {
+    const char* name;
+    std::string script;
+    std::string transcript;
+};
+
+std::ostream& operator<<(std::ostream& out, const LanguageCase& languageCase)
+{
+    return out << languageCase.name;
+}
+
+class Language : public SessionWithEcho, public testing::WithParamInterface<LanguageCase> { };
+
+TEST_P(Language, PrintsTheExpectedTranscript)
+{
+    EXPECT_EQ(transcriptOf(session, GetParam().script), GetParam().transcript) << GetParam().script;
+}
+
+INSTANTIATE_TEST_SUITE_P(Statements, Language,
+    testing::Values(LanguageCase { "commandSpansLines", "echoStrings a\n  b;\necho\nInt 1",
+                        "// Result: a b //\n// Error: Cannot find procedure \"echo\". //\n" },
+        LanguageCase {
+            "lastStatementWithoutSemicolon", "echoInt 1; echoInt 2", "// Result: 1 //\n// Result: 2 //\n" },
+        LanguageCase {
+            "declarationsShowNothing", "int $w = 5; float $f; string $s = \"x\"; int $a[] = {1, 2};", "" },
+        LanguageCase { "printAsIs", "print \"a\"; print (\"b\" + 1 + \"\\n\"); print(2.5);", "ab1\n2.5" },
+        LanguageCase { "printArrayOnePerLine", "string $n[] = {\"x\", \"y\"}; print $n;", "x\ny\n" },
+        LanguageCase { "intPromotion", "print (7 / 2 + \" \" + 7 / 2.0 + \" \" + 7 % 3 + \" \" + -7 / 2);",
+            "3 3.5 1 -3" },
+        LanguageCase { "intsWrapAndCompare",
+            "int $m = 2147483647; $m++; int $n = -7;\n"
+            "print ($m + \" \" + ($m - 1) + \" \" + 2 * 1073741824 + \" \" + $n % 3 + \" \" + ($n < 3) + ($n "
+            ">= -7) + ($n != $n));",
+            "-2147483648 2147483647 -2147483648 -1 110" },
+        LanguageCase { "intsKeepTheirTargetsType",
+            "float $f; $f = 3; int $c = 5; $c -= 2; $c *= 3; $c /= 2; string $s = \"n\"; $s = 4 + 1; int $d "
+            "= 2;\n"
+            "print ($f / 2 + \" \" + $c + \" \" + $s + \" \" + ($d = 7) + \" \" + (((($d + 1) * 3) - 4) % 5) "
+            "+ \" \" + ($s + $d) + \" \" + $d++ + ++$d);",
+            "1.5 4 5 7 0 57 79" },
+        LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
+            "2.5 0.333333 1e+10 3" },
+        LanguageCase {
+            "nanHasNoSign", "print (-(0.0 / 0) + \" \" + 0.0 / 0 + \" \" + -1 / 0.0);", "nan nan -inf" },
+        LanguageCase { "appendsInPlace",
+            "string $s = \"a\"; $s += 1; $s += $s; int $a[]; $a[size($a)] = 5; $a[size($a)] = 6; print ($s + "
+            "\" \" + size($a) + $a[1]);",
+            "a1a1 26" },
+        LanguageCase { "declarationHidesAVariableReadBefore",
+            "int $x = 1; { for ($k = 0; $k < 3; $k++) if ($k == 1) int $x = 7; else print ($x + \" \"); } "
+            "print $x;",
+            "1 7 1" },
+        LanguageCase { "longChainIsNoNesting",
+            "print (" +
+                [] {
+                    std::string chain = "1";
+                    for (int i = 1; i < 5000; ++i)
+                        chain += i % 2 ? " + 2" : " - 1";
+                    return chain;
+                }()
+                + ");",
+            "2502" },
+        LanguageCase { "casts",
+            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; print ((int) $f + \" \" + (float) $s * 2 + "
+            "\" \" + "
+            "size((string) $i + 1) + \" \" + (int) \"12\" / 5);",
+            "-2 7 2 2" },
+        LanguageCase { "castsInCommandArguments",
+            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; print (int) $f; print (float) $s;\n"
+            "echoStrings (string) $i (int) (2.5 * 3) (float) \"x\";",
+            "-23.5// Result: 7 7 0 //\n" },
+        LanguageCase { "castWithNothingToCast", "print (int);",
+            "// Error: line 1.12: expected a command argument to cast, found ';' //\n" },
+        LanguageCase { "castOfAnArray", "int $a[] = {1}; print ((string) $a);",
+            "// Error: line 1: cannot cast an int[] to string //\n" },
+        LanguageCase { "vectorLiteralAndPrint",
+            "vector $v = <<1, 2.5, -1>>; float $x = 2; print $v; print \" \"; print <<$x, 3 * 2, -$x>>;",
+            "1 2.5 -1 2 6 -2" },
+        LanguageCase { "vectorComponents",
+            "vector $v = <<1, 2, 3>>; $v = <<$v.x, 5, $v.z>>; print ($v.x + $v.y * $v.z + \" \" + $v);",
+            "16 1 5 3" },
+        LanguageCase { "vectorComponentsOnlyInExpressions", "string $n = \"a\"; echoStrings $n.png;",
+            "// Result: a .png //\n" },
+        LanguageCase { "vectorComponentIsReadOnly", "vector $v;\n$v.x = 1;",
+            "// Error: line 2.6: a vector's component is read only: assign the whole vector //\n" },
+        LanguageCase { "vectorAddSubtract",
+            "vector $a = <<1, 2, 3>>; vector $b = <<0.5, 1, -1>>; print (($a + $b) + \",\" + ($a - $b) + "
+            "\",\" "
+            "+ ($a + 1));",
+            "1.5 3 2,0.5 1 4,2 3 4" },
+        LanguageCase { "vectorDotAndScale",
+            "vector $a = <<1, 2, 3>>; print (($a * <<4, 5, 6>>) + \",\" + ($a * 2) + \",\" + (0.5 * $a) + "
+            "\",\" "
+            "+ ($a / 2) + \",\" + -$a + \",\" + ($a == <<1, 2, 3>>) + ($a != <<1, 2, 3>>));",
+            "32,2 4 6,0.5 1 1.5,0.5 1 1.5,-1 -2 -3,10" },
+        LanguageCase { "vectorConversions",
+            "vector $v = 2; string $s = <<1, 2, 3>>; vector $t = \"4 5 6\"; float $f = <<3, 4, 0>>; print "
+            "($v "
+            "+ \",\" + $s + \",\" + $t + \",\" + $f);",
+            "2 2 2,1 2 3,4 5 6,5" },
+        LanguageCase { "vectorArrays",
+            "vector $a[] = {<<1, 2, 3>>, 4}; $a[3] = <<0, 0, 1>>; print ($a[1].y + \" \" + size($a) + \" \" "
+            "+ "
+            "$a[2] + \"|\"); print $a;",
+            "4 4 0 0 0|1 2 3\n4 4 4\n0 0 0\n0 0 1\n" },
+        LanguageCase { "vectorFromAnArray", "int $a[] = {1, 2, 3}; vector $v = $a;",
+            "// Error: line 1: cannot initialise $v, a vector, with an int[] //\n" },
+        LanguageCase { "vectorCrossProduct", "vector $a = <<2, 2, 2>>; print ($a ^ <<2, 4, 6>>);", "4 -8 4" },
+        LanguageCase { "crossOfTwoVectorsOnly", "print (<<1, 0, 0>> ^ 2);",
+            "// Error: line 1: ^ is the cross product of two vectors, not of a vector and an int //\n" },
+        LanguageCase { "vectorsCompareByLength",
+            "print ((<<3, 4, 0>> > <<1, 1, 1>>) + \" \" + (<<3, 4, 0>> < 5) + \" \" + (<<0, 0, 5>> >= <<3, "
+            "4, "
+            "0>>)); if (<<0, 0, 1>>) print \" t\"; if (<<0, 0, 0>>) print \" f\";",
+            "1 0 1 t" },
+        LanguageCase { "vectorRemainder", "vector $v; print ($v % 2);",
+            "// Error: line 1: no % between a vector and an int //\n" },
+        LanguageCase { "comparisonsBesideVectorBrackets",
+            "int $a = 1; int $b = 2; if ($a<$b) print \"lt\"; if ($a<-$b) print \"no\"; if ($b>-$a) print \" "
+            "gt\";",
+            "lt gt" },
+        LanguageCase { "arraysByReference",
+            "proc fill(string $names[], int $n) { for ($i = 0; $i < $n; $i++) $names[size($names)] = \"n\" + "
+            "$i; } "
+            "proc int count(int $a[], int $b[]) { $a[0] = 9; return size($b); } string $got[]; fill($got, "
+            "2); "
+            "fill $got 1; int $x[] = {1, 2}; int $c = count($x, $x); float $f[] = {0.5}; fill({\"a\"}, 1); "
+            "print ($got[0] + $got[1] + $got[2] + \" \" + size($got) + \" \" + $c + $x[0]);",
+            "n0n1n0 3 29" },
+        LanguageCase { "conversions",
+            "int $i = 2.9; int $j = -2.9; string $s = 5; float $f = \"2.5kg\"; int $n = \"abc\"; print ($i + "
+            "\" \" + $j + \" \" + $s + \" \" + $f + \" \" + $n);",
+            "2 -2 5 2.5 0" },
+        LanguageCase { "compoundAssignment",
+            "int $a = 10; $a += 5; $a -= 3; $a *= 2; $a /= 5; $a++; ++$a; $a--; print $a;", "5" },
+        LanguageCase { "stepValues",
+            "int $a = 1; int $b = $a++; int $c = ++$a; print ($a + \" \" + $b + \" \" + $c);", "3 1 3" },
+        LanguageCase { "comparisonsAndLogic",
+            "print ((1 < 2) + \" \" + (2 <= 1) + \" \" + (\"a\" == \"a\") + \" \" + (1 != 1.0) + \" \" + (1 "
+            "&& 0) + \" \" + (0 || 2) + \" \" + !0 + \" \" + (1 ? \"y\" : \"n\"));",
+            "1 0 1 0 0 1 1 y" },
+        LanguageCase {
+            "shortCircuit", "int $a = 0; if (0 && $a++) print \"no\"; if (1 || $a++) print $a;", "0" },
+        LanguageCase { "arrayGrowsOnWrite",
+            "int $a[]; $a[3] = 7; print (size($a) + \" \" + $a[0] + \" \" + $a[3] + \" \" + $a[9]);",
+            "4 0 7 0" },
+        LanguageCase { "arrayLiteralTypes",
+            "float $f[] = {1, 2.5}; string $s[] = {1, \"b\"}; print ($f[0] + $f[1] + \" \" + $s[0] + $s[1]);",
+            "3.5 1b" },
+        LanguageCase { "clearAndSize",
+            "int $a[] = {1, 2, 3}; clear($a); print (size($a) + \" \" + size(\"four\"));", "0 4" },
+        LanguageCase {
+            "undeclaredAssignmentDeclares", "$x = 2.5; $x = 3; $s = \"t\"; print ($x + $s);", "3t" },
+        LanguageCase { "blockScope", "int $a = 1; { int $a = 2; int $b = 3; print $a; } print $a; print $b;",
+            "21// Error: line 1: $b is not declared //\n" },
+        LanguageCase { "ifElseChain",
+            "int $v = 2; if ($v == 1) print \"one\"; else if ($v == 2) print \"two\"; else print \"many\";",
+            "two" },
+        LanguageCase { "whileBreakContinue",
+            "int $i = 0; while (1) { $i++; if ($i == 2) continue; if ($i > 4) break; print $i; }", "134" },
+        LanguageCase { "doWhileRunsOnce", "int $i = 5; do { print $i; $i++; } while ($i < 3);", "5" },
+        LanguageCase { "forLoop",
+            "for ($i = 0; $i < 3; $i++) print $i; int $k; for (; $k < 2;) $k++; print $k;", "0122" },
+        LanguageCase {
+            "forIn", "string $names[] = {\"a\", \"b\"}; for ($n in $names) print ($n + \";\");", "a;b;" },
+        LanguageCase { "switchFallsThrough",
+            "switch (2) { case 1: print \"1\"; case 2: print \"2\"; case 3: print \"3\"; break; default: "
+            "print \"d\"; } switch (\"z\") { default: print \"D\"; case \"a\": print \"A\"; }",
+            "23DA" },
+        LanguageCase { "procedures",
+            "proc int twice(int $n) { return 2 * $n; } proc greet(string $who) { print (\"hi \" + $who); } "
+            "print twice(4); greet \"you\";",
+            "8hi you" },
+        LanguageCase { "procedureAtTopLevelShowsResult",
+            "global proc string[] pair(string $a) { return {$a, $a}; } pair(\"x\"); pair x;",
+            "// Result: x x //\n// Result: x x //\n" },
+        LanguageCase { "recursion",
+            "proc int fact(int $n) { if ($n <= 1) return 1; return $n * fact($n - 1); } print fact(10);",
+            "3628800" },
+        LanguageCase {
+            "procedureUsedBeforeItsDefinition", "print (later()); proc int later() { return 3; }", "3" },
+        LanguageCase { "procedureSeesGlobalsOnlyWhenDeclared",
+            "global int $g = 4; int $t = 1; proc show() { global int $g; print $g; print $t; } show;",
+            "4// Error: line 1: $t is not declared //\n" },
+        LanguageCase { "commandResultsAsValues",
+            "int $w = `echoInt 640`; float $d = `echoDouble 0.5`; string $s = `echoString a b`; int $b = "
+            "`echoBool true`; string $none = `echoNothing`; print ($w + \" \" + $d + \" \" + $s + \" \" + $b "
+            "+ \" [\" + $none + \"]\");",
+            "640 0.5 a b 1 []" },
+        LanguageCase { "arrayResults",
+            "int $r[] = `echoInts 1 2 3`; string $t[] = `echoStrings x y`; print (size($r) + size($t));",
+            "5" },
+        LanguageCase { "argumentsFromVariablesAndExpressions",
+            "string $dir = \"d/\"; int $n = 3; echoStrings -f $dir ($dir + \"a.png\") $n (1 + 1);",
+            "// Result: -f d/ d/a.png 3 2 //\n" },
+        LanguageCase { "arrayArgumentsExpand", "int $a[] = {4, 5}; echoInts $a 6 `echoInts 7 8`;",
+            "// Result: 4 5 6 7 8 //\n" },
+        LanguageCase { "nestedBackquotes", "echoInt `echoInt 9`;", "// Result: 9 //\n" },
+        LanguageCase { "commandInsideProcedureShowsNoResult", "proc run() { echoInt 1; echoMessages; } run;",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "an error //\n" },
+        LanguageCase { "builtinsMath",
+            "print (abs(-3) + \" \" + abs(-2.5) + \" \" + min(3, 2) + \" \" + max(1.5, 2) + \" \" + "
+            "floor(2.7) + \" \" + ceil(2.1) + \" \" + sqrt(16) + \" \" + pow(2, 10));",
+            "3 2.5 2 2 2 3 4 1024" },
+        LanguageCase { "builtinsText",
+            "string $p[]; int $n = tokenize(\"a, b,,c\", \", \", $p); print ($n + \" \" + $p[2] + \" \" + "
+            "strlen(\"abc\") + \" \" + substring(\"pictile\", 2, 4) + \" \" + substring(\"ab\", 2, 9));",
+            "3 c 3 ict b" },
+        LanguageCase { "catchGoesOn",
+            "int $c = catch(`echoMessages`); int $d = catch(`echoInt 1`); print ($c + \" \" + $d);",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "an error //\n1 0" },
+        LanguageCase { "catchRuntimeError", "print catch($nope); print \"on\";",
+            "// Error: line 1: $nope is not declared //\n1on" },
+        LanguageCase { "errorAndWarning", "warning \"careful\"; { error \"stop\"; print \"not here\"; }",
+            "// Warning: careful //\n// Error: stop //\n" },
+        LanguageCase { "evalSharesTheSession",
+            "int $e = 2; eval \"$e = $e * 21; print $e;\"; int $v = eval(\"echoInt 5\"); print $v;", "425" },
+        LanguageCase { "evalSyntaxError", "eval \"print (\";",
+            "// Error: line 1: eval: line 1.8: expected an expression, found the end of the script //\n" },
+        LanguageCase { "loadPluginTwice", "loadPlugin \"./none.so\";",
+            "// Error: Cannot load plug-in \"./none.so\": ./none.so: cannot open shared object file: No such "
+            "file or directory //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
+    testing::Values(
+        LanguageCase { "undeclaredVariable", "print $nope;", "// Error: line 1: $nope is not declared //\n" },
+        LanguageCase { "stringWhereNumberIsNeeded", "string $s = \"a\";\nint $i = $s * 2;",
+            "// Error: line 2: a string where a number is needed (*) //\n" },
+        LanguageCase {
+            "indexBelowZero", "int $a[];\n\n$a[-1] = 2;", "// Error: line 3: index -1 is below 0 //\n" },
+        LanguageCase { "wrongArgumentCount", "proc f(int $a) { }\nf(1, 2);",
+            "// Error: line 2: f takes 1 argument, not 2 //\n" },
+        LanguageCase {
+            "builtinArgumentCount", "size();", "// Error: line 1: size takes 1 argument, not 0 //\n" },
+        LanguageCase {
+            "divisionByZero", "int $z = 0; print (1 / $z);", "// Error: line 1: division by zero //\n" },
+        LanguageCase { "arrayIntoScalar", "int $i = {1, 2};",
+            "// Error: line 1: cannot initialise $i, an int, with an int[] //\n" },
+        LanguageCase { "redeclaredAsAnotherType", "int $x; string $x;",
+            "// Error: line 1: $x is already declared as an int //\n" },
+        LanguageCase { "breakOutsideLoop", "break;", "// Error: line 1: break outside a loop //\n" },
+        LanguageCase { "recursionLimit", "proc f() { f(); } f();",
+            "// Error: line 1: procedure calls nest deeper than 1000 levels //\n" },
+        LanguageCase { "failureEndsTheStatementOnly", "{ echoMessages; print \"no\"; } print \"yes\";",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "an error //\nyes" },
+        LanguageCase { "sourceMissingFile", "source \"missing.mel\";",
+            "// Error: line 1: cannot read script 'missing.mel': No such file or directory //\n" },
+        LanguageCase { "syntaxErrorRunsNothing", "print \"a\";\nprint (1 +);",
+            "// Error: line 2.11: expected an expression, found ')' //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// One row per built-in (or pair of mirror-image built-ins), pure ones here;
+// those on files run in a scratch folder below.
+INSTANTIATE_TEST_SUITE_P(Builtins, Language,
+    testing::Values(
+        LanguageCase { "tolowerToupper", R"(print (tolower("AbC") + toupper("aBc"));)", "abcABC" },
+        LanguageCase { "strip", R"(print ("[" + strip(" \t a b \n") + "]");)", "[a b]" },
+        LanguageCase { "mag", R"(print (mag(<<3, 4, 0>>) + " " + mag(<<1, -2, 2>>));)", "5 3" },
+        LanguageCase { "matchGivesTheMatchedText",
+            R"(print (match("[0-9]+", "img_042.png") + "|" + match("x", "abc") + "|");)", "042||" },
+        LanguageCase { "substituteFirstMatch", R"(print substitute("[0-9]+", "a1b22", "#");)", "a#b22" },
+        LanguageCase { "substituteAllString", R"(print substituteAllString("a.b.c", ".", "/");)", "a/b/c" },
+        LanguageCase { "gmatch",
+            R"(print ("" + gmatch("a.png", "*.png") + gmatch("a.PNG", "*.png") + gmatch("ab", "a?") + gmatch("b7", "[a-c][!0-5]")
+    + gmatch("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "*a*a*a*a*a*a*a*a*a*a*b"));)",
+            "10110" },
+        LanguageCase { "startsWithEndsWith",
+            R"(print ("" + startsWith("pictile", "pic") + startsWith("p", "pic") + endsWith("a.iff", ".iff") + endsWith("f", ".iff"));)",
+            "1010" },
+        LanguageCase { "strcmp",
+            R"(print (strcmp("a", "b") + " " + strcmp("b", "b") + " " + strcmp("c", "b"));)", "-1 0 1" },
+        LanguageCase { "stringToStringArray",
+            R"(string $p[] = stringToStringArray("a, b,,c", ", "); print (size($p) + $p[2]);)", "3c" },
+        LanguageCase { "format", R"(print `format -s "a" -stringArg "b" "^2s-^1s ^^ ^3s."`;)", "b-a ^ ." },
+        LanguageCase { "sortNumericForNumbers",
+            R"(int $n[] = sort({10, 9, 100}); float $f[] = sort({2.5, -1, 10}); string $s[] = sort({"b", "B", "a", "10", "9"});
+print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArrayToString($s, ","));)",
+            "9,10,100 -1,10 10,9,B,a,b" },
+        LanguageCase { "stringArrayCount", R"(print stringArrayCount("a", {"a", "b", "a"});)", "2" },
+        LanguageCase { "stringArrayRemoveDuplicatesKeepsFirst",
+            R"(print stringArrayToString(stringArrayRemoveDuplicates({"b", "a", "b", "c", "a"}), " ");)",
+            "b a c" },
+        LanguageCase { "appendStringArrayFillsTheVariable",
+            R"(string $to[] = {"a"}; appendStringArray($to, {"b", "c", "d"}, 2); print stringArrayToString($to, "");)",
+            "abc" },
+        LanguageCase { "arrayFindFromAnIndex",
+            R"(print (stringArrayFind("b", 0, {"a", "b", "b"}) + " " + stringArrayFind("b", 2, {"a", "b", "b"}) + " " + intArrayFind(5, 0, {1, 2}));)",
+            "1 2 -1" },
+        LanguageCase { "truncFmodClamp",
+            R"(print (trunc(-2.7) + " " + fmod(7, 3) + " " + clamp(0, 10, 12) + " " + clamp(0, 10, -1));)",
+            "-2 1 10 0" },
+        LanguageCase { "randFollowsSeed",
+            R"({ seed(7); } float $a = rand(10); { seed(7); } float $b = rand(0, 10); print (($a == $b) + " " + ($a >= 0 && $a < 10));)",
+            "1 1" },
+        LanguageCase { "catchQuietDropsTheError",
+            "print catchQuiet(`echoMessages`); print catchQuiet($nope);",
+            "echoMessages: some information\n// Warning: echoMessages: a warning //\n11" },
+        LanguageCase { "exists",
+            R"(proc p() { } print ("" + exists("print") + exists("p") + exists("echoInt") + exists("nothing"));)",
+            "1110" },
+        LanguageCase { "whatIs",
+            R"(proc p() { } int $i[]; print (whatIs("print") + "|" + whatIs("p") + "|" + whatIs("$i") + "|" + whatIs("zzz"));)",
+            "Command|Mel procedure entered interactively.|int[] variable|Unknown" },
+        LanguageCase { "aboutBatch", R"(print (`about -batch` + " " + `about -os`);)", "1 linux64" },
+        LanguageCase { "flagsUnknownOrMissingTheirValue",
+            R"(about -nope; getFileList -folder; progressWindow -title "t" -nope;)",
+            "// Error: line 1: about: unknown flag '-nope' //\n// Error: line 1: getFileList: -folder needs "
+            "a value "
+            "//\n// Error: line 1: progressWindow: unknown flag '-nope' //\n" },
+        LanguageCase { "getenvPutenv",
+            R"(putenv "PICTILE_TEST_VARIABLE" "x"; print (getenv("PICTILE_TEST_VARIABLE") + "[" + getenv("PICTILE_UNSET_VARIABLE") + "]");)",
+            "x[]" },
+        LanguageCase { "internalVarFolders",
+            R"(string $home = getenv("HOME"); putenv "HOME" "/h"; print `internalVar -userScriptDir`; putenv "HOME" $home;)",
+            "/h/maya/scripts/" },
+        LanguageCase { "systemGivesTheOutput", R"(print system("printf 'a b'; echo c >/dev/null");)", "a b" },
+        LanguageCase { "progressWindowSilentWithoutTerminal",
+            "progressWindow -title \"t\" -progress 5; progressWindow -e -step 2; print `progressWindow -q "
+            "-progress`; "
+            "progressWindow -endProgress;",
+            "// Result: 1 //\n// Result: 1 //\n7" },
+        LanguageCase { "builtinArgumentRange", "tokenize \"a\";",
+            "// Error: line 1: tokenize takes 2 to 3 arguments, not 1 //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The same table in a scratch folder of its own, for the built-ins on files;
+// one per process, as ctest runs the rows in parallel processes.
+class FileBuiltins : public Language {
+protected:
+    void SetUp() override
+    {
+        Language::SetUp();
+        previous_ = std::filesystem::current_path();
+        folder_
+            = std::filesystem::temp_directory_path() / ("hostbatch_files_test." + std::to_string(getpid()));
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        std::filesystem::current_path(folder_);
+    }
+    void TearDown() override
+    {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
+    }
+
+private:
+    std::filesystem::path previous_;
+    std::filesystem::path folder_;
+};
+
+TEST_P(FileBuiltins, PrintsTheExpectedTranscript)
+{
+    EXPECT_EQ(transcriptOf(session, GetParam().script), GetParam().transcript) << GetParam().script;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FileBuiltins,
+    testing::Values(
+        LanguageCase { "getFileListWithoutDotEntries",
+            R"({ sysFile -md "imgs/sub"; fclose(fopen("imgs/b.png")); fclose(fopen("imgs/a.png")); fclose(fopen("imgs/c.txt")); }
+print (stringArrayToString(`getFileList -folder "imgs/" -filespec "*.png"`, " ") + " " + size(`getFileList -fld "imgs"`));)",
+            "a.png b.png 4" },
+        LanguageCase { "fopenWriteAppendRead",
+            R"({ int $f = fopen("t.txt", "w"); fprint $f "a\n"; fclose $f; $f = fopen("t.txt", "a"); fprint $f "b"; fclose $f;
+$f = fopen("t.txt", "r"); print fgetline($f); print fgetline($f); print ("[" + fgetline($f) + "]"); fclose $f; })",
+            "a\nb[]" },
+        LanguageCase { "fopenFailsWithZero",
+            R"(sysFile -md "d"; print (fopen("missing/x.txt", "r") + " " + fopen("d", "r") + " " + fopen("nope.txt", "r"));)",
+            "// Result: 1 //\n0 0 0" },
+        LanguageCase { "fopenRefusesAFifoAtOnce",
+            R"({ system("mkfifo p"); } print (fopen("p", "r") + " " + fopen("p", "w"));)", "0 0" },
+        LanguageCase {
+            "fcloseUnknownId", "fclose 42;", "// Error: line 1: fclose: file id 42 is not open //\n" },
+        LanguageCase { "filetest",
+            R"({ sysFile -md "d"; fclose(fopen("e.txt")); int $f = fopen("s.txt"); fprint $f "x"; fclose $f; }
+print ("" + `filetest -d "d"` + `filetest -f "d"` + `filetest -f "s.txt"` + `filetest -s "e.txt"` + `filetest -s "s.txt"` + `filetest -e "none"` + `filetest -r "s.txt"`);)",
+            "1010101" },
+        LanguageCase { "sysFile",
+            R"({ sysFile -makeDir "a/b/c"; int $f = fopen("a/x.txt"); fprint $f "data"; fclose $f; }
+print ("" + `sysFile -copy "a/y.txt" "a/x.txt"` + `sysFile -rename "a/z.txt" "a/y.txt"` + `filetest -f "a/y.txt"` + `filetest -s "a/z.txt"`
+    + `sysFile -delete "a/x.txt"` + `sysFile -removeEmptyDir "a/b/c"` + `sysFile -removeEmptyDir "a"` + `filetest -d "a/b"`);)",
+            "11011101" },
+        LanguageCase { "fgetwordUntilFeof",
+            R"({ int $f = fopen("w.txt"); fprint $f "  one two\nthree"; fclose $f; $f = fopen("w.txt", "r");
+while (!feof($f)) print (fgetword($f) + ";"); fclose $f; })",
+            "one;two;three;" },
+        LanguageCase { "fwriteThenFread",
+            R"({ int $f = fopen("b.bin"); fwrite $f "ab"; fwrite($f, 7); fwrite($f, 2.5); fclose $f; $f = fopen("b.bin", "r");
+string $s; int $i; float $x; $s = fread($f, $s); $i = fread($f, $i); $x = fread($f, $x); print ($s + $i + " " + $x); fclose $f; })",
+            "ab7 2.5" },
+        LanguageCase { "pwd", R"(print gmatch(pwd(), "*/hostbatch_files_test.[0-9]*");)", "1" },
+        LanguageCase { "scriptPathForSourceAndAutoLoading",
+            R"({ sysFile -md "lib"; int $f = fopen("lib/greet.mel"); fprint $f "print \"loaded \"; global proc greet() { print \"hi \"; }"; fclose $f;
+putenv "MAYA_SCRIPT_PATH" "none:lib"; greet; source "greet.mel"; print whatIs("greet"); putenv "MAYA_SCRIPT_PATH" ""; })",
+            "loaded hi loaded Mel procedure found in: lib/greet.mel" },
+        LanguageCase { "sourceRefusesAFolder", R"(sysFile -md "d"; source "d";)",
+            "// Result: 1 //\n// Error: line 1: cannot read script 'd': it is a folder //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SessionWithEcho, OpenFilesCloseWithTheSession)
+{
+    const auto openDescriptors
+        = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = openDescriptors();
+    {
+        host::Session other;
+        transcriptOf(
+            other, R"(int $f = fopen("/proc/self/status", "r"); int $g = fopen("/proc/self/status", "r");)");
+        EXPECT_EQ(openDescriptors(), before + 2);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+TEST_F(SessionWithEcho, TopLevelVariablesAndProceduresLastTheSession)
+{
+    transcriptOf(session, "int $kept = 7; proc int seven() { return $kept; }");
+    EXPECT_EQ(transcriptOf(session, "print $kept; seven;"), "7// Error: line 1: $kept is not declared //\n");
+}
+
+TEST_F(SessionWithEcho, StepBudgetEndsLoopsAndCannotBeCaught)
+{
+    mel::Limits limits;
+    limits.steps = 1000;
+    session.interpreter().setLimits(limits);
+    EXPECT_EQ(transcriptOf(session, "while (1) catch(`echoNothing`); print \"next\";"),
+        "// Error: line 1: the statement ran more than 1000 steps //\nnext");
+}
+
+TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
+{
+    mel::Limits limits;
+    limits.valueSize = 100;
+    limits.stringSize = 10;
+    session.interpreter().setLimits(limits);
+    EXPECT_EQ(
+        transcriptOf(session, "int $a[]; $a[100] = 1; string $s = \"12345\"; $s += \"678\"; $s += \"9ab\";"),
+        "// Error: line 1: an array of more than 100 elements //\n// Error: line 1: a string of more than 10 "
+        "bytes //\n");
+    // A command's string result counts against the string limit, not the array limit.
+    limits.valueSize = 3;
+    session.interpreter().setLimits(limits);
+    EXPECT_EQ(transcriptOf(session,
+                  "string $s = `echoString \"hello\"`; print $s; $s = `echoString \"hello world\"`;"),
+        "hello// Error: line 1: a string of more than 10 bytes //\n");
+}
+
+// Printing much in one statement holds little when its lines are streamed, and
+// is bounded when they are held.
+TEST_F(SessionWithEcho, PrintedLinesStreamOrStopAtTheOutputLimit)
+{
+    const std::string script
+        = "string $s = \"0123456789abcdef\"; for ($i = 0; $i < 10; $i++) $s += $s; for ($i = 0; "
+          "$i < 200; $i++) print $s;";
+    session.interpreter().streamLines(true);
+    std::vector<mel::StatementOutcome> outcomes;
+    session.runScript(
+        script, true, [&outcomes](const mel::StatementOutcome& outcome) { outcomes.push_back(outcome); });
+    std::size_t printed = 0;
+    for (const auto& outcome : outcomes)
+        for (const EditorLine& line : outcome.lines)
+            printed += line.text.size();
+    EXPECT_EQ(printed, 200u * 16384u);
+    EXPECT_GT(outcomes.size(), 20u);
+
+    // What a statement printed before a quiet attempt stays before what the
+    // attempt streams, and the attempt's error goes.
+    const std::string quiet = transcriptOf(session,
+        "global string $q = \"0123456789abcdef\"; for ($i = 0; $i < 12; $i++) $q += $q;\n"
+        "proc big() { global string $q; for ($k = 0; $k < 8; $k++) print $q; error \"gone\"; }\n"
+        "{ print \"first \"; catchQuiet(big()); print \" last\"; }");
+    std::string printedByBig;
+    for (int i = 0; i < 8 * 4096; ++i)
+        printedByBig += "0123456789abcdef";
+    EXPECT_TRUE(quiet == "first " + printedByBig + " last") << quiet.substr(0, 80);
+
+    session.interpreter().streamLines(false);
+    mel::Limits limits;
+    limits.outputSize = 100000;
+    session.interpreter().setLimits(limits);
+    const std::string transcript = transcriptOf(session, script);
+    EXPECT_EQ(transcript.substr(transcript.size() - 72),
+        "abcdef// Error: line 1: the statement printed more than 100000 bytes //\n");
+}
+
+TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
+{
+    volatile std::sig_atomic_t interrupted = 0;
+    session.interpreter().setInterruptFlag(&interrupted);
+    std::atomic<bool> done { false };
+    // Raised again and again, as Ctrl-C pressed until the loop stops.
+    std::thread presser([&] {
+        while (!done) {
+            interrupted = 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const std::string transcript = transcriptOf(session, "while (1) catch(`echoNothing`);");
+    done = true;
+    presser.join();
+    EXPECT_EQ(transcript, "// Error: line 1: interrupted //\n");
+
+    // One that came while no statement could stop (in a command, between
+    // statements) stops the next as it starts, and only that one.
+    interrupted = 1;
+    EXPECT_EQ(transcriptOf(session, "print 1;\nprint 2;"), "// Error: line 1: interrupted //\n2");
+}
+
+// A stream read a few bytes at a time runs each statement as soon as its `;`
+// has been read, and an `if` once it is known that no `else` follows.
+TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
+{
+    const std::string input = "echoInt 1; /* ; */ echoStrings \"a;\"\n  (\";\"); if (0) print \"x\";\n"
+                              "else print \"y\"; int $i = 2; echoInt\n$i";
+    std::size_t given = 0;
+    std::vector<std::size_t> givenAtReport;
+    std::vector<std::string> transcripts;
+    bool readFailed = true;
+    const bool succeeded = session.runStream(
+        [&](char* buffer, std::size_t) -> long {
+            if (given == input.size())
+                return 0;
+            buffer[0] = input[given++];
+            return 1;
+        },
+        false,
+        [&](const mel::StatementOutcome& outcome) {
+            givenAtReport.push_back(given);
+            std::string text;
+            hostbatch::appendText(text, outcome);
+            transcripts.push_back(text);
+        },
+        readFailed);
+    EXPECT_TRUE(succeeded);
+    EXPECT_FALSE(readFailed);
+    EXPECT_EQ(transcripts,
+        (std::vector<std::string> {
+            "// Result: 1 //\n", "// Result: a; ; //\n", "y", "", "// Result: 2 //\n" }));
+    const std::size_t firstSemicolon = input.find(';') + 1;
+    const std::size_t elseEnd = input.find("\"y\";") + 4;
+    ASSERT_EQ(givenAtReport.size(), 5u);
+    EXPECT_EQ(givenAtReport[0], firstSemicolon);
+    // The `if` waits for the word after its `;`: not `else`, so it ends there.
+    EXPECT_GE(givenAtReport[2], elseEnd);
+    EXPECT_LE(givenAtReport[2], input.find("int $i") + 5);
+}
+
+TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked)
+{
+    const std::string input = "echoInt 1;\n\nechoInt 2; echo\"\\q\";\nechoInt 3;";
+    std::size_t given = 0;
+    std::string transcript;
+    bool readFailed = false;
+    const bool succeeded = session.runStream(
+        [&](char* buffer, std::size_t size) -> long {
+            const std::size_t count = std::min(size, input.size() - given);
+            std::memcpy(buffer, input.data() + given, count);
+            given += count;
+            return static_cast<long>(count);
+        },
+        true, [&](const mel::StatementOutcome& outcome) { hostbatch::appendText(transcript, outcome); },
+        readFailed);
+    EXPECT_FALSE(succeeded);
+    EXPECT_EQ(transcript,
+        "// Result: 1 //\n// Result: 2 //\n// Error: line 3.17: unknown escape \\q in string //\n// Result: "
+        "3 "
+        "//\n");
+}
+
+// A statement that never ends (`yes | hostbatch -`) ends the source at the
+// limit, even when going on after errors.
+TEST_F(SessionWithEcho, StreamEndsAtAStatementPastTheLimit)
+{
+    mel::Limits limits;
+    limits.sourceSize = 100;
+    session.interpreter().setLimits(limits);
+    std::string transcript;
+    bool readFailed = false;
+    long reads = 0;
+    const bool succeeded = session.runStream(
+        [&](char* buffer, std::size_t size) -> long {
+            ++reads;
+            std::memset(buffer, 'y', size);
+            buffer[0] = '\n';
+            return static_cast<long>(std::min<std::size_t>(size, 64));
+        },
+        true, [&](const mel::StatementOutcome& outcome) { hostbatch::appendText(transcript, outcome); },
+        readFailed);
+    EXPECT_FALSE(succeeded);
+    EXPECT_FALSE(readFailed);
+    EXPECT_EQ(transcript, "// Error: line 1.1: a statement of more than 100 bytes //\n");
+    EXPECT_EQ(reads, 2);
+}
+
+}  // namespace

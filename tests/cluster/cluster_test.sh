@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The cluster recipe (scripts/cluster) end to end, on 200 generated images whose
+# The cluster recipe (scripts/cluster) end to end, on generated images whose
 # every output must be byte for byte what one hostbatch run of the whole list
 # writes. Usage: cluster_test.sh MODE BIN_DIR LIB_DIR WORK_DIR
-#   recipe  GNU parallel -j 4 and --sshlogin 4/: (this machine, no ssh); a list
+#   recipe  40 images through GNU parallel -j 4 and --sshlogin 4/: (this
+#           machine, no ssh); a list
 #           holding a name twice refused at split time; a failed task reported
 #           with its slice and run again alone; gather never overwrites
-#   slurm   a one-node Slurm cluster on 127.0.0.1 only (munge, no cgroups), a
-#           4-task array job; the daemons are stopped by their process ids.
+#   slurm   200 images as a 4-task array job on a one-node Slurm cluster on
+#           127.0.0.1 only (munge, no cgroups); the daemons are stopped by their
+#           process ids.
 #           Exits 77 (skipped) where Slurm cannot start: not root.
 set -euo pipefail
 mode="$1"
@@ -43,18 +45,19 @@ sameOutputs() {
   echo "$1: all $(find "$1" -type f | wc -l) files the same as the single run's"
 }
 
-# The images, and the reference: one hostbatch process over the whole list.
+# makeReference COUNT: the images, and the reference: one hostbatch process over
+# the whole list.
 makeReference() {
   rm -rf "${work:?}"/*
-  python3 "$here/make_images.py" "$work/images" 200
+  python3 "$here/make_images.py" "$work/images" "$1"
   "$root/scripts/cluster" split "$work/images/list.txt" 1 "$work/whole"
   "$root/scripts/cluster" task "$work/whole" 0 "$script" || fail "the single run failed: $(cat "$work/whole/task-0/transcript.txt")"
   "$root/scripts/cluster" gather "$work/whole" "$work/reference"
-  [ "$(find "$work/reference" -name '*.iff' | wc -l)" = 200 ] || fail "the single run wrote no 200 files"
+  [ "$(find "$work/reference" -name '*.iff' | wc -l)" = "$1" ] || fail "the single run wrote no $1 files"
 }
 
 recipe() {
-  makeReference
+  makeReference 40
   # Split refuses a list that would have two names write one file.
   printf 'image_000.png\nimage_001.png\nimage_000.png\n' >"$work/twice.txt"
   expectFailure "the list holds image_000.png twice (names 1 and 3)" \
@@ -75,14 +78,14 @@ recipe() {
   "$root/scripts/cluster" gather "$work/ssh" "$work/gathered-ssh"
   sameOutputs "$work/gathered-ssh"
 
-  # A task fails on an image it cannot read (the third slice, names 101 to 150);
+  # A task fails on an image it cannot read (the third slice, names 21 to 30);
   # the report names it and its slice, and it runs again alone once mended.
   "$root/scripts/cluster" split "$work/images/list.txt" 4 "$work/broken"
-  mv "$work/images/image_120.png" "$work/image_120.png"
-  expectFailure "task 2 failed with exit status 1: 50 names, image_100.png to image_149.png" \
+  mv "$work/images/image_025.png" "$work/image_025.png"
+  expectFailure "task 2 failed with exit status 1: 10 names, image_020.png to image_029.png" \
     "$root/scripts/cluster" parallel "$work/broken" "$script" -j 4
   expectFailure "1 of 4 tasks did not succeed" "$root/scripts/cluster" status "$work/broken"
-  mv "$work/image_120.png" "$work/images/image_120.png"
+  mv "$work/image_025.png" "$work/images/image_025.png"
   "$root/scripts/cluster" task "$work/broken" 2 "$script"
   "$root/scripts/cluster" status "$work/broken"
   "$root/scripts/cluster" gather "$work/broken" "$work/gathered-broken"
@@ -128,7 +131,7 @@ slurm() {
   for program in munged mungekey slurmctld slurmd sbatch; do
     command -v "$program" >/dev/null || fail "$program is missing: scripts/install-deps test installs Slurm and munge"
   done
-  makeReference
+  makeReference 200
   # The daemons' sockets must have short paths (108 bytes at most), whatever
   # the build folder's: the cluster lives in /tmp, and goes once it has passed.
   cluster_dir="$(mktemp -d /tmp/pictile-slurm.XXXXXX)"

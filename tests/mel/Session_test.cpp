@@ -426,6 +426,72 @@ print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArray
             "// Error: line 1: tokenize takes 2 to 3 arguments, not 1 //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The library's built-ins on text, one row each (or one for a pair), with
+// the edge cases their pages give.
+INSTANTIATE_TEST_SUITE_P(StringBuiltins, Language,
+    testing::Values(
+        LanguageCase { "startStringEndString",
+            R"(print (startString("abc", 1) + "|" + startString("abc", 8) + "|" + startString("abc", 0) + "|" + startString("", 3) + "|"
+    + endString("abc", 1) + "|" + endString("abc", 8) + "|" + endString("abc", -1) + "|" + startString("héllo", 2) + "|" + endString("héllo", 4));)",
+            "a|abc|||c|abc||hé|éllo" },
+        LanguageCase { "sizeBytesContainsMultibyte",
+            R"(print (sizeBytes("héllo") + " " + sizeBytes("") + " " + containsMultibyte("héllo") + containsMultibyte("hello"));)",
+            "6 0 10" },
+        LanguageCase { "capitalizeString",
+            R"(print (capitalizeString("maya") + capitalizeString("") + capitalizeString("fooBAR") + capitalizeString("1a"));)",
+            "MayaFooBAR1a" },
+        LanguageCase { "interToUI",
+            R"(print (interToUI("graphEditor") + "|" + interToUI("heffalump") + "|" + interToUI("AndWoozles") + "|" + interToUI("someUVSet") + "|" + interToUI(""));)",
+            "Graph Editor|Heffalump|And Woozles|Some UVSet|" },
+        LanguageCase { "encodeString",
+            R"mel(print (encodeString("print(\"Hello\\n\");") + "|" + encodeString("a\tb\r\nc"));)mel",
+            R"(print(\"Hello\\n\");|a\tb\r\nc)" },
+        LanguageCase { "tokenizeOnEveryWhitespace",
+            R"(string $t[]; print (tokenize("a\tb  c\nd\r\ne", $t) + " " + stringArrayToString($t, ",") + " " + tokenize("", $t) + size($t) + " "
+    + tokenize("A/B//C/D", "//", $t) + stringArrayToString($t, "") + " " + tokenize("abc", "", $t) + $t[0]);)",
+            "5 a,b,c,d,e 00 4ABCD 1abc" },
+        LanguageCase { "tokenizeList",
+            R"(string $t[]; print (tokenizeList("1 6 7, 54", $t) + " " + stringArrayToString($t, ",") + " " + tokenizeList("", $t) + size($t));)",
+            "1 1,6,7,54 10" },
+        LanguageCase { "matchAsMelReadsIt",
+            R"(print (match("a*b*", "abbcc") + "|" + match("a*b*", "bbccc") + "|" + match("a+b+", "bbccc") + "|" + match("^the", "chase the fox") + "|"
+    + match("fox$", "the red fox") + "|" + match("(abc)+", "123abcabc456") + "|" + match("[\\]]+", "a]]b") + "|" + match("[^|]*$", "|grp|pCube1") + "|"
+    + match("a?|{2}", "xa?|{2}") + "|" + match("b.", "ab\nc") + "|" + match("", "abc") + "|" + match(")"
+            "\xE9+\", \"a\xE9\xE9"
+            R"("));)",
+            "abb|bb|||fox|abcabc|]]|pCube1|a?|{2}|b\n||\xE9\xE9" },
+        LanguageCase { "substituteAsMelReadsIt",
+            R"(print (substitute(".*|", "|grp|pCube1", "") + " " + substitute("-%.*%-", "Hello -%there%-", "Mel") + " " + substitute("foo", "Hello", "Mel") + " "
+    + substitute("", "ab", "-") + " " + substitute("b*$", "abb", "c"));)",
+            "pCube1 Hello Mel Hello -ab ac" },
+        LanguageCase { "regularExpressionsThatAreNone",
+            "match \"(a\" \"a\"; substitute \"a\\\\\" \"a\" \"b\"; isValidString \"a\" \"[b-a]\";",
+            "// Error: line 1: match: '(a' is not a regular expression //\n// Error: line 1: substitute: "
+            "'a\\' is not a "
+            "regular expression //\n// Error: line 1: isValidString: '[b-a]' is not a regular expression "
+            "//\n" },
+        LanguageCase { "regularExpressionOnALongText",
+            R"(string $s = "a"; for ($i = 0; $i < 15; $i++) $s += $s; print ("[" + match("a*b", $s) + "]" + size(match("a*", $s)) + size(substitute("a$", $s, "b")));)",
+            "[]3276832768" },
+        LanguageCase { "regularExpressionPastTheWorkBound",
+            "string $s = \"ab\"; for ($i = 0; $i < 22; $i++) $s += $s;\nmatch "
+            "\"[ab]*a[ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab]c\" $s;",
+            "// Error: line 2: match: the regular expression could take more than 33554432 steps on 8388608 "
+            "bytes //\n" },
+        LanguageCase { "isValidString",
+            R"(print ("" + isValidString("Name1", "[a-zA-Z][a-zA-Z0-9_]*") + isValidString("My Name", "[a-zA-Z][a-zA-Z0-9_]*")
+    + isValidString("My Name", "[a-zA-Z][a-zA-Z0-9_ ]*") + isValidString("204.555.9663", "[0-9][0-9][0-9]\\.[0-9][0-9][0-9]\\.[0-9]+")
+    + isValidString("204-555-9663", "[0-9][0-9][0-9]\\.[0-9][0-9][0-9]\\.[0-9]+") + isValidString("", "a*"));)",
+            "101101" },
+        LanguageCase { "gmatchEdgeCases",
+            R"(print ("" + gmatch("matches", "m*s") + gmatch("matches", "ma[!a-m]ches") + gmatch("no match", "?atch") + gmatch("a[b", "a[b")
+    + gmatch("", "*") + gmatch("ab", "a*b*c") + gmatch("a?", "a\\?") + gmatch("ab", "a\\?"));)",
+            "11011010" },
+        LanguageCase { "nativePaths", R"(print (toNativePath("a/b\\c") + " " + fromNativePath("c:\\x/y"));)",
+            "a/b\\c c:\\x/y" }),
+
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The same table in a scratch folder of its own, for the built-ins on files;
 // one per process, as ctest runs the rows in parallel processes.
 class FileBuiltins : public Language {
@@ -605,6 +671,18 @@ TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
     // statements) stops the next as it starts, and only that one.
     interrupted = 1;
     EXPECT_EQ(transcriptOf(session, "print 1;\nprint 2;"), "// Error: line 1: interrupted //\n2");
+}
+
+// Pieces past the array limit are refused before any is made.
+TEST_F(SessionWithEcho, TokenizeOfALongTextStopsAtTheArrayLimit)
+{
+    mel::Limits limits;
+    limits.valueSize = 1000;
+    session.interpreter().setLimits(limits);
+    EXPECT_EQ(
+        transcriptOf(session,
+            "string $s = \"a \"; for ($i = 0; $i < 24; $i++) $s += $s;\nstring $t[]; tokenize($s, $t);"),
+        "// Error: line 2: an array of more than 1000 elements //\n");
 }
 
 // A stream read a few bytes at a time runs each statement as soon as its `;`

@@ -501,8 +501,8 @@ print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArray
             "// Error: line 1: tokenize takes 2 to 3 arguments, not 1 //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The library's built-ins on text and arrays, one row each (or one for a
-// family's members), with the edge cases their pages give.
+// The library's built-ins on text, arrays, numbers and vectors, one row each
+// (or one for a family's members), with the edge cases their pages give.
 INSTANTIATE_TEST_SUITE_P(StringBuiltins, Language,
     testing::Values(
         LanguageCase { "startStringEndString",
@@ -622,6 +622,48 @@ print ("" + stringArrayRemoveAtIndex(1, $l) + stringArrayRemoveAtIndex(5, $l) + 
 eval "global proc int stringArrayContains(string $a, string $b[]) { return 7; }"; print (stringArrayContains("x", {"y"}) + "|" + whatIs("stringArrayContains"));)",
             "Mel procedure found in: the standard library|Command|7|Mel "
             "procedure entered interactively." }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(MathBuiltins, Language,
+    testing::Values(
+        LanguageCase { "signExpLogHypot",
+            R"(print (sign(-2.5) + " " + sign(0) + " " + sign(3) + " " + exp(0) + " " + log(exp(2)) + " " + log10(1000) + " " + hypot(3, 4));)",
+            "-1 0 1 1 2 3 5" },
+        LanguageCase { "trigonometry",
+            R"(print (sin(0) + " " + cos(0) + " " + tan(0) + " " + asin(1) + " " + acos(1) + " " + atan(1) + " " + atan2(1, 1));)",
+            "0 1 0 1.5708 0 0.785398 0.785398" },
+        LanguageCase { "trigonometryInDegrees",
+            R"(print (sind(90) + " " + cosd(180) + " " + tand(45) + " " + asind(1) + " " + acosd(0) + " " + atand(1) + " " + atan2d(1, -1) + " "
+    + deg_to_rad(180) + " " + rad_to_deg(3.14159265358979));)",
+            "1 -1 1 90 90 45 135 3.14159 180" },
+        LanguageCase { "linstepSmoothstep",
+            R"(print (linstep(1, 3, 2) + " " + linstep(1, 3, 0) + " " + linstep(1, 3, 5) + " " + linstep(2, 2, 2) + " " + smoothstep(1, 3, 2) + " "
+    + smoothstep(1, 3, 2.5) + " " + smoothstep(1, 3, 9));)",
+            "0.5 0 1 1 0.5 0.84375 1" },
+        LanguageCase { "hermiteOfFloatsAndVectors",
+            R"(print (hermite(0, 1, 0, 0, 0.5) + " " + hermite(0, 0, 1, 0, 0.5) + " " + hermite(5, 1, 2, 3, 0) + " " + hermite(5, 1, 2, 3, 1) + " | "
+    + hermite(<<0, 0, 0>>, <<2, 4, 6>>, 0, 0, 0.5));)",
+            "0.5 0.125 5 1 | 1 2 3" },
+        LanguageCase { "randRangesVectorsAndStreams",
+            R"({ seed(7); } float $d1 = rand(1); { seed(7); seed("s", 3); } float $s1 = rand("s", 1, 2); float $d2 = rand(1); { seed("s", 3); }
+float $s2 = rand("s", 1, 2); vector $w = rand(<<10, 20, 30>>);
+print (($d1 == $d2) + " " + ($s1 == $s2) + " " + ($s1 >= 1 && $s1 < 2) + " " + rand(<<1, 2, 3>>, <<1, 2, 3>>) + " " + rand(5, 5) + " "
+    + ($w.x >= 0 && $w.x < 10 && $w.y >= 0 && $w.y < 20 && $w.z >= 0 && $w.z < 30));)",
+            "1 1 1 1 2 3 5 1" },
+        LanguageCase { "gauss",
+            R"({ seed(1); } float $g = gauss(2); vector $v = gauss(<<1, 2, 0>>); vector $u = gauss(1, 3);
+print ((abs($g) < 20) + " " + ($v.z == 0) + " " + ($u.z == 0) + " " + (gauss(0) == 0) + " " + (gauss("s", 0) == 0));)",
+            "1 1 1 1 1" },
+        LanguageCase { "sphrandInsideTheSphere",
+            R"({ seed(2); } int $inside = 1; for ($i = 0; $i < 50; $i++) { vector $p = sphrand(2); if (mag($p) > 2) $inside = 0;
+vector $e = sphrand("s", <<1, 0, 0>>); if ($e.y != 0 || abs($e.x) > 1) $inside = 0; } print $inside;)",
+            "1" },
+        LanguageCase { "vectorProducts",
+            R"(print (dot(<<1, 2, 3>>, <<4, 5, 6>>) + " | " + cross(<<1, 0, 0>>, <<0, 1, 0>>) + " | " + unit(<<3, 0, 4>>) + " | " + unit(<<0, 0, 0>>) + " | "
+    + angle(<<1, 0, 0>>, <<0, 2, 0>>) + " " + angle(<<1, 0, 0>>, <<0, 0, 0>>) + " " + dot(1, <<1, 1, 1>>));)",
+            "32 | 0 0 1 | 0.6 0 0.8 | 0 0 0 | 1.5708 0 3" },
+        LanguageCase { "vectorOfAString", "dot(\"a\", <<1, 1, 1>>);",
+            "// Error: line 1: dot takes a vector, not string //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The same table in a scratch folder of its own, for the built-ins on files;

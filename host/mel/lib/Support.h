@@ -29,8 +29,8 @@ std::vector<int> intsAt(Call& call, std::size_t i);
 
 /// Argument `i` as an array of `Element`s (std::string, int or double), read
 /// where it lies when it is a variable of that array type, else converted
-/// into `scratch`; a scalar there is an error. Valid while the variable is:
-/// read the arguments after it first.
+/// into `scratch`; a scalar there is an error. The variable outlives the call,
+/// though a later argument may change what it holds.
 template <typename Element> const std::vector<Element>& elementsAt(Call& call, std::size_t i, Value& scratch);
 
 /// Argument `i` as text, read where it lies when it is a string variable,

@@ -101,6 +101,14 @@ public:
     void checkSize(std::size_t size) override { interpreter_.checkSize(size, call_.line); }
     void checkText(std::size_t size) override { interpreter_.checkText(size, call_.line); }
 
+    void checkInterrupt() override
+    {
+        if (interpreter_.interrupt_ != nullptr && *interpreter_.interrupt_ != 0) {
+            *interpreter_.interrupt_ = 0;
+            interpreter_.failLimit(call_.line, "interrupted");
+        }
+    }
+
     void runText(const std::string& text, const char* what, bool giveValue) override
     {
         CallResult result = interpreter_.runText(text, call_.line, what);
@@ -115,7 +123,10 @@ public:
     std::string procedureFile(const std::string& name) override
     {
         const auto found = interpreter_.procedureFiles_.find(name);
-        return found == interpreter_.procedureFiles_.end() ? std::string() : found->second;
+        if (found != interpreter_.procedureFiles_.end())
+            return found->second;
+        const bool defined = interpreter_.procedures_.count(name) != 0;
+        return defined || interpreter_.builtins_.count(name) == 0 ? std::string() : "the standard library";
     }
 
     std::optional<Type> variableType(const std::string& name) override
@@ -184,11 +195,13 @@ bool Interpreter::autoLoad(const std::string& name, int line)
 }
 
 // The one lookup: a built-in, a procedure, a registered command, and last a
-// script on MAYA_SCRIPT_PATH named after the procedure, which defines it.
+// script on MAYA_SCRIPT_PATH named after the procedure, which defines it. A
+// procedure a script defined goes before the library's procedure of its name.
 Interpreter::CallResult Interpreter::invoke(const Expr& call)
 {
     const auto builtin = builtins_.find(call.text);
-    if (builtin != builtins_.end())
+    if (builtin != builtins_.end()
+        && (builtin->second.kind == Builtin::Kind::Command || procedures_.count(call.text) == 0))
         return callBuiltin(builtin->second, call);
     auto procedure = procedures_.find(call.text);
     if (procedure == procedures_.end() && !registry_.contains(call.text) && autoLoad(call.text, call.line))
@@ -203,9 +216,10 @@ Interpreter::CallResult Interpreter::invoke(const Expr& call)
 
 NameKind Interpreter::lookup(const std::string& name)
 {
-    if (builtins_.count(name) != 0)
+    const auto builtin = builtins_.find(name);
+    if (builtin != builtins_.end() && builtin->second.kind == Builtin::Kind::Command)
         return NameKind::Builtin;
-    if (procedures_.count(name) != 0)
+    if (builtin != builtins_.end() || procedures_.count(name) != 0)
         return NameKind::Procedure;
     if (registry_.contains(name))
         return NameKind::Command;

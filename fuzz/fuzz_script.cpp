@@ -80,6 +80,7 @@ public:
     void give(mel::Value value) override { call_.give(std::move(value)); }
     void checkSize(std::size_t size) override { call_.checkSize(size); }
     void checkText(std::size_t size) override { call_.checkText(size); }
+    void checkInterrupt() override { call_.checkInterrupt(); }
     void runText(const std::string& text, const char* what, bool giveValue) override
     {
         call_.runText(text, what, giveValue);

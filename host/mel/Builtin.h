@@ -50,6 +50,9 @@ public:
     virtual void checkSize(std::size_t size) = 0;
     /// Fails unless `size` bytes of a string are within the string limit.
     virtual void checkText(std::size_t size) = 0;
+    /// Fails with "interrupted", as the interpreter's checkpoint does, once
+    /// Ctrl-C has been pressed: a built-in that may run long calls this as it goes.
+    virtual void checkInterrupt() = 0;
     /// Runs script text at the top level of the session, as eval and source do;
     /// with `giveValue`, the call's value is that of its last statement when that
     /// called something.
@@ -60,7 +63,8 @@ public:
     /// What `name` stands for, found as a call of it would find it.
     virtual NameKind lookup(const std::string& name) = 0;
     /// The script file that defined the procedure `name`; empty when it was
-    /// defined otherwise (on the command line, standard input, eval).
+    /// defined otherwise (on the command line, standard input, eval); "the
+    /// standard library" for one of the library's own procedures.
     virtual std::string procedureFile(const std::string& name) = 0;
     /// The type of the variable `$name` in reach of the call, if declared.
     virtual std::optional<Type> variableType(const std::string& name) = 0;
@@ -92,10 +96,17 @@ using BuiltinFunction = std::function<void(Call&)>;
 /// One row of the built-in table. The interpreter checks the argument count
 /// before `run` is called; `most` is kAnyCount for no upper bound.
 struct Builtin {
+    /// A command of the host, or one of the procedures the host ships as
+    /// scripts (`stringArrayContains`...), here written into the library: a
+    /// procedure a script defines by its name takes its place, and whatIs
+    /// names it as a procedure.
+    enum class Kind { Command, Procedure };
+
     std::string name;
     int fewest = 0;
     int most = 0;
     BuiltinFunction run;
+    Kind kind = Kind::Command;
     /// For a built-in that is a float function of one number (sqrt, floor...):
     /// the function, which compiled code calls on a number straight, without
     /// making values; `run` must do the same.

@@ -122,24 +122,23 @@ enum class Opcode : std::uint8_t {
     OP(Nop)                                                                                                  \
     OP(Step)                                                                                                 \
     OP(Jump)                                                                                                 \
-    OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue) OP(MoveScalar)        \
-        OP(MoveValue) OP(IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt) OP(UnboxFloat)      \
-            OP(Convert) OP(Store) OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt) OP(SubtractInt)         \
-                OP(MultiplyInt) OP(DivideInt) OP(RemainderInt) OP(NegateInt) OP(NotInt) OP(EqualInt)         \
-                    OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) OP(GreaterInt) OP(GreaterEqualInt)          \
-                        OP(AddIntConstant) OP(StepInt) OP(AddFloat) OP(SubtractFloat) OP(MultiplyFloat) OP(  \
-                            DivideFloat) OP(RemainderFloat) OP(NegateFloat) OP(EqualFloat) OP(NotEqualFloat) \
-                            OP(LessFloat) OP(LessEqualFloat) OP(GreaterFloat) OP(GreaterEqualFloat)          \
-                                OP(MathFloat) OP(Combine) OP(StepValue) OP(NegateValue) OP(Concatenate)      \
-                                    OP(AppendText) OP(MakeArray) OP(MakeVector) OP(Component) OP(ElementInt) \
-                                        OP(ElementFloat) OP(Element) OP(SetElementInt) OP(SetElementFloat)   \
-                                            OP(SetElement) OP(StepElementInt) OP(Size) OP(ResizeArray) OP(   \
-                                                CheckScalar) OP(CheckArray) OP(CaseMatches) OP(VariableGet)  \
-                                                OP(VariableSet) OP(VariableDeclare) OP(VariableElement)      \
-                                                    OP(VariableSetElement) OP(VariableAppend) OP(ClearFlags) \
-                                                        OP(Define) OP(EnterBlock) OP(LeaveBlock)             \
-                                                            OP(PrepareCall) OP(Call) OP(Yield) OP(Return)    \
-                                                                OP(ReturnFlow) OP(Fail) OP(End)
+    OP(JumpIfZero)                                                                                           \
+    OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue) OP(MoveScalar) OP(MoveValue) OP(     \
+        IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt) OP(UnboxFloat) OP(Convert) OP(Store) \
+        OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt) OP(SubtractInt) OP(MultiplyInt) OP(DivideInt) OP( \
+            RemainderInt) OP(NegateInt) OP(NotInt) OP(EqualInt) OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) \
+            OP(GreaterInt) OP(GreaterEqualInt) OP(AddIntConstant) OP(StepInt) OP(AddFloat) OP(SubtractFloat) \
+                OP(MultiplyFloat) OP(DivideFloat) OP(RemainderFloat) OP(NegateFloat) OP(EqualFloat) OP(      \
+                    NotEqualFloat) OP(LessFloat) OP(LessEqualFloat) OP(GreaterFloat) OP(GreaterEqualFloat)   \
+                    OP(MathFloat) OP(Combine) OP(StepValue) OP(NegateValue) OP(Concatenate) OP(AppendText)   \
+                        OP(MakeArray) OP(MakeVector) OP(Component) OP(ElementInt) OP(ElementFloat)           \
+                            OP(Element) OP(SetElementInt) OP(SetElementFloat) OP(SetElement)                 \
+                                OP(StepElementInt) OP(Size) OP(ResizeArray) OP(CheckScalar) OP(CheckArray)   \
+                                    OP(CaseMatches) OP(VariableGet) OP(VariableSet) OP(VariableDeclare)      \
+                                        OP(VariableElement) OP(VariableSetElement) OP(VariableAppend)        \
+                                            OP(ClearFlags) OP(Define) OP(EnterBlock) OP(LeaveBlock)          \
+                                                OP(PrepareCall) OP(Call) OP(Yield) OP(Return) OP(ReturnFlow) \
+                                                    OP(Fail) OP(End)
 
 /// An 8-byte register: an int or a float, as the code that uses it knows, or
 /// what a PrepareCall found for its Call.

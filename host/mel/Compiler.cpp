@@ -1661,8 +1661,8 @@ private:
     {
         site.builtin = builtin;
         const int line = call.line;
-        if (builtin->floatFunction != nullptr && call.operands.size() == 1 && builtin->fewest <= 1
-            && isNumber(inferType(*call.operands[0]))) {
+        if (builtin->floatFunction != nullptr && builtin->kind == Builtin::Kind::Command
+            && call.operands.size() == 1 && builtin->fewest <= 1 && isNumber(inferType(*call.operands[0]))) {
             // A float function of a number, straight on the floats.
             const Register argument = asFloat(expression(*call.operands[0]), line);
             const Register reg = allocate(Bank::Float);

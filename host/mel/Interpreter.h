@@ -190,6 +190,9 @@ private:
     Value argumentValue(Frame& frame, const CallSite& site, std::size_t i);
     CallResult call(Frame& frame, const CallSite& site, const PendingCall* pending);
     PendingCall prepareCall(const CallSite& site);
+    // The procedure a script defined by the call's name, if any.
+    const Procedure* definedProcedure(const CallSite& site);
+    void checkArgumentCount(const CallSite& site, const Procedure& procedure);
     CallResult callBuiltin(Frame& frame, const CallSite& site);
     // Calls `procedure`; true, with its value in `result`, when it gives one.
     bool callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure, Value& result);

@@ -247,6 +247,14 @@ public:
     void checkSize(std::size_t size) override { interpreter_.checkSize(size, site_.line); }
     void checkText(std::size_t size) override { interpreter_.checkText(size, site_.line); }
 
+    void checkInterrupt() override
+    {
+        if (interpreter_.interrupt_ != nullptr && *interpreter_.interrupt_ != 0) {
+            *interpreter_.interrupt_ = 0;
+            interpreter_.failLimit(site_.line, "interrupted");
+        }
+    }
+
     void runText(const std::string& text, const char* what, bool giveValue) override
     {
         CallResult result = interpreter_.runText(text, site_.line, what);
@@ -261,7 +269,10 @@ public:
     std::string procedureFile(const std::string& name) override
     {
         const auto found = interpreter_.procedureFiles_.find(name);
-        return found == interpreter_.procedureFiles_.end() ? std::string() : found->second;
+        if (found != interpreter_.procedureFiles_.end())
+            return found->second;
+        const bool defined = interpreter_.procedures_.count(name) != 0;
+        return defined || interpreter_.builtins_.count(name) == 0 ? std::string() : "the standard library";
     }
 
     std::optional<Type> variableType(const std::string& name) override
@@ -474,9 +485,10 @@ bool Interpreter::autoLoad(const std::string& name, int line)
 
 NameKind Interpreter::lookup(const std::string& name)
 {
-    if (builtins_.count(name) != 0)
+    const auto builtin = builtins_.find(name);
+    if (builtin != builtins_.end() && builtin->second.kind == Builtin::Kind::Command)
         return NameKind::Builtin;
-    if (procedures_.count(name) != 0)
+    if (builtin != builtins_.end() || procedures_.count(name) != 0)
         return NameKind::Procedure;
     if (registry_.contains(name))
         return NameKind::Command;
@@ -498,17 +510,43 @@ Interpreter::PendingCall Interpreter::prepareCall(const CallSite& site)
         site.procedure = pending.procedure;
         site.generation = procedureGeneration_;
     }
-    if (pending.procedure != nullptr && site.arguments.size() != pending.procedure->parameters.size()) {
-        const std::size_t parameters = pending.procedure->parameters.size();
-        fail(site.line,
-            site.name + " takes " + std::to_string(parameters) + " argument" + (parameters == 1 ? "" : "s")
-                + ", not " + std::to_string(site.arguments.size()));
-    }
+    if (pending.procedure != nullptr)
+        checkArgumentCount(site, *pending.procedure);
     return pending;
+}
+
+const Procedure* Interpreter::definedProcedure(const CallSite& site)
+{
+    if (site.generation != procedureGeneration_) {
+        const auto found = procedures_.find(site.name);
+        site.procedure = found != procedures_.end() ? found->second.get() : nullptr;
+        site.generation = procedureGeneration_;
+    }
+    return site.procedure;
+}
+
+void Interpreter::checkArgumentCount(const CallSite& site, const Procedure& procedure)
+{
+    if (site.arguments.size() == procedure.parameters.size())
+        return;
+    const std::size_t parameters = procedure.parameters.size();
+    fail(site.line,
+        site.name + " takes " + std::to_string(parameters) + " argument" + (parameters == 1 ? "" : "s")
+            + ", not " + std::to_string(site.arguments.size()));
 }
 
 Interpreter::CallResult Interpreter::call(Frame& frame, const CallSite& site, const PendingCall* pending)
 {
+    if (site.builtin != nullptr && site.builtin->kind == Builtin::Kind::Procedure) {
+        // One of the library's procedures: a script's procedure of its name goes first.
+        const Procedure* defined = definedProcedure(site);
+        if (defined != nullptr) {
+            checkArgumentCount(site, *defined);
+            CallResult result;
+            result.hasValue = callProcedure(frame, site, *defined, result.value);
+            return result;
+        }
+    }
     if (site.builtin != nullptr)
         return callBuiltin(frame, site);
     if (pending->procedure == nullptr)
@@ -589,6 +627,12 @@ bool Interpreter::callProcedure(Frame& frame, const CallSite& site, const Proced
             continue;
         const Argument& argument = site.arguments[i];
         const Register to = code.parameters[i];
+        if (argument.start >= 0 || argument.constant >= 0) {
+            // A call written for the library's procedure of this name: its
+            // arguments are worked out now, in order.
+            passArgument(argumentValue(frame, site, i), procedure, i, to, callee, site.line);
+            continue;
+        }
         if (argument.variable < 0) {
             const Value& value = frame.values[argument.value.index];
             if (to.bank == Bank::Int && value.index() == 0)

@@ -9,7 +9,8 @@ in a fresh folder of its own under WORK_DIR, laid out as a copy of the installed
 examples (the example scripts and images/ with the sample images, made by
 BIN_DIR/pictile_samples) with the batch command's list file and output folder,
 with BIN_DIR first on PATH and LIB_DIR on MAYA_PLUG_IN_PATH, so that `hostbatch
---plugin pictile` runs as it does from an install. The fenced blocks of a page
+--plugin pictile` runs as it does from an install; links scripts/ and examples/
+to the tree's let the commands a user runs in the source tree run there too. The fenced blocks of a page
 run in order, in that folder:
 
   ```console   lines "$ COMMAND" (continued by lines "> MORE") each followed by
@@ -156,6 +157,8 @@ def prepare_folder(folder, root, bin_dir):
     subprocess.run([str(bin_dir / "pictile_samples"), str(folder / "images")], check=True, stdout=subprocess.DEVNULL)
     for script in sorted((root / "examples").glob("*.mel")):
         shutil.copy(script, folder)
+    for tree_folder in ("scripts", "examples"):
+        (folder / tree_folder).symlink_to(root / tree_folder)
     batch = folder / BATCH_FOLDER
     (batch / "Resized").mkdir(parents=True)
     (batch / "DIRlist.txt").write_text(BATCH_LIST)

@@ -117,7 +117,8 @@ TEST_P(Language, PrintsTheExpectedTranscript)
 
 INSTANTIATE_TEST_SUITE_P(Statements, Language,
     testing::Values(LanguageCase { "commandSpansLines", "echoStrings a\n  b;\necho\nInt 1",
-                        "// Result: a b //\n// Error: Cannot find procedure \"echo\". //\n" },
+                        "// Result: a b //\n// Error: Cannot find procedure "
+                        "\"echo\". //\n" },
         LanguageCase {
             "lastStatementWithoutSemicolon", "echoInt 1; echoInt 2", "// Result: 1 //\n// Result: 2 //\n" },
         LanguageCase {
@@ -128,13 +129,16 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "3 3.5 1 -3" },
         LanguageCase { "intsWrapAndCompare",
             "int $m = 2147483647; $m++; int $n = -7;\n"
-            "print ($m + \" \" + ($m - 1) + \" \" + 2 * 1073741824 + \" \" + $n % 3 + \" \" + ($n < 3) + ($n "
+            "print ($m + \" \" + ($m - 1) + \" \" + 2 * 1073741824 + "
+            "\" \" + $n % 3 + \" \" + ($n < 3) + ($n "
             ">= -7) + ($n != $n));",
             "-2147483648 2147483647 -2147483648 -1 110" },
         LanguageCase { "intsKeepTheirTargetsType",
-            "float $f; $f = 3; int $c = 5; $c -= 2; $c *= 3; $c /= 2; string $s = \"n\"; $s = 4 + 1; int $d "
+            "float $f; $f = 3; int $c = 5; $c -= 2; $c *= 3; $c /= 2; "
+            "string $s = \"n\"; $s = 4 + 1; int $d "
             "= 2;\n"
-            "print ($f / 2 + \" \" + $c + \" \" + $s + \" \" + ($d = 7) + \" \" + (((($d + 1) * 3) - 4) % 5) "
+            "print ($f / 2 + \" \" + $c + \" \" + $s + \" \" + ($d = "
+            "7) + \" \" + (((($d + 1) * 3) - 4) % 5) "
             "+ \" \" + ($s + $d) + \" \" + $d++ + ++$d);",
             "1.5 4 5 7 0 57 79" },
         LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
@@ -142,11 +146,13 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
         LanguageCase {
             "nanHasNoSign", "print (-(0.0 / 0) + \" \" + 0.0 / 0 + \" \" + -1 / 0.0);", "nan nan -inf" },
         LanguageCase { "appendsInPlace",
-            "string $s = \"a\"; $s += 1; $s += $s; int $a[]; $a[size($a)] = 5; $a[size($a)] = 6; print ($s + "
+            "string $s = \"a\"; $s += 1; $s += $s; int $a[]; "
+            "$a[size($a)] = 5; $a[size($a)] = 6; print ($s + "
             "\" \" + size($a) + $a[1]);",
             "a1a1 26" },
         LanguageCase { "declarationHidesAVariableReadBefore",
-            "int $x = 1; { for ($k = 0; $k < 3; $k++) if ($k == 1) int $x = 7; else print ($x + \" \"); } "
+            "int $x = 1; { for ($k = 0; $k < 3; $k++) if ($k == 1) "
+            "int $x = 7; else print ($x + \" \"); } "
             "print $x;",
             "1 7 1" },
         LanguageCase { "longChainIsNoNesting",
@@ -160,166 +166,227 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
                 + ");",
             "2502" },
         LanguageCase { "casts",
-            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; print ((int) $f + \" \" + (float) $s * 2 + "
+            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; "
+            "print ((int) $f + \" \" + (float) $s * 2 + "
             "\" \" + "
             "size((string) $i + 1) + \" \" + (int) \"12\" / 5);",
             "-2 7 2 2" },
         LanguageCase { "castsInCommandArguments",
-            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; print (int) $f; print (float) $s;\n"
+            "float $f = -2.7; string $s = \"3.5kg\"; int $i = 7; "
+            "print (int) $f; print (float) $s;\n"
             "echoStrings (string) $i (int) (2.5 * 3) (float) \"x\";",
             "-23.5// Result: 7 7 0 //\n" },
         LanguageCase { "castWithNothingToCast", "print (int);",
-            "// Error: line 1.12: expected a command argument to cast, found ';' //\n" },
+            "// Error: line 1.12: expected a command argument to "
+            "cast, found ';' //\n" },
         LanguageCase { "castOfAnArray", "int $a[] = {1}; print ((string) $a);",
             "// Error: line 1: cannot cast an int[] to string //\n" },
         LanguageCase { "vectorLiteralAndPrint",
-            "vector $v = <<1, 2.5, -1>>; float $x = 2; print $v; print \" \"; print <<$x, 3 * 2, -$x>>;",
+            "vector $v = <<1, 2.5, -1>>; float $x = 2; print $v; "
+            "print \" \"; print <<$x, 3 * 2, -$x>>;",
             "1 2.5 -1 2 6 -2" },
         LanguageCase { "vectorComponents",
-            "vector $v = <<1, 2, 3>>; $v = <<$v.x, 5, $v.z>>; print ($v.x + $v.y * $v.z + \" \" + $v);",
+            "vector $v = <<1, 2, 3>>; $v = <<$v.x, 5, $v.z>>; print "
+            "($v.x + $v.y * $v.z + \" \" + $v);",
             "16 1 5 3" },
         LanguageCase { "vectorComponentsOnlyInExpressions", "string $n = \"a\"; echoStrings $n.png;",
             "// Result: a .png //\n" },
         LanguageCase { "vectorComponentIsReadOnly", "vector $v;\n$v.x = 1;",
-            "// Error: line 2.6: a vector's component is read only: assign the whole vector //\n" },
+            "// Error: line 2.6: a vector's component is read only: "
+            "assign the whole vector //\n" },
         LanguageCase { "vectorAddSubtract",
-            "vector $a = <<1, 2, 3>>; vector $b = <<0.5, 1, -1>>; print (($a + $b) + \",\" + ($a - $b) + "
+            "vector $a = <<1, 2, 3>>; vector $b = <<0.5, 1, -1>>; "
+            "print (($a + $b) + \",\" + ($a - $b) + "
             "\",\" "
             "+ ($a + 1));",
             "1.5 3 2,0.5 1 4,2 3 4" },
         LanguageCase { "vectorDotAndScale",
-            "vector $a = <<1, 2, 3>>; print (($a * <<4, 5, 6>>) + \",\" + ($a * 2) + \",\" + (0.5 * $a) + "
+            "vector $a = <<1, 2, 3>>; print (($a * <<4, 5, 6>>) + "
+            "\",\" + ($a * 2) + \",\" + (0.5 * $a) + "
             "\",\" "
-            "+ ($a / 2) + \",\" + -$a + \",\" + ($a == <<1, 2, 3>>) + ($a != <<1, 2, 3>>));",
+            "+ ($a / 2) + \",\" + -$a + \",\" + ($a == <<1, 2, 3>>) + "
+            "($a != <<1, 2, 3>>));",
             "32,2 4 6,0.5 1 1.5,0.5 1 1.5,-1 -2 -3,10" },
         LanguageCase { "vectorConversions",
-            "vector $v = 2; string $s = <<1, 2, 3>>; vector $t = \"4 5 6\"; float $f = <<3, 4, 0>>; print "
+            "vector $v = 2; string $s = <<1, 2, 3>>; vector $t = \"4 "
+            "5 6\"; float $f = <<3, 4, 0>>; print "
             "($v "
             "+ \",\" + $s + \",\" + $t + \",\" + $f);",
             "2 2 2,1 2 3,4 5 6,5" },
         LanguageCase { "vectorArrays",
-            "vector $a[] = {<<1, 2, 3>>, 4}; $a[3] = <<0, 0, 1>>; print ($a[1].y + \" \" + size($a) + \" \" "
+            "vector $a[] = {<<1, 2, 3>>, 4}; $a[3] = <<0, 0, 1>>; "
+            "print ($a[1].y + \" \" + size($a) + \" \" "
             "+ "
             "$a[2] + \"|\"); print $a;",
             "4 4 0 0 0|1 2 3\n4 4 4\n0 0 0\n0 0 1\n" },
         LanguageCase { "vectorFromAnArray", "int $a[] = {1, 2, 3}; vector $v = $a;",
-            "// Error: line 1: cannot initialise $v, a vector, with an int[] //\n" },
+            "// Error: line 1: cannot initialise $v, a vector, with "
+            "an int[] //\n" },
         LanguageCase { "vectorCrossProduct", "vector $a = <<2, 2, 2>>; print ($a ^ <<2, 4, 6>>);", "4 -8 4" },
         LanguageCase { "crossOfTwoVectorsOnly", "print (<<1, 0, 0>> ^ 2);",
-            "// Error: line 1: ^ is the cross product of two vectors, not of a vector and an int //\n" },
+            "// Error: line 1: ^ is the cross product of two vectors, "
+            "not of a vector and an int //\n" },
         LanguageCase { "vectorsCompareByLength",
-            "print ((<<3, 4, 0>> > <<1, 1, 1>>) + \" \" + (<<3, 4, 0>> < 5) + \" \" + (<<0, 0, 5>> >= <<3, "
+            "print ((<<3, 4, 0>> > <<1, 1, 1>>) + \" \" + (<<3, 4, "
+            "0>> < 5) + \" \" + (<<0, 0, 5>> >= <<3, "
             "4, "
-            "0>>)); if (<<0, 0, 1>>) print \" t\"; if (<<0, 0, 0>>) print \" f\";",
+            "0>>)); if (<<0, 0, 1>>) print \" t\"; if (<<0, 0, 0>>) "
+            "print \" f\";",
             "1 0 1 t" },
         LanguageCase { "vectorRemainder", "vector $v; print ($v % 2);",
             "// Error: line 1: no % between a vector and an int //\n" },
         LanguageCase { "comparisonsBesideVectorBrackets",
-            "int $a = 1; int $b = 2; if ($a<$b) print \"lt\"; if ($a<-$b) print \"no\"; if ($b>-$a) print \" "
+            "int $a = 1; int $b = 2; if ($a<$b) print \"lt\"; if "
+            "($a<-$b) print \"no\"; if ($b>-$a) print \" "
             "gt\";",
             "lt gt" },
         LanguageCase { "arraysByReference",
-            "proc fill(string $names[], int $n) { for ($i = 0; $i < $n; $i++) $names[size($names)] = \"n\" + "
+            "proc fill(string $names[], int $n) { for ($i = 0; $i < "
+            "$n; $i++) $names[size($names)] = \"n\" + "
             "$i; } "
-            "proc int count(int $a[], int $b[]) { $a[0] = 9; return size($b); } string $got[]; fill($got, "
+            "proc int count(int $a[], int $b[]) { $a[0] = 9; return "
+            "size($b); } string $got[]; fill($got, "
             "2); "
-            "fill $got 1; int $x[] = {1, 2}; int $c = count($x, $x); float $f[] = {0.5}; fill({\"a\"}, 1); "
-            "print ($got[0] + $got[1] + $got[2] + \" \" + size($got) + \" \" + $c + $x[0]);",
+            "fill $got 1; int $x[] = {1, 2}; int $c = count($x, $x); "
+            "float $f[] = {0.5}; fill({\"a\"}, 1); "
+            "print ($got[0] + $got[1] + $got[2] + \" \" + size($got) "
+            "+ \" \" + $c + $x[0]);",
             "n0n1n0 3 29" },
         LanguageCase { "conversions",
-            "int $i = 2.9; int $j = -2.9; string $s = 5; float $f = \"2.5kg\"; int $n = \"abc\"; print ($i + "
+            "int $i = 2.9; int $j = -2.9; string $s = 5; float $f = "
+            "\"2.5kg\"; int $n = \"abc\"; print ($i + "
             "\" \" + $j + \" \" + $s + \" \" + $f + \" \" + $n);",
             "2 -2 5 2.5 0" },
         LanguageCase { "compoundAssignment",
-            "int $a = 10; $a += 5; $a -= 3; $a *= 2; $a /= 5; $a++; ++$a; $a--; print $a;", "5" },
+            "int $a = 10; $a += 5; $a -= 3; $a *= 2; $a /= 5; $a++; "
+            "++$a; $a--; print $a;",
+            "5" },
         LanguageCase { "stepValues",
-            "int $a = 1; int $b = $a++; int $c = ++$a; print ($a + \" \" + $b + \" \" + $c);", "3 1 3" },
+            "int $a = 1; int $b = $a++; int $c = ++$a; print ($a + \" "
+            "\" + $b + \" \" + $c);",
+            "3 1 3" },
         LanguageCase { "comparisonsAndLogic",
-            "print ((1 < 2) + \" \" + (2 <= 1) + \" \" + (\"a\" == \"a\") + \" \" + (1 != 1.0) + \" \" + (1 "
-            "&& 0) + \" \" + (0 || 2) + \" \" + !0 + \" \" + (1 ? \"y\" : \"n\"));",
+            "print ((1 < 2) + \" \" + (2 <= 1) + \" \" + (\"a\" == "
+            "\"a\") + \" \" + (1 != 1.0) + \" \" + (1 "
+            "&& 0) + \" \" + (0 || 2) + \" \" + !0 + \" \" + (1 ? "
+            "\"y\" : \"n\"));",
             "1 0 1 0 0 1 1 y" },
         LanguageCase {
             "shortCircuit", "int $a = 0; if (0 && $a++) print \"no\"; if (1 || $a++) print $a;", "0" },
         LanguageCase { "arrayGrowsOnWrite",
-            "int $a[]; $a[3] = 7; print (size($a) + \" \" + $a[0] + \" \" + $a[3] + \" \" + $a[9]);",
+            "int $a[]; $a[3] = 7; print (size($a) + \" \" + $a[0] + "
+            "\" \" + $a[3] + \" \" + $a[9]);",
             "4 0 7 0" },
         LanguageCase { "arrayLiteralTypes",
-            "float $f[] = {1, 2.5}; string $s[] = {1, \"b\"}; print ($f[0] + $f[1] + \" \" + $s[0] + $s[1]);",
+            "float $f[] = {1, 2.5}; string $s[] = {1, \"b\"}; print "
+            "($f[0] + $f[1] + \" \" + $s[0] + $s[1]);",
             "3.5 1b" },
         LanguageCase { "clearAndSize",
-            "int $a[] = {1, 2, 3}; clear($a); print (size($a) + \" \" + size(\"four\"));", "0 4" },
+            "int $a[] = {1, 2, 3}; clear($a); print (size($a) + \" \" "
+            "+ size(\"four\"));",
+            "0 4" },
         LanguageCase {
             "undeclaredAssignmentDeclares", "$x = 2.5; $x = 3; $s = \"t\"; print ($x + $s);", "3t" },
-        LanguageCase { "blockScope", "int $a = 1; { int $a = 2; int $b = 3; print $a; } print $a; print $b;",
+        LanguageCase { "blockScope",
+            "int $a = 1; { int $a = 2; int $b = 3; print $a; } print "
+            "$a; print $b;",
             "21// Error: line 1: $b is not declared //\n" },
         LanguageCase { "ifElseChain",
-            "int $v = 2; if ($v == 1) print \"one\"; else if ($v == 2) print \"two\"; else print \"many\";",
+            "int $v = 2; if ($v == 1) print \"one\"; else if ($v == "
+            "2) print \"two\"; else print \"many\";",
             "two" },
         LanguageCase { "whileBreakContinue",
-            "int $i = 0; while (1) { $i++; if ($i == 2) continue; if ($i > 4) break; print $i; }", "134" },
+            "int $i = 0; while (1) { $i++; if ($i == 2) continue; if "
+            "($i > 4) break; print $i; }",
+            "134" },
         LanguageCase { "doWhileRunsOnce", "int $i = 5; do { print $i; $i++; } while ($i < 3);", "5" },
         LanguageCase { "forLoop",
-            "for ($i = 0; $i < 3; $i++) print $i; int $k; for (; $k < 2;) $k++; print $k;", "0122" },
-        LanguageCase {
-            "forIn", "string $names[] = {\"a\", \"b\"}; for ($n in $names) print ($n + \";\");", "a;b;" },
+            "for ($i = 0; $i < 3; $i++) print $i; int $k; for (; $k < "
+            "2;) $k++; print $k;",
+            "0122" },
+        LanguageCase { "forIn",
+            "string $names[] = {\"a\", \"b\"}; for ($n in $names) "
+            "print ($n + \";\");",
+            "a;b;" },
         LanguageCase { "switchFallsThrough",
-            "switch (2) { case 1: print \"1\"; case 2: print \"2\"; case 3: print \"3\"; break; default: "
-            "print \"d\"; } switch (\"z\") { default: print \"D\"; case \"a\": print \"A\"; }",
+            "switch (2) { case 1: print \"1\"; case 2: print \"2\"; "
+            "case 3: print \"3\"; break; default: "
+            "print \"d\"; } switch (\"z\") { default: print \"D\"; "
+            "case \"a\": print \"A\"; }",
             "23DA" },
         LanguageCase { "procedures",
-            "proc int twice(int $n) { return 2 * $n; } proc greet(string $who) { print (\"hi \" + $who); } "
+            "proc int twice(int $n) { return 2 * $n; } proc "
+            "greet(string $who) { print (\"hi \" + $who); } "
             "print twice(4); greet \"you\";",
             "8hi you" },
         LanguageCase { "procedureAtTopLevelShowsResult",
-            "global proc string[] pair(string $a) { return {$a, $a}; } pair(\"x\"); pair x;",
+            "global proc string[] pair(string $a) { return {$a, $a}; "
+            "} pair(\"x\"); pair x;",
             "// Result: x x //\n// Result: x x //\n" },
         LanguageCase { "recursion",
-            "proc int fact(int $n) { if ($n <= 1) return 1; return $n * fact($n - 1); } print fact(10);",
+            "proc int fact(int $n) { if ($n <= 1) return 1; return $n "
+            "* fact($n - 1); } print fact(10);",
             "3628800" },
         LanguageCase {
             "procedureUsedBeforeItsDefinition", "print (later()); proc int later() { return 3; }", "3" },
         LanguageCase { "procedureSeesGlobalsOnlyWhenDeclared",
-            "global int $g = 4; int $t = 1; proc show() { global int $g; print $g; print $t; } show;",
+            "global int $g = 4; int $t = 1; proc show() { global int "
+            "$g; print $g; print $t; } show;",
             "4// Error: line 1: $t is not declared //\n" },
         LanguageCase { "commandResultsAsValues",
-            "int $w = `echoInt 640`; float $d = `echoDouble 0.5`; string $s = `echoString a b`; int $b = "
-            "`echoBool true`; string $none = `echoNothing`; print ($w + \" \" + $d + \" \" + $s + \" \" + $b "
+            "int $w = `echoInt 640`; float $d = `echoDouble 0.5`; "
+            "string $s = `echoString a b`; int $b = "
+            "`echoBool true`; string $none = `echoNothing`; print ($w "
+            "+ \" \" + $d + \" \" + $s + \" \" + $b "
             "+ \" [\" + $none + \"]\");",
             "640 0.5 a b 1 []" },
         LanguageCase { "arrayResults",
-            "int $r[] = `echoInts 1 2 3`; string $t[] = `echoStrings x y`; print (size($r) + size($t));",
+            "int $r[] = `echoInts 1 2 3`; string $t[] = `echoStrings "
+            "x y`; print (size($r) + size($t));",
             "5" },
         LanguageCase { "argumentsFromVariablesAndExpressions",
-            "string $dir = \"d/\"; int $n = 3; echoStrings -f $dir ($dir + \"a.png\") $n (1 + 1);",
+            "string $dir = \"d/\"; int $n = 3; echoStrings -f $dir "
+            "($dir + \"a.png\") $n (1 + 1);",
             "// Result: -f d/ d/a.png 3 2 //\n" },
         LanguageCase { "arrayArgumentsExpand", "int $a[] = {4, 5}; echoInts $a 6 `echoInts 7 8`;",
             "// Result: 4 5 6 7 8 //\n" },
         LanguageCase { "nestedBackquotes", "echoInt `echoInt 9`;", "// Result: 9 //\n" },
         LanguageCase { "commandInsideProcedureShowsNoResult", "proc run() { echoInt 1; echoMessages; } run;",
-            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "echoMessages: some information\n// Warning: "
+            "echoMessages: a warning //\n// Error: echoMessages: "
             "an error //\n" },
         LanguageCase { "builtinsMath",
-            "print (abs(-3) + \" \" + abs(-2.5) + \" \" + min(3, 2) + \" \" + max(1.5, 2) + \" \" + "
-            "floor(2.7) + \" \" + ceil(2.1) + \" \" + sqrt(16) + \" \" + pow(2, 10));",
+            "print (abs(-3) + \" \" + abs(-2.5) + \" \" + min(3, 2) + "
+            "\" \" + max(1.5, 2) + \" \" + "
+            "floor(2.7) + \" \" + ceil(2.1) + \" \" + sqrt(16) + \" "
+            "\" + pow(2, 10));",
             "3 2.5 2 2 2 3 4 1024" },
         LanguageCase { "builtinsText",
-            "string $p[]; int $n = tokenize(\"a, b,,c\", \", \", $p); print ($n + \" \" + $p[2] + \" \" + "
-            "strlen(\"abc\") + \" \" + substring(\"pictile\", 2, 4) + \" \" + substring(\"ab\", 2, 9));",
+            "string $p[]; int $n = tokenize(\"a, b,,c\", \", \", $p); "
+            "print ($n + \" \" + $p[2] + \" \" + "
+            "strlen(\"abc\") + \" \" + substring(\"pictile\", 2, 4) + "
+            "\" \" + substring(\"ab\", 2, 9));",
             "3 c 3 ict b" },
         LanguageCase { "catchGoesOn",
-            "int $c = catch(`echoMessages`); int $d = catch(`echoInt 1`); print ($c + \" \" + $d);",
-            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "int $c = catch(`echoMessages`); int $d = catch(`echoInt "
+            "1`); print ($c + \" \" + $d);",
+            "echoMessages: some information\n// Warning: "
+            "echoMessages: a warning //\n// Error: echoMessages: "
             "an error //\n1 0" },
         LanguageCase { "catchRuntimeError", "print catch($nope); print \"on\";",
             "// Error: line 1: $nope is not declared //\n1on" },
         LanguageCase { "errorAndWarning", "warning \"careful\"; { error \"stop\"; print \"not here\"; }",
             "// Warning: careful //\n// Error: stop //\n" },
         LanguageCase { "evalSharesTheSession",
-            "int $e = 2; eval \"$e = $e * 21; print $e;\"; int $v = eval(\"echoInt 5\"); print $v;", "425" },
+            "int $e = 2; eval \"$e = $e * 21; print $e;\"; int $v = "
+            "eval(\"echoInt 5\"); print $v;",
+            "425" },
         LanguageCase { "evalSyntaxError", "eval \"print (\";",
-            "// Error: line 1: eval: line 1.8: expected an expression, found the end of the script //\n" },
+            "// Error: line 1: eval: line 1.8: expected an "
+            "expression, found the end of the script //\n" },
         LanguageCase { "loadPluginTwice", "loadPlugin \"./none.so\";",
-            "// Error: Cannot load plug-in \"./none.so\": ./none.so: cannot open shared object file: No such "
+            "// Error: Cannot load plug-in \"./none.so\": ./none.so: "
+            "cannot open shared object file: No such "
             "file or directory //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -355,17 +422,21 @@ INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
             R"(proc g() { for ($i = 0; $i < 3; $i++) { eval ("print " + $i); echoInt $i; } } g(); for ($j = 0; $j < 2; $j++) eval "print x";)",
             "012xx" },
         LanguageCase { "arrayIntoScalar", "int $i = {1, 2};",
-            "// Error: line 1: cannot initialise $i, an int, with an int[] //\n" },
+            "// Error: line 1: cannot initialise $i, an int, with an "
+            "int[] //\n" },
         LanguageCase { "redeclaredAsAnotherType", "int $x; string $x;",
             "// Error: line 1: $x is already declared as an int //\n" },
         LanguageCase { "breakOutsideLoop", "break;", "// Error: line 1: break outside a loop //\n" },
         LanguageCase { "recursionLimit", "proc f() { f(); } f();",
-            "// Error: line 1: procedure calls nest deeper than 1000 levels //\n" },
+            "// Error: line 1: procedure calls nest deeper than 1000 "
+            "levels //\n" },
         LanguageCase { "failureEndsTheStatementOnly", "{ echoMessages; print \"no\"; } print \"yes\";",
-            "echoMessages: some information\n// Warning: echoMessages: a warning //\n// Error: echoMessages: "
+            "echoMessages: some information\n// Warning: "
+            "echoMessages: a warning //\n// Error: echoMessages: "
             "an error //\nyes" },
         LanguageCase { "sourceMissingFile", "source \"missing.mel\";",
-            "// Error: line 1: cannot read script 'missing.mel': No such file or directory //\n" },
+            "// Error: line 1: cannot read script 'missing.mel': No "
+            "such file or directory //\n" },
         LanguageCase { "syntaxErrorRunsNothing", "print \"a\";\nprint (1 +);",
             "// Error: line 2.11: expected an expression, found ')' //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
@@ -415,17 +486,20 @@ print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArray
             "1 1" },
         LanguageCase { "catchQuietDropsTheError",
             "print catchQuiet(`echoMessages`); print catchQuiet($nope);",
-            "echoMessages: some information\n// Warning: echoMessages: a warning //\n11" },
+            "echoMessages: some information\n// Warning: echoMessages: a "
+            "warning //\n11" },
         LanguageCase { "exists",
             R"(proc p() { } print ("" + exists("print") + exists("p") + exists("echoInt") + exists("nothing"));)",
             "1110" },
         LanguageCase { "whatIs",
             R"(proc p() { } int $i[]; print (whatIs("print") + "|" + whatIs("p") + "|" + whatIs("$i") + "|" + whatIs("zzz"));)",
-            "Command|Mel procedure entered interactively.|int[] variable|Unknown" },
+            "Command|Mel procedure entered interactively.|int[] "
+            "variable|Unknown" },
         LanguageCase { "aboutBatch", R"(print (`about -batch` + " " + `about -os`);)", "1 linux64" },
         LanguageCase { "flagsUnknownOrMissingTheirValue",
             R"(about -nope; getFileList -folder; progressWindow -title "t" -nope;)",
-            "// Error: line 1: about: unknown flag '-nope' //\n// Error: line 1: getFileList: -folder needs "
+            "// Error: line 1: about: unknown flag '-nope' //\n// Error: line "
+            "1: getFileList: -folder needs "
             "a value "
             "//\n// Error: line 1: progressWindow: unknown flag '-nope' //\n" },
         LanguageCase { "getenvPutenv",
@@ -436,12 +510,178 @@ print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArray
             "/h/maya/scripts/" },
         LanguageCase { "systemGivesTheOutput", R"(print system("printf 'a b'; echo c >/dev/null");)", "a b" },
         LanguageCase { "progressWindowSilentWithoutTerminal",
-            "progressWindow -title \"t\" -progress 5; progressWindow -e -step 2; print `progressWindow -q "
+            "progressWindow -title \"t\" -progress 5; progressWindow "
+            "-e -step 2; print `progressWindow -q "
             "-progress`; "
             "progressWindow -endProgress;",
             "// Result: 1 //\n// Result: 1 //\n7" },
         LanguageCase { "builtinArgumentRange", "tokenize \"a\";",
             "// Error: line 1: tokenize takes 2 to 3 arguments, not 1 //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The library's built-ins on text, arrays, numbers and vectors, one row each
+// (or one for a family's members), with the edge cases their pages give.
+INSTANTIATE_TEST_SUITE_P(StringBuiltins, Language,
+    testing::Values(
+        LanguageCase { "startStringEndString",
+            R"(print (startString("abc", 1) + "|" + startString("abc", 8) + "|" + startString("abc", 0) + "|" + startString("", 3) + "|"
+    + endString("abc", 1) + "|" + endString("abc", 8) + "|" + endString("abc", -1) + "|" + startString("héllo", 2) + "|" + endString("héllo", 4));)",
+            "a|abc|||c|abc||hé|éllo" },
+        LanguageCase { "sizeBytesContainsMultibyte",
+            R"(print (sizeBytes("héllo") + " " + sizeBytes("") + " " + containsMultibyte("héllo") + containsMultibyte("hello"));)",
+            "6 0 10" },
+        LanguageCase { "capitalizeString",
+            R"(print (capitalizeString("maya") + capitalizeString("") + capitalizeString("fooBAR") + capitalizeString("1a"));)",
+            "MayaFooBAR1a" },
+        LanguageCase { "interToUI",
+            R"(print (interToUI("graphEditor") + "|" + interToUI("heffalump") + "|" + interToUI("AndWoozles") + "|" + interToUI("someUVSet") + "|" + interToUI(""));)",
+            "Graph Editor|Heffalump|And Woozles|Some UVSet|" },
+        LanguageCase { "encodeString",
+            R"mel(print (encodeString("print(\"Hello\\n\");") + "|" + encodeString("a\tb\r\nc"));)mel",
+            R"(print(\"Hello\\n\");|a\tb\r\nc)" },
+        LanguageCase { "tokenizeOnEveryWhitespace",
+            R"(string $t[]; print (tokenize("a\tb  c\nd\r\ne", $t) + " " + stringArrayToString($t, ",") + " " + tokenize("", $t) + size($t) + " "
+    + tokenize("A/B//C/D", "//", $t) + stringArrayToString($t, "") + " " + tokenize("abc", "", $t) + $t[0]);)",
+            "5 a,b,c,d,e 00 4ABCD 1abc" },
+        LanguageCase { "tokenizeList",
+            R"(string $t[]; print (tokenizeList("1 6 7, 54", $t) + " " + stringArrayToString($t, ",") + " " + tokenizeList("", $t) + size($t));)",
+            "1 1,6,7,54 10" },
+        LanguageCase { "matchAsMelReadsIt",
+            R"(print (match("a*b*", "abbcc") + "|" + match("a*b*", "bbccc") + "|" + match("a+b+", "bbccc") + "|" + match("^the", "chase the fox") + "|"
+    + match("fox$", "the red fox") + "|" + match("(abc)+", "123abcabc456") + "|" + match("[\\]]+", "a]]b") + "|" + match("[^|]*$", "|grp|pCube1") + "|"
+    + match("a?|{2}", "xa?|{2}") + "|" + match("b.", "ab\nc") + "|" + match("", "abc") + "|" + match(")"
+            "\xE9+\", \"a\xE9\xE9"
+            R"("));)",
+            "abb|bb|||fox|abcabc|]]|pCube1|a?|{2}|b\n||\xE9\xE9" },
+        LanguageCase { "substituteAsMelReadsIt",
+            R"(print (substitute(".*|", "|grp|pCube1", "") + " " + substitute("-%.*%-", "Hello -%there%-", "Mel") + " " + substitute("foo", "Hello", "Mel") + " "
+    + substitute("", "ab", "-") + " " + substitute("b*$", "abb", "c"));)",
+            "pCube1 Hello Mel Hello -ab ac" },
+        LanguageCase { "regularExpressionsThatAreNone",
+            "match \"(a\" \"a\"; substitute \"a\\\\\" \"a\" \"b\"; "
+            "isValidString \"a\" \"[b-a]\";",
+            "// Error: line 1: match: '(a' is not a regular "
+            "expression //\n// Error: line 1: substitute: "
+            "'a\\' is not a "
+            "regular expression //\n// Error: line 1: isValidString: "
+            "'[b-a]' is not a regular expression "
+            "//\n" },
+        LanguageCase { "regularExpressionOnALongText",
+            R"(string $s = "a"; for ($i = 0; $i < 15; $i++) $s += $s; print ("[" + match("a*b", $s) + "]" + size(match("a*", $s)) + size(substitute("a$", $s, "b")));)",
+            "[]3276832768" },
+        LanguageCase { "regularExpressionPastTheWorkBound",
+            "string $s = \"ab\"; for ($i = 0; $i < 22; $i++) $s += $s;\nmatch "
+            "\"[ab]*a[ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab][ab]["
+            "ab][ab][ab][ab][ab][ab]c\" $s;",
+            "// Error: line 2: match: the regular expression could take more "
+            "than 33554432 steps on 8388608 "
+            "bytes //\n" },
+        LanguageCase { "isValidString",
+            R"(print ("" + isValidString("Name1", "[a-zA-Z][a-zA-Z0-9_]*") + isValidString("My Name", "[a-zA-Z][a-zA-Z0-9_]*")
+    + isValidString("My Name", "[a-zA-Z][a-zA-Z0-9_ ]*") + isValidString("204.555.9663", "[0-9][0-9][0-9]\\.[0-9][0-9][0-9]\\.[0-9]+")
+    + isValidString("204-555-9663", "[0-9][0-9][0-9]\\.[0-9][0-9][0-9]\\.[0-9]+") + isValidString("", "a*"));)",
+            "101101" },
+        LanguageCase { "gmatchEdgeCases",
+            R"(print ("" + gmatch("matches", "m*s") + gmatch("matches", "ma[!a-m]ches") + gmatch("no match", "?atch") + gmatch("a[b", "a[b")
+    + gmatch("", "*") + gmatch("ab", "a*b*c") + gmatch("a?", "a\\?") + gmatch("ab", "a\\?"));)",
+            "11011010" },
+        LanguageCase { "nativePaths", R"(print (toNativePath("a/b\\c") + " " + fromNativePath("c:\\x/y"));)",
+            "a/b\\c c:\\x/y" }),
+
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(ArrayBuiltins, Language,
+    testing::Values(
+        LanguageCase { "sortCaseInsensitiveKeepsTies",
+            R"(string $none[]; print (stringArrayToString(sortCaseInsensitive({"bcd", "Def", "abC", "ABC"}), " ") + size(sortCaseInsensitive($none)));)",
+            "abC ABC bcd Def0" },
+        LanguageCase { "arrayContains",
+            R"(string $none[]; int $noInts[]; print ("" + stringArrayContains("b", {"a", "b"}) + stringArrayContains("c", {"a"}) + stringArrayContains("a", $none)
+    + intArrayContains(2, {1, 2, 3}) + intArrayContains(0, $noInts) + " " + floatArrayContains(2.0, {1.0, 2.0}) + " " + floatArrayContains(0.0, {1.0}));)",
+            "10010 1 0" },
+        LanguageCase { "arrayCount",
+            R"(int $noInts[]; print (intArrayCount(1, {1, 2, 1}) + " " + floatArrayCount(0.5, {0.5, 1, 0.5}) + " " + intArrayCount(3, $noInts));)",
+            "2 2 0" },
+        LanguageCase { "floatArrayFind",
+            R"(print (floatArrayFind(1.0, 0, {1.0, 2.0, 3.0}) + " " + floatArrayFind(3.0, 4, {1.0, 2.0, 3.0}) + " " + floatArrayFind(2.0, -5, {1.0, 2.0}));)",
+            "0 -1 1" },
+        LanguageCase { "stringArrayInsertAtIndex",
+            R"(string $l[] = {"item1", "item3"}; int $r[]; $r[0] = stringArrayInsertAtIndex(1, $l, "item2"); $r[1] = stringArrayInsertAtIndex(-1, $l, "item4");
+$r[2] = stringArrayInsertAtIndex(10, $l, "item4"); $r[3] = stringArrayInsertAtIndex(0, $l, "item0"); print (intArrayToString($r, "") + " " + stringArrayToString($l, " "));)",
+            "1011 item0 item1 item2 item3 item4" },
+        LanguageCase { "numberArrayInsertAtIndex",
+            R"(int $i[] = {1, 3}; float $f[]; print ("" + intArrayInsertAtIndex(1, $i, 2) + floatArrayInsertAtIndex(5, $f, 0.5) + " " + intArrayToString($i, ",") + " " + $f[0]);)",
+            "11 1,2,3 0.5" },
+        LanguageCase { "arrayRemoveAtIndex",
+            R"(string $l[] = {"a", "b", "c"}; int $i[] = {1, 2, 3}; float $f[] = {1, 2};
+print ("" + stringArrayRemoveAtIndex(1, $l) + stringArrayRemoveAtIndex(5, $l) + intArrayRemoveAtIndex(-1, $i) + intArrayRemoveAtIndex(0, $i)
+    + floatArrayRemoveAtIndex(1, $f) + " " + stringArrayToString($l, "") + intArrayToString($i, "") + " " + size($f));)",
+            "10011 ac23 1" },
+        LanguageCase { "arrayRemoveTakesEveryOne",
+            R"(print (intArrayToString(intArrayRemove({1, 3, 5, 7}, {1, 2, 3, 4, 5, 6, 7, 8}), ",") + " " + stringArrayToString(stringArrayRemove({"a"}, {"a", "b", "a"}), ",")
+    + " " + size(floatArrayRemove({1.5}, {1.5, 2, 1.5})));)",
+            "2,4,6,8 b 1" },
+        LanguageCase { "stringArrayRemoveExactTakesAsManyAsGiven",
+            R"(print stringArrayToString(stringArrayRemoveExact({"a", "b", "a", "z"}, {"a", "b", "a", "c", "b", "a"}), ",");)",
+            "c,b,a" },
+        LanguageCase { "numberArrayRemoveDuplicatesKeepsFirst",
+            R"(string $none[]; print (intArrayToString(intArrayRemoveDuplicates({3, 1, 3, 2, 1}), ",") + " " + size(floatArrayRemoveDuplicates({0.5, 0.5, 1}))
+    + " " + size(stringArrayRemoveDuplicates($none)));)",
+            "3,1,2 2 0" },
+        LanguageCase { "stringArrayCatenateReverse",
+            R"(string $none[]; print (stringArrayToString(stringArrayCatenate({"a", "b"}, {"c"}), "") + " " + stringArrayToString(stringArrayReverse({"a", "b", "c"}), "")
+    + " " + size(stringArrayReverse($none)) + size(stringArrayCatenate($none, $none)));)",
+            "abc cba 00" },
+        LanguageCase { "arrayOfTheWrongType", "stringArrayContains(\"a\", \"a\");",
+            "// Error: line 1: stringArrayContains takes an array, "
+            "not string //\n" },
+        LanguageCase { "libraryProceduresGiveWayToAScriptsOwn",
+            R"(print (whatIs("stringArrayContains") + "|" + whatIs("sortCaseInsensitive") + "|");
+eval "global proc int stringArrayContains(string $a, string $b[]) { return 7; }"; print (stringArrayContains("x", {"y"}) + "|" + whatIs("stringArrayContains"));)",
+            "Mel procedure found in: the standard library|Command|7|Mel "
+            "procedure entered interactively." }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(MathBuiltins, Language,
+    testing::Values(
+        LanguageCase { "signExpLogHypot",
+            R"(print (sign(-2.5) + " " + sign(0) + " " + sign(3) + " " + exp(0) + " " + log(exp(2)) + " " + log10(1000) + " " + hypot(3, 4));)",
+            "-1 0 1 1 2 3 5" },
+        LanguageCase { "trigonometry",
+            R"(print (sin(0) + " " + cos(0) + " " + tan(0) + " " + asin(1) + " " + acos(1) + " " + atan(1) + " " + atan2(1, 1));)",
+            "0 1 0 1.5708 0 0.785398 0.785398" },
+        LanguageCase { "trigonometryInDegrees",
+            R"(print (sind(90) + " " + cosd(180) + " " + tand(45) + " " + asind(1) + " " + acosd(0) + " " + atand(1) + " " + atan2d(1, -1) + " "
+    + deg_to_rad(180) + " " + rad_to_deg(3.14159265358979));)",
+            "1 -1 1 90 90 45 135 3.14159 180" },
+        LanguageCase { "linstepSmoothstep",
+            R"(print (linstep(1, 3, 2) + " " + linstep(1, 3, 0) + " " + linstep(1, 3, 5) + " " + linstep(2, 2, 2) + " " + smoothstep(1, 3, 2) + " "
+    + smoothstep(1, 3, 2.5) + " " + smoothstep(1, 3, 9));)",
+            "0.5 0 1 1 0.5 0.84375 1" },
+        LanguageCase { "hermiteOfFloatsAndVectors",
+            R"(print (hermite(0, 1, 0, 0, 0.5) + " " + hermite(0, 0, 1, 0, 0.5) + " " + hermite(5, 1, 2, 3, 0) + " " + hermite(5, 1, 2, 3, 1) + " | "
+    + hermite(<<0, 0, 0>>, <<2, 4, 6>>, 0, 0, 0.5));)",
+            "0.5 0.125 5 1 | 1 2 3" },
+        LanguageCase { "randRangesVectorsAndStreams",
+            R"({ seed(7); } float $d1 = rand(1); { seed(7); seed("s", 3); } float $s1 = rand("s", 1, 2); float $d2 = rand(1); { seed("s", 3); }
+float $s2 = rand("s", 1, 2); vector $w = rand(<<10, 20, 30>>);
+print (($d1 == $d2) + " " + ($s1 == $s2) + " " + ($s1 >= 1 && $s1 < 2) + " " + rand(<<1, 2, 3>>, <<1, 2, 3>>) + " " + rand(5, 5) + " "
+    + ($w.x >= 0 && $w.x < 10 && $w.y >= 0 && $w.y < 20 && $w.z >= 0 && $w.z < 30));)",
+            "1 1 1 1 2 3 5 1" },
+        LanguageCase { "gauss",
+            R"({ seed(1); } float $g = gauss(2); vector $v = gauss(<<1, 2, 0>>); vector $u = gauss(1, 3);
+print ((abs($g) < 20) + " " + ($v.z == 0) + " " + ($u.z == 0) + " " + (gauss(0) == 0) + " " + (gauss("s", 0) == 0));)",
+            "1 1 1 1 1" },
+        LanguageCase { "sphrandInsideTheSphere",
+            R"({ seed(2); } int $inside = 1; for ($i = 0; $i < 50; $i++) { vector $p = sphrand(2); if (mag($p) > 2) $inside = 0;
+vector $e = sphrand("s", <<1, 0, 0>>); if ($e.y != 0 || abs($e.x) > 1) $inside = 0; } print $inside;)",
+            "1" },
+        LanguageCase { "vectorProducts",
+            R"(print (dot(<<1, 2, 3>>, <<4, 5, 6>>) + " | " + cross(<<1, 0, 0>>, <<0, 1, 0>>) + " | " + unit(<<3, 0, 4>>) + " | " + unit(<<0, 0, 0>>) + " | "
+    + angle(<<1, 0, 0>>, <<0, 2, 0>>) + " " + angle(<<1, 0, 0>>, <<0, 0, 0>>) + " " + dot(1, <<1, 1, 1>>));)",
+            "32 | 0 0 1 | 0.6 0 0.8 | 0 0 0 | 1.5708 0 3" },
+        LanguageCase { "vectorOfAString", "dot(\"a\", <<1, 1, 1>>);",
+            "// Error: line 1: dot takes a vector, not string //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The same table in a scratch folder of its own, for the built-ins on files;
@@ -514,7 +754,8 @@ string $s; int $i; float $x; $s = fread($f, $s); $i = fread($f, $i); $x = fread(
 putenv "MAYA_SCRIPT_PATH" "none:lib"; greet; source "greet.mel"; print whatIs("greet"); putenv "MAYA_SCRIPT_PATH" ""; })",
             "loaded hi loaded Mel procedure found in: lib/greet.mel" },
         LanguageCase { "sourceRefusesAFolder", R"(sysFile -md "d"; source "d";)",
-            "// Result: 1 //\n// Error: line 1: cannot read script 'd': it is a folder //\n" },
+            "// Result: 1 //\n// Error: line 1: cannot read script "
+            "'d': it is a folder //\n" },
         LanguageCase { "sourceInsideALoop",
             R"({ int $f = fopen("count.mel"); fprint $f "global int $n; $n++;"; fclose $f; }
 global int $n; for ($i = 0; $i < 3; $i++) source "count.mel"; print $n;)",
@@ -565,15 +806,19 @@ TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
     limits.valueSize = 100;
     limits.stringSize = 10;
     session.interpreter().setLimits(limits);
-    EXPECT_EQ(
-        transcriptOf(session, "int $a[]; $a[100] = 1; string $s = \"12345\"; $s += \"678\"; $s += \"9ab\";"),
-        "// Error: line 1: an array of more than 100 elements //\n// Error: line 1: a string of more than 10 "
+    EXPECT_EQ(transcriptOf(session,
+                  "int $a[]; $a[100] = 1; string $s = "
+                  "\"12345\"; $s += \"678\"; $s += \"9ab\";"),
+        "// Error: line 1: an array of more than 100 elements //\n// "
+        "Error: line 1: a string of more than 10 "
         "bytes //\n");
-    // A command's string result counts against the string limit, not the array limit.
+    // A command's string result counts against the string limit, not the array
+    // limit.
     limits.valueSize = 3;
     session.interpreter().setLimits(limits);
     EXPECT_EQ(transcriptOf(session,
-                  "string $s = `echoString \"hello\"`; print $s; $s = `echoString \"hello world\"`;"),
+                  "string $s = `echoString \"hello\"`; print "
+                  "$s; $s = `echoString \"hello world\"`;"),
         "hello// Error: line 1: a string of more than 10 bytes //\n");
 }
 
@@ -581,9 +826,9 @@ TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
 // is bounded when they are held.
 TEST_F(SessionWithEcho, PrintedLinesStreamOrStopAtTheOutputLimit)
 {
-    const std::string script
-        = "string $s = \"0123456789abcdef\"; for ($i = 0; $i < 10; $i++) $s += $s; for ($i = 0; "
-          "$i < 200; $i++) print $s;";
+    const std::string script = "string $s = \"0123456789abcdef\"; for ($i = 0; "
+                               "$i < 10; $i++) $s += $s; for ($i = 0; "
+                               "$i < 200; $i++) print $s;";
     session.interpreter().streamLines(true);
     std::vector<mel::StatementOutcome> outcomes;
     session.runScript(
@@ -598,8 +843,10 @@ TEST_F(SessionWithEcho, PrintedLinesStreamOrStopAtTheOutputLimit)
     // What a statement printed before a quiet attempt stays before what the
     // attempt streams, and the attempt's error goes.
     const std::string quiet = transcriptOf(session,
-        "global string $q = \"0123456789abcdef\"; for ($i = 0; $i < 12; $i++) $q += $q;\n"
-        "proc big() { global string $q; for ($k = 0; $k < 8; $k++) print $q; error \"gone\"; }\n"
+        "global string $q = \"0123456789abcdef\"; for ($i = 0; $i < 12; "
+        "$i++) $q += $q;\n"
+        "proc big() { global string $q; for ($k = 0; $k < 8; $k++) "
+        "print $q; error \"gone\"; }\n"
         "{ print \"first \"; catchQuiet(big()); print \" last\"; }");
     std::string printedByBig;
     for (int i = 0; i < 8 * 4096; ++i)
@@ -612,7 +859,8 @@ TEST_F(SessionWithEcho, PrintedLinesStreamOrStopAtTheOutputLimit)
     session.interpreter().setLimits(limits);
     const std::string transcript = transcriptOf(session, script);
     EXPECT_EQ(transcript.substr(transcript.size() - 72),
-        "abcdef// Error: line 1: the statement printed more than 100000 bytes //\n");
+        "abcdef// Error: line 1: the statement printed more than 100000 "
+        "bytes //\n");
 }
 
 TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
@@ -639,6 +887,44 @@ TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
     // statements) stops the next as it starts, and only that one.
     interrupted = 1;
     EXPECT_EQ(transcriptOf(session, "print 1;\nprint 2;"), "// Error: line 1: interrupted //\n2");
+}
+
+// A built-in that runs long looks at Ctrl-C as it goes: pressed while it runs,
+// the statement ends inside it.
+TEST_F(SessionWithEcho, InterruptEndsALongBuiltin)
+{
+    EXPECT_EQ(transcriptOf(session,
+                  "string $s = \"d c b a \"; for ($i = 0; $i < "
+                  "19; $i++) $s += $s; string $big[]; { "
+                  "tokenize($s, $big); }"),
+        "");
+    volatile std::sig_atomic_t interrupted = 0;
+    session.interpreter().setInterruptFlag(&interrupted);
+    std::atomic<bool> done { false };
+    std::thread presser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!done) {
+            interrupted = 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const std::string transcript
+        = transcriptOf(session, "string $kept[] = stringArrayRemoveDuplicates($big);");
+    done = true;
+    presser.join();
+    EXPECT_EQ(transcript, "// Error: line 1: interrupted //\n");
+}
+
+// Pieces past the array limit are refused before any is made.
+TEST_F(SessionWithEcho, TokenizeOfALongTextStopsAtTheArrayLimit)
+{
+    mel::Limits limits;
+    limits.valueSize = 1000;
+    session.interpreter().setLimits(limits);
+    EXPECT_EQ(transcriptOf(session,
+                  "string $s = \"a \"; for ($i = 0; $i < 24; $i++) "
+                  "$s += $s;\nstring $t[]; tokenize($s, $t);"),
+        "// Error: line 2: an array of more than 1000 elements //\n");
 }
 
 // A stream read a few bytes at a time runs each statement as soon as its `;`
@@ -697,7 +983,8 @@ TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked
         readFailed);
     EXPECT_FALSE(succeeded);
     EXPECT_EQ(transcript,
-        "// Result: 1 //\n// Result: 2 //\n// Error: line 3.17: unknown escape \\q in string //\n// Result: "
+        "// Result: 1 //\n// Result: 2 //\n// Error: line "
+        "3.17: unknown escape \\q in string //\n// Result: "
         "3 "
         "//\n");
 }

@@ -2,6 +2,7 @@
 #include "Support.h"
 
 #include <cctype>
+#include <type_traits>
 #include <utility>
 
 namespace mel {
@@ -39,6 +40,47 @@ std::vector<std::string> stringsAt(Call& call, std::size_t i)
 std::vector<int> intsAt(Call& call, std::size_t i)
 {
     return arrayAt<std::vector<int>>(call, i, Type::IntArray);
+}
+
+template <typename Element> const std::vector<Element>& elementsAt(Call& call, std::size_t i, Value& scratch)
+{
+    const Value& value = call.valueOf(i, scratch);
+    if (!value.isArray())
+        failType(call, "an array", value.type());
+    if (const auto* held = std::get_if<std::vector<Element>>(&value))
+        return *held;
+    constexpr Type type = std::is_same_v<Element, std::string> ? Type::StringArray
+        : std::is_same_v<Element, int>                         ? Type::IntArray
+                                                               : Type::FloatArray;
+    Value converted;
+    if (!convert(value, type, converted))
+        failType(call, withArticle(type), value.type());
+    scratch = std::move(converted);
+    return std::get<std::vector<Element>>(scratch);
+}
+
+template const std::vector<std::string>& elementsAt(Call&, std::size_t, Value&);
+template const std::vector<int>& elementsAt(Call&, std::size_t, Value&);
+template const std::vector<double>& elementsAt(Call&, std::size_t, Value&);
+
+const std::string& textAt(Call& call, std::size_t i, Value& scratch)
+{
+    const Value& value = call.valueOf(i, scratch);
+    if (const auto* text = std::get_if<std::string>(&value))
+        return *text;
+    if (value.isArray())
+        failType(call, "a string", value.type());
+    scratch = value.text();
+    return std::get<std::string>(scratch);
+}
+
+Vector3 vectorAt(Call& call, std::size_t i)
+{
+    const Value value = call.value(i);
+    Value vector;
+    if (value.type() == Type::String || !convert(value, Type::Vector, vector))
+        failType(call, "a vector", value.type());
+    return std::get<Vector3>(vector);
 }
 
 std::size_t findFlag(const std::vector<FlagSpec>& table, std::string_view word)

@@ -9,8 +9,8 @@ namespace mel {
 std::vector<Builtin> standardLibrary()
 {
     std::vector<Builtin> all;
-    for (auto family :
-        { languageBuiltins, stringBuiltins, arrayBuiltins, mathBuiltins, fileBuiltins, systemBuiltins })
+    for (auto family : { languageBuiltins, stringBuiltins, arrayBuiltins, mathBuiltins, vectorBuiltins,
+             fileBuiltins, systemBuiltins })
         for (Builtin& builtin : family())
             all.push_back(std::move(builtin));
     return all;

@@ -9,8 +9,8 @@ namespace mel {
 class Interpreter;
 
 /// Every built-in of MEL's library that needs nothing of the host but its
-/// commands, family by family: the language, strings, arrays, math, files
-/// and the system. A session opens these, then adds its own (the plug-in
+/// commands, family by family: the language, strings, arrays, math, vectors,
+/// files and the system. A session opens these, then adds its own (the plug-in
 /// loader's); an embedding opens the same.
 std::vector<Builtin> standardLibrary();
 
@@ -22,6 +22,7 @@ std::vector<Builtin> languageBuiltins();
 std::vector<Builtin> stringBuiltins();
 std::vector<Builtin> arrayBuiltins();
 std::vector<Builtin> mathBuiltins();
+std::vector<Builtin> vectorBuiltins();
 std::vector<Builtin> fileBuiltins();
 std::vector<Builtin> systemBuiltins();
 

@@ -60,13 +60,29 @@ char Lexer::at(std::size_t ahead) const
 
 void Lexer::advance()
 {
-    if (text_[place_.offset] == '\n') {
+    if (endsLine()) {
         ++place_.line;
         place_.column = 1;
     } else {
         ++place_.column;
     }
     ++place_.offset;
+}
+
+// A line ends at a line feed, or at a carriage return not followed by one
+// (old Mac text), so that CR LF counts once.
+bool Lexer::endsLine() const
+{
+    const char c = text_[place_.offset];
+    if (c == '\n')
+        return true;
+    if (c != '\r')
+        return false;
+    if (place_.offset + 1 == text_.size()) {
+        reachedEnd_ = true;  // a line feed may yet follow
+        return true;
+    }
+    return text_[place_.offset + 1] != '\n';
 }
 
 void Lexer::fail(const Token& where, std::string what) const
@@ -88,7 +104,7 @@ void Lexer::skipSpaceAndComments()
         if (isSpace(at())) {
             advance();
         } else if (at() == '/' && at(1) == '/') {
-            while (!atEnd() && at() != '\n')
+            while (!atEnd() && at() != '\n' && at() != '\r')
                 advance();
         } else if (at() == '/' && at(1) == '*') {
             const Token opening = start();
@@ -166,7 +182,7 @@ Token Lexer::readString()
     token.kind = Token::Kind::String;
     advance();
     while (true) {
-        if (atEnd() || at() == '\n')
+        if (atEnd() || at() == '\n' || at() == '\r')
             fail(token, "unterminated string");
         const char c = at();
         if (c == '"') {
@@ -178,15 +194,18 @@ Token Lexer::readString()
             advance();
             continue;
         }
-        const Token escape = start();
         advance();
-        if (atEnd() || at() == '\n')
+        if (atEnd())
             fail(token, "unterminated string");
+        if (at() == '\n' || at() == '\r') {
+            // A backslash at the end of a line continues the string on the next.
+            const bool crlf = at() == '\r' && at(1) == '\n';
+            advance();
+            if (crlf)
+                advance();
+            continue;
+        }
         switch (at()) {
-        case '"':
-        case '\\':
-            token.text += at();
-            break;
         case 'n':
             token.text += '\n';
             break;
@@ -197,7 +216,11 @@ Token Lexer::readString()
             token.text += '\r';
             break;
         default:
-            fail(escape, std::string("unknown escape \\") + at() + " in string");
+            // `\"` and `\\` stand for themselves, and so does any character
+            // after a backslash that names no special character: "\." is ".",
+            // so that a regular expression needs "\\." to see a backslash.
+            token.text += at();
+            break;
         }
         advance();
     }

@@ -801,6 +801,16 @@ private:
     std::size_t parts_ = 0;
 };
 
+// The offset just past the first line end (LF, CR LF or a lone CR) at or
+// after `from`, or npos when there is none.
+std::size_t pastLineEnd(std::string_view text, std::size_t from)
+{
+    const std::size_t end = text.find_first_of("\r\n", from);
+    if (end == std::string_view::npos)
+        return end;
+    return text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? end + 2 : end + 1;
+}
+
 }  // namespace
 
 StatementReader::StatementReader(std::string_view text, int firstLine)
@@ -848,15 +858,20 @@ bool StatementReader::fill()
         skipping_ = false;
         return true;
     }
+    const std::string_view read(chunk, std::size_t(count));
     std::size_t from = 0;
+    if (lineFeedMayFollow_ && read.front() == '\n')
+        from = 1;  // the rest of a CR LF split between two reads
+    lineFeedMayFollow_ = false;
     if (skipping_) {
-        const char* end = static_cast<const char*>(std::memchr(chunk, '\n', std::size_t(count)));
-        if (end == nullptr)
+        const std::size_t end = pastLineEnd(read, from);
+        if (end == std::string_view::npos)
             return true;
         skipping_ = false;
         ++line_;
         column_ = 1;
-        from = std::size_t(end - chunk) + 1;
+        lineFeedMayFollow_ = end == read.size() && read.back() == '\r';
+        from = end;
     }
     buffer_.append(chunk + from, std::size_t(count) - from);
     text_ = buffer_;
@@ -911,25 +926,26 @@ bool StatementReader::skipError()
     std::size_t at = start_;
     int line = line_;
     while (at < text_.size() && line < errorLine_) {
-        const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
-        if (end == nullptr)
+        const std::size_t end = pastLineEnd(text_, at);
+        if (end == std::string_view::npos)
             break;
-        at = std::size_t(end - text_.data()) + 1;
+        at = end;
         ++line;
     }
-    const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
+    const std::size_t end = pastLineEnd(text_, at);
     line_ = line;
     column_ = 1;
     lastAttempt_ = 0;
-    if (end == nullptr) {
+    if (end == std::string_view::npos) {
         start_ = text_.size();
         skipping_ = !atEnd_;
         if (line_ < errorLine_)
             line_ = errorLine_;
         return true;
     }
-    start_ = std::size_t(end - text_.data()) + 1;
+    start_ = end;
     line_ = line + 1;
+    lineFeedMayFollow_ = !atEnd_ && end == text_.size() && text_.back() == '\r';
     return true;
 }
 

@@ -648,7 +648,7 @@ TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
 
 TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked)
 {
-    const std::string input = "echoInt 1;\n\nechoInt 2; echo\"\\q\";\nechoInt 3;";
+    const std::string input = "echoInt 1;\n\nechoInt 2; int $a = ;\nechoInt 3;";
     std::size_t given = 0;
     std::string transcript;
     bool readFailed = false;
@@ -663,7 +663,8 @@ TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked
         readFailed);
     EXPECT_FALSE(succeeded);
     EXPECT_EQ(transcript,
-        "// Result: 1 //\n// Result: 2 //\n// Error: line 3.17: unknown escape \\q in string //\n// Result: "
+        "// Result: 1 //\n// Result: 2 //\n// Error: line 3.21: expected an expression, found ';' //\n// "
+        "Result: "
         "3 "
         "//\n");
 }

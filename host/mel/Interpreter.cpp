@@ -316,6 +316,11 @@ void Interpreter::evalDiscarded(const Expr& expression)
         assign(expression, false);
         return;
     }
+    if (expression.kind == Expr::Kind::Sequence) {
+        for (const ExprPtr& operand : expression.operands)
+            evalDiscarded(*operand);
+        return;
+    }
     int stepped = 0;
     if (expression.kind == Expr::Kind::Step && stepInt(expression, stepped))
         return;
@@ -387,6 +392,10 @@ Value Interpreter::eval(const Expr& expression)
             return fromCommandResult(std::move(result.commandResult));
         return result.hasValue ? std::move(result.value) : Value(std::string());
     }
+    case Expr::Kind::Sequence:
+        for (std::size_t i = 0; i + 1 < expression.operands.size(); ++i)
+            evalDiscarded(*expression.operands[i]);
+        return eval(*expression.operands.back());
     }
     return 0;
 }

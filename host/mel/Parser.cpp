@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace mel {
@@ -20,9 +21,14 @@ constexpr int kMaxNesting = 200;
 // stream of words without a `;`) holds bounded memory while it is parsed.
 constexpr std::size_t kMaxParts = std::size_t { 1 } << 18;
 
+bool isTypeName(const std::string& word)
+{
+    return word == "int" || word == "float" || word == "string" || word == "vector";
+}
+
 bool isTypeWord(const Token& token)
 {
-    return token.isWord("int") || token.isWord("float") || token.isWord("string") || token.isWord("vector");
+    return token.kind == Token::Kind::Identifier && isTypeName(token.text);
 }
 
 Type typeOfWord(const std::string& word)
@@ -34,6 +40,22 @@ Type typeOfWord(const std::string& word)
     if (word == "vector")
         return Type::Vector;
     return Type::String;
+}
+
+// The words that stand for 1 and 0 in an expression.
+bool isTruthWord(const std::string& word, int& value)
+{
+    // The guide names true/false and on/off; yes/no are read the same way by
+    // the host's own scripts.
+    static const char* const kTrue[] = { "true", "on", "yes" };
+    static const char* const kFalse[] = { "false", "off", "no" };
+    for (int i = 0; i < 3; ++i) {
+        if (word == kTrue[i] || word == kFalse[i]) {
+            value = word == kTrue[i] ? 1 : 0;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool isKeyword(const std::string& word)
@@ -174,7 +196,7 @@ private:
         if (first.kind == Token::Kind::Identifier) {
             if (first.text == "global" || first.text == "proc")
                 return parseGlobalOrProc(first, topLevel);
-            if (isTypeWord(first))
+            if (isTypeWord(first) && !typeWordCalled())
                 return parseDeclaration(first, false);
             if (first.text == "if")
                 return parseIf();
@@ -190,14 +212,48 @@ private:
                 return parseJump(first);
             if (first.text == "return")
                 return parseReturn();
+            if (isTypeWord(first))
+                return parseExpressionStatement(first);
             if (isKeyword(first.text))
                 expected(first, "a statement");
             return parseNameStatement(first);
         }
+        return parseExpressionStatement(first);
+    }
+
+    StmtPtr parseExpressionStatement(const Token& first)
+    {
         StmtPtr statement = make(Stmt::Kind::Expression, first);
         statement->expression = parseExpression();
         endStatement();
         return statement;
+    }
+
+    // Whether the type word next is a conversion in function style, `int(...)`,
+    // rather than the start of a declaration. Leaves the lexer where it was.
+    bool typeWordCalled()
+    {
+        const Lexer::Place before = lexer_.place();
+        lexer_.next();
+        const bool called = nextIs("(");
+        lexer_.restore(before);
+        return called;
+    }
+
+    // Whether the next token is the punctuation `punct`; false too when the
+    // next token is no token at all, whose error the caller then meets as it
+    // reads on. Leaves the lexer where it was.
+    bool nextIs(const char* punct)
+    {
+        const Lexer::Place before = lexer_.place();
+        bool is = false;
+        try {
+            is = lexer_.next().is(punct);
+        } catch (const SyntaxError&) {
+            is = false;
+        }
+        lexer_.restore(before);
+        return is;
     }
 
     StmtPtr parseBlock()
@@ -219,12 +275,45 @@ private:
     {
         const Lexer::Place before = lexer_.place();
         lexer_.next();
-        const bool call = lexer_.nextArgument().is("(") && !atCast();
+        const bool bracketed = lexer_.nextArgument().is("(") && !atCast();
         lexer_.restore(before);
         StmtPtr statement = make(Stmt::Kind::Expression, first);
-        statement->expression = call ? parseExpression() : parseCommand(false);
+        statement->expression = bracketed ? parseCallOrCommand() : parseCommand(false);
         endStatement();
         return statement;
+    }
+
+    // `name (...)` is a call when the statement ends after it, and otherwise a
+    // command whose first argument is an expression in brackets, as the host's
+    // guide writes `setAttr ($node + ".tx") 0;`. When neither reads, the error
+    // is the one found further on.
+    ExprPtr parseCallOrCommand()
+    {
+        const Lexer::Place before = lexer_.place();
+        const std::size_t parts = parts_;
+        std::optional<SyntaxError> asCall;
+        try {
+            ExprPtr call = parseExpression();
+            const Token after = lexer_.peek();
+            if (after.is(";") || after.kind == Token::Kind::End)
+                return call;
+            asCall = SyntaxError { after.line, after.column, "expected ';', found " + describe(after) };
+        } catch (const SyntaxError& error) {
+            if (error.endsSource)
+                throw;
+            asCall = error;
+        }
+        lexer_.restore(before);
+        parts_ = parts;
+        try {
+            return parseCommand(false);
+        } catch (const SyntaxError& asCommand) {
+            const bool callWentFurther = asCall->line > asCommand.line
+                || (asCall->line == asCommand.line && asCall->column > asCommand.column);
+            if (callWentFurther && !asCommand.endsSource)
+                throw *asCall;
+            throw;
+        }
     }
 
     StmtPtr parseGlobalOrProc(const Token& first, bool topLevel)
@@ -380,16 +469,31 @@ private:
         lexer_.restore(before);
         StmtPtr statement = make(Stmt::Kind::For, first);
         if (!lexer_.peek().is(";"))
-            statement->expression = parseExpression();
+            statement->expression = parseSequence();
         expect(";");
         if (!lexer_.peek().is(";"))
             statement->condition = parseExpression();
         expect(";");
         if (!lexer_.peek().is(")"))
-            statement->step = parseExpression();
+            statement->step = parseSequence();
         expect(")");
         statement->body.push_back(parseStatement(false));
         return statement;
+    }
+
+    // One expression, or several separated by commas, as a `for` header's
+    // first and last parts take: for ($i = 0, $j = 9; $i < $j; $i++, $j--)
+    ExprPtr parseSequence()
+    {
+        const Token first = lexer_.peek();
+        ExprPtr expression = parseExpression();
+        if (!lexer_.peek().is(","))
+            return expression;
+        ExprPtr sequence = node(Expr::Kind::Sequence, first);
+        sequence->operands.push_back(std::move(expression));
+        while (accept(","))
+            sequence->operands.push_back(parseExpression());
+        return sequence;
     }
 
     StmtPtr parseSwitch()
@@ -491,6 +595,8 @@ private:
         }
         if (argument.is("`"))
             return parseBackquoted(argument);
+        if (argument.is("{"))
+            return parseArrayLiteral(argument);  // print {"a", "b"};
         if (argument.kind == Token::Kind::Variable) {
             // `$v.x` is read only in an expression, as in MEL: here `$name.png`
             // stays two arguments.
@@ -517,7 +623,7 @@ private:
     // A word that is a name with `(` right after it, no space between.
     bool isCallStart(const Token& word)
     {
-        if (word.text.empty() || isKeyword(word.text)
+        if (word.text.empty() || (isKeyword(word.text) && !isTypeName(word.text))
             || std::isdigit(static_cast<unsigned char>(word.text[0])))
             return false;
         for (const char c : word.text)
@@ -665,7 +771,11 @@ private:
     ExprPtr parsePostfix(bool components = true)
     {
         ExprPtr expression = parsePrimary();
-        if (expression->kind == Expr::Kind::Variable && lexer_.peek().is("[")) {
+        if (expression->kind != Expr::Kind::Variable)
+            return expression;
+        // What may follow is looked at without reading it as a token: in a
+        // command's arguments `$node|child` goes on with a word.
+        if (nextIs("[")) {
             const Token open = lexer_.next();
             ExprPtr index = node(Expr::Kind::Index, open);
             index->text = expression->text;
@@ -673,8 +783,7 @@ private:
             expect("]");
             expression = std::move(index);
         }
-        if (components && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)
-            && lexer_.peek().is(".")) {
+        if (components && nextIs(".")) {
             const Token dot = lexer_.next();
             const Token name = lexer_.next();
             const int component = name.isWord("x") ? 0 : name.isWord("y") ? 1 : name.isWord("z") ? 2 : -1;
@@ -685,12 +794,8 @@ private:
             access->operands.push_back(std::move(expression));
             return access;
         }
-        const Token op = lexer_.peek();
-        if ((op.is("++") || op.is("--"))
-            && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)) {
-            lexer_.next();
-            return stepNode(op, std::move(expression), false);
-        }
+        if (nextIs("++") || nextIs("--"))
+            return stepNode(lexer_.next(), std::move(expression), false);
         return expression;
     }
 
@@ -715,10 +820,19 @@ private:
             variable->text = token.text;
             return variable;
         }
-        case Token::Kind::Identifier:
+        case Token::Kind::Identifier: {
+            if (isTypeWord(token) && lexer_.peek().is("("))
+                return parseConversion(token);
             if (!isKeyword(token.text) && lexer_.peek().is("("))
                 return parseCall(token);
+            int truth = 0;
+            if (isTruthWord(token.text, truth)) {
+                ExprPtr constant = node(Expr::Kind::Int, token);
+                constant->number = truth;
+                return constant;
+            }
             expected(token, "an expression");
+        }
         default:
             break;
         }
@@ -768,6 +882,17 @@ private:
         ExprPtr real = node(Expr::Kind::Float, token);
         real->real = std::strtod(token.text.c_str(), nullptr);
         return real;
+    }
+
+    // `int(3.67)`, `vector("<<1, 2, 3>>")`: the same conversion as a cast.
+    ExprPtr parseConversion(const Token& type)
+    {
+        ExprPtr cast = node(Expr::Kind::Cast, type);
+        cast->castType = typeOfWord(type.text);
+        expect("(");
+        cast->operands.push_back(parseExpression());
+        expect(")");
+        return cast;
     }
 
     ExprPtr parseCall(const Token& name)

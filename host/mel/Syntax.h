@@ -79,6 +79,7 @@ struct Expr {
         Step,  ///< `++` or `--` (`text`) on `operands[0]`; `prefix` tells which side
         Call,  ///< `text(operands...)`: a built-in, a procedure or a command
         Command,  ///< `text operands...` in command syntax: a statement or between backquotes
+        Sequence,  ///< `operands[0], operands[1], ...` in a `for` header: each in turn, the last's value
     };
 
     Kind kind = Kind::Int;

@@ -100,6 +100,20 @@ INSTANTIATE_TEST_SUITE_P(Strings, ParseTest,
         ParseCase { "highBytesKept", "a \"\xc3\xa9\"", { { "a", "\xc3\xa9" } }, { 1 } }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The forms of statement that published scripts use beside the plain ones.
+INSTANTIATE_TEST_SUITE_P(PublishedForms, ParseTest,
+    testing::Values(ParseCase { "bracketedFirstArgument", R"(setAttr ($c + ".ty") 0 -k "on";)",
+                        { { "setAttr", "<expr>", "0", "-k", "on" } }, { 1 } },
+        ParseCase { "bracketedCallAlone", R"(print ("a" + 1);)", { { "<expr>" } }, { 1 } },
+        ParseCase { "arrayLiteralArguments", R"(cmd -flag {"a", "b"} {$x};)",
+            { { "cmd", "-flag", "<expr>", "<expr>" } }, { 1 } },
+        ParseCase { "pathAfterAVariable", "select $g|child;", { { "select", "<expr>", "|child" } }, { 1 } },
+        ParseCase { "conversionStartsAStatement", "int($x); string (1) + 2;", { { "<expr>" }, { "<expr>" } },
+            { 1, 1 } },
+        ParseCase {
+            "forHeaderSequences", "for ($i = 0, $j = 9; $i < $j; $i++, $j--) a;", { { "<expr>" } }, { 1 } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct ErrorCase {
     const char* name;
     std::string text;
@@ -143,6 +157,11 @@ INSTANTIATE_TEST_SUITE_P(Errors, ParseErrorTest,
         ErrorCase {
             "procInsideBlock", "{ proc f() { } }", "procedures are defined only at the top level", 1, 3 },
         ErrorCase { "keywordAsCommand", "else;", "expected a statement, found 'else'", 1, 1 },
+        // `name (...)` that reads neither as a call nor as a command says where
+        // the reading that went further stopped.
+        ErrorCase { "neitherCallNorCommand", "foo($a, $b) 1;", "expected ';', found '1'", 1, 13 },
+        ErrorCase { "callReadFurther", "foo($a, );", "expected an expression, found ')'", 1, 9 },
+        ErrorCase { "commandReadFurther", "foo ($a) -f (1 +);", "expected an expression, found ')'", 1, 17 },
         ErrorCase { "assignToLiteral", "1 = 2;", "expected a variable before '='", 1, 3 },
         ErrorCase { "tooDeep", std::string(300, '(') + "1" + std::string(300, ')') + ";",
             "nesting deeper than 200 levels", 1, 200 },

@@ -615,9 +615,58 @@ private:
         }
         if (argument.kind != Token::Kind::String && argument.kind != Token::Kind::Word)
             expected(argument, "a command argument");
+        if (argument.kind == Token::Kind::Word)
+            if (ExprPtr number = numberWord(argument))
+                return number;
         ExprPtr word = node(Expr::Kind::String, argument);
         word->text = argument.text;
         return word;
+    }
+
+    // A word that is a whole number, `3`, `-5`, `2.5`, `1e-3`, is that number,
+    // as `fwrite $f 3` writes the int 3; it keeps its text for a command,
+    // which gets its arguments as they were written. Null for any other word.
+    ExprPtr numberWord(const Token& word)
+    {
+        const std::string& text = word.text;
+        std::size_t at = text[0] == '-' || text[0] == '+' ? 1 : 0;
+        const std::size_t first = at;
+        const auto digits = [&] {
+            const std::size_t start = at;
+            while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])))
+                ++at;
+            return at - start;
+        };
+        std::size_t count = digits();
+        bool real = false;
+        if (at < text.size() && text[at] == '.') {
+            ++at;
+            real = true;
+            count += digits();
+        }
+        if (count == 0)
+            return nullptr;
+        if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+            ++at;
+            if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+                ++at;
+            if (digits() == 0)
+                return nullptr;
+            real = true;
+        }
+        if (at != text.size())
+            return nullptr;
+        Token unsignedNumber = word;
+        unsignedNumber.text = text.substr(first);
+        ExprPtr number = real ? node(Expr::Kind::Float, word) : integer(unsignedNumber);
+        if (real)
+            number->real = std::strtod(unsignedNumber.text.c_str(), nullptr);
+        if (text[0] == '-') {
+            number->number = -number->number;
+            number->real = -number->real;
+        }
+        number->text = text;
+        return number;
     }
 
     // A word that is a name with `(` right after it, no space between.

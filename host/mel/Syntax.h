@@ -63,8 +63,8 @@ struct VariableSlot {
 
 struct Expr {
     enum class Kind {
-        Int,  ///< `number`
-        Float,  ///< `real`
+        Int,  ///< `number`; a number word of a command's arguments keeps its `text`
+        Float,  ///< `real`; the same
         String,  ///< `text`: a string literal, or a bare word of a command's arguments
         Array,  ///< `{a, b}`: `operands` are the elements
         Variable,  ///< `$text`

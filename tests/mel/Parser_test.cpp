@@ -11,16 +11,19 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-// The words of a command statement whose arguments are all words or strings;
-// "<expr>" for any other statement.
+// The words of a command statement whose arguments are all words, numbers or
+// strings, as written; "<expr>" for any other statement or argument.
 Words wordsOf(const mel::Stmt& statement)
 {
     const mel::Expr* command = statement.expression.get();
     if (statement.kind != mel::Stmt::Kind::Expression || command->kind != mel::Expr::Kind::Command)
         return { "<expr>" };
     Words words { command->text };
-    for (const mel::ExprPtr& operand : command->operands)
-        words.push_back(operand->kind == mel::Expr::Kind::String ? operand->text : "<expr>");
+    for (const mel::ExprPtr& operand : command->operands) {
+        const bool number = operand->kind == mel::Expr::Kind::Int || operand->kind == mel::Expr::Kind::Float;
+        const bool asWritten = operand->kind == mel::Expr::Kind::String || (number && !operand->text.empty());
+        words.push_back(asWritten ? operand->text : "<expr>");
+    }
     return words;
 }
 
@@ -113,6 +116,35 @@ INSTANTIATE_TEST_SUITE_P(PublishedForms, ParseTest,
         ParseCase {
             "forHeaderSequences", "for ($i = 0, $j = 9; $i < $j; $i++, $j--) a;", { { "<expr>" } }, { 1 } }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A word that is a whole number is a number of its own type, keeping its text.
+TEST(CommandArguments, NumberWordsAreNumbers)
+{
+    const mel::ParsedSource parsed
+        = mel::parseSource("cmd 3 -5 +2 1.50 .5 1e3 -2E-2 007 1. 3a 1e -x 2147483648 -");
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    ASSERT_EQ(parsed.statements.size(), 1u);
+    using Kind = mel::Expr::Kind;
+    struct Expected {
+        Kind kind;
+        int number;
+        double real;
+    };
+    const std::vector<Expected> expected = { { Kind::Int, 3, 0 }, { Kind::Int, -5, 0 }, { Kind::Int, 2, 0 },
+        { Kind::Float, 0, 1.5 }, { Kind::Float, 0, 0.5 }, { Kind::Float, 0, 1000 }, { Kind::Float, 0, -0.02 },
+        { Kind::Int, 7, 0 }, { Kind::Float, 0, 1 }, { Kind::String, 0, 0 }, { Kind::String, 0, 0 },
+        { Kind::String, 0, 0 }, { Kind::Float, 0, 2147483648.0 }, { Kind::String, 0, 0 } };
+    const auto& operands = parsed.statements[0]->expression->operands;
+    ASSERT_EQ(operands.size(), expected.size());
+    const Words written
+        = { "3", "-5", "+2", "1.50", ".5", "1e3", "-2E-2", "007", "1.", "3a", "1e", "-x", "2147483648", "-" };
+    for (std::size_t i = 0; i < operands.size(); ++i) {
+        EXPECT_EQ(operands[i]->kind, expected[i].kind) << written[i];
+        EXPECT_EQ(operands[i]->text, written[i]);
+        EXPECT_EQ(operands[i]->number, expected[i].number) << written[i];
+        EXPECT_DOUBLE_EQ(operands[i]->real, expected[i].real) << written[i];
+    }
+}
 
 struct ErrorCase {
     const char* name;

@@ -337,6 +337,10 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
         LanguageCase { "sceneCommandFailsAtRunTime",
             R"(print "a"; polyCube -w 2 -n ("c" + 1) {"x"}; print "b";)",
             "a// Error: Cannot find procedure \"polyCube\". //\nb" },
+        // A number word is a number to a built-in and its text to a command.
+        LanguageCase { "numberWordsAreNumbers",
+            "print 1.50; print \" \"; print -007; echoStrings 1.50 -007 1e3 +2;",
+            "1.5 -7// Result: 1.50 -007 1e3 +2 //\n" },
         LanguageCase { "loadPluginTwice", "loadPlugin \"./none.so\";",
             "// Error: Cannot load plug-in \"./none.so\": ./none.so: cannot open shared object file: No such "
             "file or directory //\n" }),
@@ -509,6 +513,10 @@ while (!feof($f)) print (fgetword($f) + ";"); fclose $f; })",
             R"({ int $f = fopen("b.bin"); fwrite $f "ab"; fwrite($f, 7); fwrite($f, 2.5); fclose $f; $f = fopen("b.bin", "r");
 string $s; int $i; float $x; $s = fread($f, $s); $i = fread($f, $i); $x = fread($f, $x); print ($s + $i + " " + $x); fclose $f; })",
             "ab7 2.5" },
+        LanguageCase { "fwriteBareNumbersAsNumbers",
+            R"({ int $f = fopen("n.bin"); fwrite $f 3; fwrite $f -2.5; fwrite $f "3"; fclose $f; $f = fopen("n.bin", "r");
+int $i; float $x; string $s; $i = fread($f, $i); $x = fread($f, $x); $s = fread($f, $s); print ($i + " " + $x + " " + $s); fclose $f; })",
+            "3 -2.5 3" },
         LanguageCase { "pwd", R"(print gmatch(pwd(), "*/hostbatch_files_test.[0-9]*");)", "1" },
         LanguageCase { "scriptPathForSourceAndAutoLoading",
             R"({ sysFile -md "lib"; int $f = fopen("lib/greet.mel"); fprint $f "print \"loaded \"; global proc greet() { print \"hi \"; }"; fclose $f;

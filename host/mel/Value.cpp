@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -207,14 +208,20 @@ bool isDigit(char c)
 
 double numberFrom(const std::string& text, std::size_t& end);
 
-// "1 2 3" is <<1, 2, 3>>; missing numbers are 0.
+// The text a vector is written as, "<<1, 2, 3>>", reads as the vector, and
+// so do "1 2 3" and "1,2,3"; missing numbers are 0.
 Vector3 vectorOf(const std::string& text)
 {
     std::size_t end = 0;
+    const auto component = [&text, &end] {
+        while (end < text.size() && std::string_view("<>, \t\n").find(text[end]) != std::string_view::npos)
+            ++end;
+        return numberFrom(text, end);
+    };
     Vector3 vector;
-    vector.x = numberFrom(text, end);
-    vector.y = numberFrom(text, end);
-    vector.z = numberFrom(text, end);
+    vector.x = component();
+    vector.y = component();
+    vector.z = component();
     return vector;
 }
 

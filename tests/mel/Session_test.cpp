@@ -375,6 +375,55 @@ INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
             "// Error: line 2.11: expected an expression, found ')' //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// MEL's conversions, one row each: the type an operator's operands give (the
+// guide's table of automatic conversions, with its examples), what assignment
+// makes of a value, and the explicit conversions, as casts and in function style.
+INSTANTIATE_TEST_SUITE_P(Conversions, Language,
+    testing::Values(LanguageCase { "intOperatorFloat",
+                        R"($var1 = 7 + 1.3; print ($var1 + " " + whatIs("$var1"));)", "8.3 float variable" },
+        LanguageCase { "floatOperatorInt", R"($var2 = 7.9 + 2; print ($var2 + " " + whatIs("$var2"));)",
+            "9.9 float variable" },
+        LanguageCase { "intOperatorVector",
+            R"($var3 = 2 + <<4, 5, 6>>; print ($var3 + " " + whatIs("$var3"));)", "6 7 8 vector variable" },
+        LanguageCase { "vectorOperatorFloat",
+            R"($race = <<2, 3, 0>> * 0.5; print ($race + " " + whatIs("$race"));)",
+            "1 1.5 0 vector variable" },
+        LanguageCase { "stringOperatorInt",
+            R"($var4 = 0007 + " Lives!"; print ($var4 + "|" + whatIs("$var4") + "|" + ("500" + 5));)",
+            "7 Lives!|string variable|5005" },
+        LanguageCase {
+            "intOperatorIntStaysInt", R"(float $s = 1 / 3; print ($s + " " + 1.0 / 3.0);)", "0 0.333333" },
+        LanguageCase { "floatFromVectorIsItsLength", "float $f = <<1, 2, 0>>; print $f;", "2.23607" },
+        LanguageCase {
+            "floatFromInt", R"(float $f = 1; print ($f / 2 + " " + whatIs("$f"));)", "0.5 float variable" },
+        LanguageCase {
+            "intFromFloatTruncates", "int $pi = 3.14; int $n = -3.14; print ($pi + \" \" + $n);", "3 -3" },
+        LanguageCase { "intFromVectorTruncatesItsLength", "int $temp = <<1, 2, 0>>; print $temp;", "2" },
+        LanguageCase {
+            "vectorFromANumberRepeatsIt", "vector $speed = 1.34; print $speed;", "1.34 1.34 1.34" },
+        LanguageCase { "numberFromStringIsItsLeadingNumber",
+            R"(int $i = "12abc"; float $f = " 2.5e1x"; int $z = "x1"; print ($i + " " + $f + " " + $z);)",
+            "12 25 0" },
+        LanguageCase { "stringFromNumbersAndVectors",
+            R"(string $a = 2.50; string $b = <<1, 0.5, 0>>; print ($a + "|" + $b);)", "2.5|1 0.5 0" },
+        LanguageCase { "castVectorFromItsText",
+            R"($Z = (vector) "<<1, 2, 3>>"; print ($Z + "|" + (vector) " <<4.5,-1>>" + "|" + (vector) "7 8 9" + "|" + (vector) "1,2,3");)",
+            "1 2 3|4.5 -1 0|7 8 9|1 2 3" },
+        LanguageCase { "castFloatFromInt",
+            R"($cools = (float) 7; print ($cools / 2 + " " + whatIs("$cools"));)", "3.5 float variable" },
+        LanguageCase { "castStringFromFloat",
+            R"($ools = (string) 47.554; print ($ools + " " + whatIs("$ools") + " " + size($ools));)",
+            "47.554 string variable 6" },
+        LanguageCase { "conversionInFunctionStyle",
+            R"($ly = vector("<<1, 2, 3>>"); $ooly = int(3.67); print ($ly + "|" + $ooly + "|" + float("2.5") / 2 + "|" + string(3) + 1);)",
+            "1 2 3|3|1.25|31" },
+        LanguageCase { "arraysConvertElementByElement",
+            R"(float $f[] = {1.5, 2.5}; int $i[] = $f; string $s[] = $i; print ($i[1] + 1 + " " + $s[0] + 1);)",
+            "3 11" },
+        LanguageCase { "noConversionBetweenArrayAndScalar", "int $a[] = {1}; string $s = $a;",
+            "// Error: line 1: cannot initialise $s, a string, with an int[] //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // One row per built-in (or pair of mirror-image built-ins), pure ones here;
 // those on files run in a scratch folder below.
 INSTANTIATE_TEST_SUITE_P(Builtins, Language,

@@ -173,8 +173,12 @@ private:
     Value combine(Op op, const Value& left, const Value& right, int line);
     int combineInts(Op op, int left, int right, int line);
     Value combineVectors(Op op, const Value& left, const Value& right, int line);
+    Value combineMatrices(Op op, const Value& left, const Value& right, int line);
+    Value negate(const Value& operand, int line);
     Value evalArray(const Expr& expression);
+    Value evalMatrix(const Expr& expression);
     Value evalIndex(const Expr& expression);
+    double& matrixElement(const Expr& target, int line);
     Value assign(const Expr& expression, bool wanted);
     Value step(const Expr& expression);
     bool stepInt(const Expr& expression, int& result);

@@ -2,6 +2,7 @@
 
 #include "Lexer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -23,7 +24,7 @@ constexpr std::size_t kMaxParts = std::size_t { 1 } << 18;
 
 bool isTypeName(const std::string& word)
 {
-    return word == "int" || word == "float" || word == "string" || word == "vector";
+    return word == "int" || word == "float" || word == "string" || word == "vector" || word == "matrix";
 }
 
 bool isTypeWord(const Token& token)
@@ -39,6 +40,8 @@ Type typeOfWord(const std::string& word)
         return Type::Float;
     if (word == "vector")
         return Type::Vector;
+    if (word == "matrix")
+        return Type::Matrix;
     return Type::String;
 }
 
@@ -60,8 +63,9 @@ bool isTruthWord(const std::string& word, int& value)
 
 bool isKeyword(const std::string& word)
 {
-    static const char* const kKeywords[] = { "if", "else", "while", "do", "for", "in", "switch", "case",
-        "default", "break", "continue", "return", "proc", "global", "int", "float", "string", "vector" };
+    static const char* const kKeywords[]
+        = { "if", "else", "while", "do", "for", "in", "switch", "case", "default", "break", "continue",
+              "return", "proc", "global", "int", "float", "string", "vector", "matrix" };
     for (const char* keyword : kKeywords)
         if (word == keyword)
             return true;
@@ -367,13 +371,20 @@ private:
         return statement;
     }
 
+    // `[]` after a parameter's or a return type; a matrix takes the size of
+    // what it is given, written `matrix $m` or `matrix $m[][]`.
     Type parseArraySuffix(Type type)
     {
         if (!lexer_.peek().is("["))
             return type;
-        lexer_.next();
+        const Token open = lexer_.next();
         expect("]");
-        return arrayType(type);
+        if (type != Type::Matrix)
+            return arrayType(type);
+        if (!accept("["))
+            fail(open, "there are no arrays of matrices");
+        expect("]");
+        return type;
     }
 
     bool accept(const char* punct)
@@ -397,7 +408,12 @@ private:
             Declarator declarator;
             declarator.name = name.text;
             declarator.line = name.line;
-            if (accept("[")) {
+            if (statement->declaredType == Type::Matrix) {
+                // A procedure reaches a global matrix declared elsewhere as
+                // `global matrix $g;`.
+                if (!global || lexer_.peek().is("["))
+                    parseMatrixSize(name, declarator);
+            } else if (accept("[")) {
                 declarator.array = true;
                 if (!lexer_.peek().is("]"))
                     declarator.size = parseExpression();
@@ -409,6 +425,25 @@ private:
         } while (accept(","));
         endStatement();
         return statement;
+    }
+
+    // `[rows][columns]` after a matrix's name: numbers, as a matrix cannot
+    // grow and its size is known before the script runs.
+    void parseMatrixSize(const Token& name, Declarator& declarator)
+    {
+        for (std::size_t* size : { &declarator.rows, &declarator.columns }) {
+            const Token open = lexer_.next();
+            const Token number = open.is("[") ? lexer_.next() : open;
+            // Nine digits keep the size an int.
+            const bool counted = open.is("[") && number.kind == Token::Kind::Int && number.text.size() <= 9
+                && std::strtol(number.text.c_str(), nullptr, 10) > 0;
+            if (!counted)
+                fail(number,
+                    "a matrix is declared with its size in numbers: matrix $" + name.text
+                        + "[rows][columns]");
+            *size = std::size_t(std::strtol(number.text.c_str(), nullptr, 10));
+            expect("]");
+        }
     }
 
     ExprPtr parseCondition()
@@ -830,6 +865,12 @@ private:
             index->text = expression->text;
             index->operands.push_back(parseExpression());
             expect("]");
+            // `$m[row][column]`: an element of a matrix.
+            if (nextIs("[")) {
+                lexer_.next();
+                index->operands.push_back(parseExpression());
+                expect("]");
+            }
             expression = std::move(index);
         }
         if (components && nextIs(".")) {
@@ -904,18 +945,48 @@ private:
         }
         if (token.is("{"))
             return parseArrayLiteral(token);
-        if (token.is("<<")) {
-            const Nesting nesting(*this, token);
-            ExprPtr vector = node(Expr::Kind::Vector, token);
-            for (const char* after : { ",", ",", ">>" }) {
-                vector->operands.push_back(parseExpression());
-                expect(after);
-            }
-            return vector;
-        }
+        if (token.is("<<"))
+            return parseVectorOrMatrix(token);
         if (token.is("`"))
             return parseBackquoted(token);
         expected(token, "an expression");
+    }
+
+    // `<<x, y, z>>` is a vector; any other count, or rows between `;`, a
+    // matrix: `<<1, 2; 3, 4>>`. A row shorter than the longest ends in zeros.
+    ExprPtr parseVectorOrMatrix(const Token& open)
+    {
+        const Nesting nesting(*this, open);
+        std::vector<std::vector<ExprPtr>> rows(1);
+        while (true) {
+            rows.back().push_back(parseExpression());
+            const Token separator = lexer_.next();
+            if (separator.is(">>"))
+                break;
+            if (separator.is(";"))
+                rows.emplace_back();
+            else if (!separator.is(","))
+                expected(separator, "',', ';' or '>>'");
+        }
+        if (rows.size() == 1 && rows[0].size() == 3) {
+            ExprPtr vector = node(Expr::Kind::Vector, open);
+            vector->operands = std::move(rows[0]);
+            return vector;
+        }
+        ExprPtr matrix = node(Expr::Kind::Matrix, open);
+        std::size_t columns = 0;
+        for (const auto& row : rows)
+            columns = std::max(columns, row.size());
+        matrix->number = static_cast<int>(columns);
+        for (auto& row : rows) {
+            for (ExprPtr& element : row)
+                matrix->operands.push_back(std::move(element));
+            for (std::size_t i = row.size(); i < columns; ++i) {
+                ExprPtr zero = node(Expr::Kind::Int, open);
+                matrix->operands.push_back(std::move(zero));
+            }
+        }
+        return matrix;
     }
 
     // A literal too large for an int keeps its size as a float.

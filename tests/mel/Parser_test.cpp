@@ -191,6 +191,13 @@ INSTANTIATE_TEST_SUITE_P(Errors, ParseErrorTest,
         ErrorCase { "keywordAsCommand", "else;", "expected a statement, found 'else'", 1, 1 },
         // `name (...)` that reads neither as a call nor as a command says where
         // the reading that went further stopped.
+        ErrorCase { "matrixWithoutASize", "matrix $m;",
+            "a matrix is declared with its size in numbers: matrix $m[rows][columns]", 1, 10 },
+        ErrorCase { "matrixSizeFromAVariable", "matrix $m[2][$n];",
+            "a matrix is declared with its size in numbers: matrix $m[rows][columns]", 1, 14 },
+        ErrorCase { "arrayOfMatrices", "proc f(matrix $m[]) {}", "there are no arrays of matrices", 1, 17 },
+        ErrorCase {
+            "matrixLiteralSeparator", "print <<1, 2 3>>;", "expected ',', ';' or '>>', found '3'", 1, 14 },
         ErrorCase { "neitherCallNorCommand", "foo($a, $b) 1;", "expected ';', found '1'", 1, 13 },
         ErrorCase { "callReadFurther", "foo($a, );", "expected an expression, found ')'", 1, 9 },
         ErrorCase { "commandReadFurther", "foo ($a) -f (1 +);", "expected an expression, found ')'", 1, 17 },

@@ -375,6 +375,69 @@ INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
             "// Error: line 2.11: expected an expression, found ')' //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The matrix type: a table of floats of a size fixed where it is declared.
+INSTANTIATE_TEST_SUITE_P(Matrices, Language,
+    testing::Values(
+        LanguageCase { "declaredFullOfZeros", "matrix $a3[2][3]; print $a3;", "<<0, 0, 0; 0, 0, 0>>" },
+        LanguageCase { "literalShorterThanTheSizeFillsWithZeros",
+            "matrix $a3[3][4] = <<2.5, 4.5; 1.12>>; print $a3;",
+            "<<2.5, 4.5, 0, 0; 1.12, 0, 0, 0; 0, 0, 0, 0>>" },
+        LanguageCase { "literalLargerThanTheSize", "matrix $m[2][2] = <<1, 2, 3; 4, 5, 6>>;",
+            "// Error: line 1: cannot initialise $m, a 2x2 matrix, with a 2x3 matrix //\n" },
+        LanguageCase { "assignmentKeepsTheSize",
+            "matrix $m[2][2] = <<1, 2; 3, 4>>; $m = <<5>>; print $m; matrix $n[2][2] = <<1; 2>>; $n = $m * "
+            "2; print $n;",
+            "<<5, 0; 0, 0>><<10, 0; 0, 0>>" },
+        LanguageCase { "elementsReadAndWritten",
+            "matrix $m[4][2]; $m[1][0] = 9; $m[3][1] += 2.5; $m[0][1]++; $m[2][0] = \"1.5x\";\n"
+            "print ($m[1][0] + \" \" + $m[3][1] + \" \" + $m[0][1] + \" \" + $m);",
+            "9 2.5 1 <<0, 1; 9, 0; 1.5, 0; 0, 2.5>>" },
+        LanguageCase { "elementOutsideTheMatrix", "matrix $a3[4][2];\n$a3[4][0] = 7;",
+            "// Error: line 2: $a3[4][0] does not exist: $a3 is a 4x2 matrix //\n" },
+        LanguageCase { "oneIndexIsNoElement", "matrix $m[2][2]; print $m[1];",
+            "// Error: line 1: $m is a matrix: its elements are $m[row][column] //\n" },
+        LanguageCase { "twoIndicesOnAnArray", "int $a[] = {1}; print $a[0][0];",
+            "// Error: line 1: $a is not a matrix //\n" },
+        LanguageCase { "addSubtractNegate",
+            "matrix $a[2][2] = <<1, 2; 3, 4>>; matrix $b[2][2] = <<0, 1; 1, 0>>; print (($a + $b) + \" \" + "
+            "($a - $b) + \" \" + -$a);",
+            "<<1, 3; 4, 4>> <<1, 1; 2, 4>> <<-1, -2; -3, -4>>" },
+        LanguageCase { "productAndScaling",
+            "matrix $a[2][3] = <<1, 2, 3; 4, 5, 6>>; matrix $b[3][1] = <<1; 0; -1>>; print (($a * $b) + \" "
+            "\" + ($a * 2) + \" \" + (0.5 * $a) + \" \" + ($a / 2));",
+            "<<-2; -2>> <<2, 4, 6; 8, 10, 12>> <<0.5, 1, 1.5; 2, 2.5, 3>> <<0.5, 1, 1.5; 2, 2.5, 3>>" },
+        LanguageCase { "productNeedsColumnsToMatchRows", "matrix $a[2][3]; print ($a * $a);",
+            "// Error: line 1: cannot multiply a 2x3 matrix by a 2x3 matrix: the first's columns are not the "
+            "second's rows //\n" },
+        LanguageCase { "sumNeedsOneSize", "matrix $a[2][3]; matrix $b[3][2]; print ($a + $b);",
+            "// Error: line 1: no + between a 2x3 matrix and a 3x2 matrix //\n" },
+        LanguageCase { "comparedWhole",
+            "matrix $a[2][2] = <<1, 2; 3, 4>>; matrix $b[2][1] = <<1; 3>>; print (($a == <<1, 2; 3, 4>>) + "
+            "\" \" + ($a != $a) + \" \" + ($a == $b));",
+            "1 0 0" },
+        LanguageCase { "noOtherOperators", "matrix $a[2][2]; print ($a % 2); print (2 / $a);",
+            "// Error: line 1: no % between a 2x2 matrix and an int //\n// Error: line 1: no / between an "
+            "int and a "
+            "2x2 matrix //\n" },
+        LanguageCase { "noNumberFromAMatrix", "matrix $a[1][1]; if ($a) print 1;",
+            "// Error: line 1: a matrix where a number is needed (condition) //\n" },
+        LanguageCase { "proceduresTakeAndReturnThem",
+            "proc matrix twice(matrix $m) { return $m * 2; } matrix $m[1][2] = <<1, 2>>; print (twice($m) + "
+            "\" \" + twice(<<1; 2>>)); twice(<<3>>);",
+            "<<2, 4>> <<2; 4>>// Result: <<6>> //\n" },
+        LanguageCase { "globalMatrixInAProcedure",
+            "global matrix $g[2][2] = <<1, 0; 0, 1>>; proc show() { global matrix $g; print ($g + \" \" + "
+            "whatIs(\"$g\")); } show;",
+            "<<1, 0; 0, 1>> matrix variable" },
+        LanguageCase { "globalMatrixWithoutASizeAnywhere", "proc f() { global matrix $h; } f;",
+            "// Error: line 1: global matrix $h has no size yet: declare it first as matrix "
+            "$h[rows][columns] //\n" },
+        LanguageCase { "noArraysOfMatrices", "matrix $m[1][1]; float $f[] = {1, $m};",
+            "// Error: line 1: a matrix inside an array literal: there are no arrays of matrices //\n" },
+        LanguageCase {
+            "commandArgument", "echoStrings <<1, 2; 3, 4.5>>;", "// Result: <<1, 2; 3, 4.5>> //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // MEL's conversions, one row each: the type an operator's operands give (the
 // guide's table of automatic conversions, with its examples), what assignment
 // makes of a value, and the explicit conversions, as casts and in function style.
@@ -417,6 +480,25 @@ INSTANTIATE_TEST_SUITE_P(Conversions, Language,
         LanguageCase { "conversionInFunctionStyle",
             R"($ly = vector("<<1, 2, 3>>"); $ooly = int(3.67); print ($ly + "|" + $ooly + "|" + float("2.5") / 2 + "|" + string(3) + 1);)",
             "1 2 3|3|1.25|31" },
+        LanguageCase { "vectorOperatorMatrix",
+            R"(matrix $c[3][3] = <<1, 0, 0; 0, 2, 0; 0, 0, 3>>; $v = <<1, 1, 1>> * $c; print ($v + " " + whatIs("$v"));)",
+            "1 2 3 vector variable" },
+        LanguageCase { "matrixOperatorVector",
+            R"(matrix $c[3][3] = <<1, 0, 0; 0, 2, 0; 0, 0, 3>>; $r = $c * <<1, 1, 1>>; print ($r + " " + whatIs("$r"));)",
+            "<<1; 2; 3>> matrix variable" },
+        LanguageCase { "matrixOperatorString",
+            R"(matrix $m[1][2] = <<1, 2.5>>; $s = $m + " end"; print ($s + "|" + whatIs("$s") + "|" + ("<" + $m));)",
+            "<<1, 2.5>> end|string variable|<<<1, 2.5>>" },
+        LanguageCase {
+            "matrixFromAVector", "matrix $m[2][3] = <<1, 2, 3>>; print $m;", "<<1, 2, 3; 0, 0, 0>>" },
+        LanguageCase { "vectorFromAMatrixRowOrColumn",
+            R"(matrix $r[1][2] = <<1, 2>>; matrix $c[3][1] = <<4; 5; 6>>; vector $a = $r; vector $b = $c; print ($a + "|" + $b);)",
+            "1 2 0|4 5 6" },
+        LanguageCase { "vectorFromALargerMatrix", "matrix $m[2][2]; vector $v = $m;",
+            "// Error: line 1: cannot initialise $v, a vector, with a 2x2 matrix //\n" },
+        LanguageCase { "stringFromAMatrix", "string $s = <<1, 2; 3, 4>>; print $s;", "<<1, 2; 3, 4>>" },
+        LanguageCase { "noNumberFromAMatrix", "float $f = <<1, 2; 3, 4>>;",
+            "// Error: line 1: cannot initialise $f, a float, with a 2x2 matrix //\n" },
         LanguageCase { "arraysConvertElementByElement",
             R"(float $f[] = {1.5, 2.5}; int $i[] = $f; string $s[] = $i; print ($i[1] + 1 + " " + $s[0] + 1);)",
             "3 11" },
@@ -614,6 +696,12 @@ TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
         transcriptOf(session, "int $a[]; $a[100] = 1; string $s = \"12345\"; $s += \"678\"; $s += \"9ab\";"),
         "// Error: line 1: an array of more than 100 elements //\n// Error: line 1: a string of more than 10 "
         "bytes //\n");
+    // A matrix counts its elements against the array limit, as declared and as a product makes one.
+    EXPECT_EQ(
+        transcriptOf(session, "matrix $m[11][10];\nmatrix $ma[100][1]; matrix $mb[1][100]; $mc = $ma * $mb;"),
+        "// Error: line 1: an array of more than 100 elements //\n// Error: line 2: an array of more than "
+        "100 "
+        "elements //\n");
     // A command's string result counts against the string limit, not the array limit.
     limits.valueSize = 3;
     session.interpreter().setLimits(limits);

@@ -12,6 +12,11 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+bool isHexDigit(char c)
+{
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 bool isNameStart(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
@@ -230,6 +235,20 @@ Token Lexer::readNumber()
 {
     Token token = start();
     token.kind = Token::Kind::Int;
+    if (at() == '0' && (at(1) == 'x' || at(1) == 'X') && isHexDigit(at(2))) {
+        // A hexadecimal int: 0x1F.
+        for (int i = 0; i < 2; ++i) {
+            token.text += at();
+            advance();
+        }
+        while (isHexDigit(at())) {
+            token.text += at();
+            advance();
+        }
+        if (isNameStart(at()))
+            fail(start(), "expected an operator after the number " + token.text);
+        return token;
+    }
     while (isDigit(at())) {
         token.text += at();
         advance();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -43,6 +44,41 @@ Type typeOfWord(const std::string& word)
     if (word == "matrix")
         return Type::Matrix;
     return Type::String;
+}
+
+// Whether `text` is a number as the lexer reads one: digits with an optional
+// fraction and exponent, or 0x and hexadecimal digits; `real` tells a float.
+bool isNumberText(const std::string& text, bool& real)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        real = false;
+        return text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+    }
+    std::size_t at = 0;
+    const auto digits = [&text, &at] {
+        const std::size_t start = at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])))
+            ++at;
+        return at - start;
+    };
+    std::size_t count = digits();
+    real = false;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        real = true;
+        count += digits();
+    }
+    if (count == 0)
+        return false;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+            ++at;
+        if (digits() == 0)
+            return false;
+        real = true;
+    }
+    return at == text.size();
 }
 
 // The words that stand for 1 and 0 in an expression.
@@ -658,46 +694,23 @@ private:
         return word;
     }
 
-    // A word that is a whole number, `3`, `-5`, `2.5`, `1e-3`, is that number,
-    // as `fwrite $f 3` writes the int 3; it keeps its text for a command,
-    // which gets its arguments as they were written. Null for any other word.
+    // A word that is a whole number, `3`, `-5`, `2.5`, `1e-3`, `0x1F`, is that
+    // number, as `fwrite $f 3` writes the int 3; it keeps its text for a
+    // command, which gets its arguments as they were written. Null for any
+    // other word.
     ExprPtr numberWord(const Token& word)
     {
         const std::string& text = word.text;
-        std::size_t at = text[0] == '-' || text[0] == '+' ? 1 : 0;
-        const std::size_t first = at;
-        const auto digits = [&] {
-            const std::size_t start = at;
-            while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])))
-                ++at;
-            return at - start;
-        };
-        std::size_t count = digits();
-        bool real = false;
-        if (at < text.size() && text[at] == '.') {
-            ++at;
-            real = true;
-            count += digits();
-        }
-        if (count == 0)
-            return nullptr;
-        if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-            ++at;
-            if (at < text.size() && (text[at] == '-' || text[at] == '+'))
-                ++at;
-            if (digits() == 0)
-                return nullptr;
-            real = true;
-        }
-        if (at != text.size())
-            return nullptr;
         Token unsignedNumber = word;
-        unsignedNumber.text = text.substr(first);
+        unsignedNumber.text = text.substr(text[0] == '-' || text[0] == '+' ? 1 : 0);
+        bool real = false;
+        if (!isNumberText(unsignedNumber.text, real))
+            return nullptr;
         ExprPtr number = real ? node(Expr::Kind::Float, word) : integer(unsignedNumber);
         if (real)
             number->real = std::strtod(unsignedNumber.text.c_str(), nullptr);
         if (text[0] == '-') {
-            number->number = -number->number;
+            number->number = wrappedInt(-std::int64_t(number->number));
             number->real = -number->real;
         }
         number->text = text;
@@ -989,9 +1002,22 @@ private:
         return matrix;
     }
 
-    // A literal too large for an int keeps its size as a float.
+    // A literal too large for an int keeps its size as a float; a hexadecimal
+    // one of up to 32 bits is the int of those bits, as C reads 0xFFFFFFFF.
     ExprPtr integer(const Token& token)
     {
+        if (token.text.size() > 2 && (token.text[1] == 'x' || token.text[1] == 'X')) {
+            errno = 0;
+            const unsigned long long bits = std::strtoull(token.text.c_str() + 2, nullptr, 16);
+            if (errno == 0 && bits <= 0xffffffffULL) {
+                ExprPtr number = node(Expr::Kind::Int, token);
+                number->number = wrappedInt(static_cast<std::int64_t>(bits));
+                return number;
+            }
+            ExprPtr real = node(Expr::Kind::Float, token);
+            real->real = std::strtod(token.text.c_str(), nullptr);
+            return real;
+        }
         errno = 0;
         const long long value = std::strtoll(token.text.c_str(), nullptr, 10);
         if (errno == 0 && value <= 2147483647LL) {

@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(PublishedForms, ParseTest,
 TEST(CommandArguments, NumberWordsAreNumbers)
 {
     const mel::ParsedSource parsed
-        = mel::parseSource("cmd 3 -5 +2 1.50 .5 1e3 -2E-2 007 1. 3a 1e -x 2147483648 -");
+        = mel::parseSource("cmd 3 -5 +2 1.50 .5 1e3 -2E-2 007 1. 3a 1e -x 2147483648 - 0x1F -0xff 0xg");
     ASSERT_TRUE(parsed.ok()) << parsed.error;
     ASSERT_EQ(parsed.statements.size(), 1u);
     using Kind = mel::Expr::Kind;
@@ -133,11 +133,13 @@ TEST(CommandArguments, NumberWordsAreNumbers)
     const std::vector<Expected> expected = { { Kind::Int, 3, 0 }, { Kind::Int, -5, 0 }, { Kind::Int, 2, 0 },
         { Kind::Float, 0, 1.5 }, { Kind::Float, 0, 0.5 }, { Kind::Float, 0, 1000 }, { Kind::Float, 0, -0.02 },
         { Kind::Int, 7, 0 }, { Kind::Float, 0, 1 }, { Kind::String, 0, 0 }, { Kind::String, 0, 0 },
-        { Kind::String, 0, 0 }, { Kind::Float, 0, 2147483648.0 }, { Kind::String, 0, 0 } };
+        { Kind::String, 0, 0 }, { Kind::Float, 0, 2147483648.0 }, { Kind::String, 0, 0 },
+        { Kind::Int, 31, 0 }, { Kind::Int, -255, 0 }, { Kind::String, 0, 0 } };
     const auto& operands = parsed.statements[0]->expression->operands;
     ASSERT_EQ(operands.size(), expected.size());
-    const Words written
-        = { "3", "-5", "+2", "1.50", ".5", "1e3", "-2E-2", "007", "1.", "3a", "1e", "-x", "2147483648", "-" };
+    const Words written = { "3", "-5", "+2", "1.50", ".5", "1e3", "-2E-2", "007", "1.", "3a", "1e", "-x",
+        "2147483648", "-", "0x1F", "-0xff", "0xg" };
+    ASSERT_EQ(written.size(), expected.size());
     for (std::size_t i = 0; i < operands.size(); ++i) {
         EXPECT_EQ(operands[i]->kind, expected[i].kind) << written[i];
         EXPECT_EQ(operands[i]->text, written[i]);

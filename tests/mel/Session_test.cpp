@@ -137,6 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "print ($f / 2 + \" \" + $c + \" \" + $s + \" \" + ($d = 7) + \" \" + (((($d + 1) * 3) - 4) % 5) "
             "+ \" \" + ($s + $d) + \" \" + $d++ + ++$d);",
             "1.5 4 5 7 0 57 79" },
+        LanguageCase { "hexadecimalInts", "print (0x1F + 0XfF + \" \" + 0xFFFFFFFF + \" \" + 0x100000000);",
+            "286 -1 4.29497e+09" },
         LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
             "2.5 0.333333 1e+10 3" },
         LanguageCase {

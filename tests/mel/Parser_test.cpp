@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -210,5 +214,36 @@ INSTANTIATE_TEST_SUITE_P(Errors, ParseErrorTest,
             "int $a = 1 + " + std::string(300, '(') + "1" + std::string(300, ')') + ";",
             "nesting deeper than 200 levels", 1, 213 }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Scripts written as published tools are (corpus/): each parses whole.
+std::vector<std::string> corpusFiles()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(MEL_CORPUS))
+        if (entry.path().extension() == ".mel")
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Corpus : public testing::TestWithParam<std::string> { };
+
+TEST_P(Corpus, Parses)
+{
+    std::ifstream file(std::filesystem::path(MEL_CORPUS) / GetParam(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    ASSERT_FALSE(text.str().empty());
+    const mel::ParsedSource parsed = mel::parseSource(text.str());
+    EXPECT_TRUE(parsed.ok()) << "line " << parsed.errorLine << "." << parsed.errorColumn << ": "
+                             << parsed.error;
+    EXPECT_FALSE(parsed.statements.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, Corpus, testing::ValuesIn(corpusFiles()), [](const auto& info) {
+    std::string name = info.param.substr(0, info.param.size() - 4);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});
 
 }  // namespace

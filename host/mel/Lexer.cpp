@@ -262,8 +262,11 @@ Token Lexer::readNumber()
             advance();
         }
     }
-    const bool signedExponent = (at(1) == '+' || at(1) == '-') && isDigit(at(2));
-    if ((at() == 'e' || at() == 'E') && (isDigit(at(1)) || signedExponent)) {
+    // Only an `e` looks further: a number that ends the text read so far is
+    // complete unless an exponent may yet follow.
+    const bool exponent = (at() == 'e' || at() == 'E')
+        && (isDigit(at(1)) || ((at(1) == '+' || at(1) == '-') && isDigit(at(2))));
+    if (exponent) {
         token.kind = Token::Kind::Float;
         for (int i = 0; i < 2; ++i) {
             token.text += at();

@@ -812,6 +812,42 @@ TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
     EXPECT_LE(givenAtReport[2], input.find("int $i") + 5);
 }
 
+// The forms whose reading looks ahead (a bracketed first argument, a call,
+// a matrix over lines, a continued string, CR line ends) still run as soon as
+// their `;` has been read, one byte at a time.
+TEST_F(SessionWithEcho, StreamRunsLookAheadFormsOnceComplete)
+{
+    const std::string input
+        = "echoStrings (\"a\" + 1) 2;\rprint (\"b\")\n;matrix $m[1][2] = <<1,\n 2>>; print "
+          "$m;\r\nprint \"c\\\nd\";";
+    std::size_t given = 0;
+    std::vector<std::size_t> givenAtReport;
+    std::vector<std::string> transcripts;
+    bool readFailed = true;
+    const bool succeeded = session.runStream(
+        [&](char* buffer, std::size_t) -> long {
+            if (given == input.size())
+                return 0;
+            buffer[0] = input[given++];
+            return 1;
+        },
+        false,
+        [&](const mel::StatementOutcome& outcome) {
+            givenAtReport.push_back(given);
+            std::string text;
+            hostbatch::appendText(text, outcome);
+            transcripts.push_back(text);
+        },
+        readFailed);
+    EXPECT_TRUE(succeeded);
+    EXPECT_FALSE(readFailed);
+    EXPECT_EQ(transcripts, (std::vector<std::string> { "// Result: a1 2 //\n", "b", "", "<<1, 2>>", "cd" }));
+    std::vector<std::size_t> semicolons;
+    for (std::size_t at = input.find(';'); at != std::string::npos; at = input.find(';', at + 1))
+        semicolons.push_back(at + 1);
+    EXPECT_EQ(givenAtReport, semicolons);
+}
+
 TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked)
 {
     const std::string input = "echoInt 1;\n\nechoInt 2; int $a = ;\nechoInt 3;";

@@ -448,13 +448,18 @@ bool assignConverted(Value&& value, Value& variable)
 {
     if (variable.type() != Type::Matrix)
         return convert(std::move(value), variable.type(), variable);
+    // Converted from a copy, so that a value that does not fit is left whole.
     Value converted;
-    if (!convert(std::move(value), Type::Matrix, converted))
+    if (!convert(static_cast<const Value&>(value), Type::Matrix, converted))
         return false;
-    const Matrix& from = std::get<Matrix>(converted);
+    Matrix& from = std::get<Matrix>(converted);
     Matrix& to = std::get<Matrix>(variable);
     if (from.rows > to.rows || from.columns > to.columns)
         return false;
+    if (from.rows == to.rows && from.columns == to.columns) {
+        to = std::move(from);
+        return true;
+    }
     Matrix fitted(to.rows, to.columns);
     for (std::size_t row = 0; row < from.rows; ++row)
         for (std::size_t column = 0; column < from.columns; ++column)

@@ -136,8 +136,8 @@ bool convert(const Value& value, Type type, Value& converted);
 bool convert(Value&& value, Type type, Value& converted);
 /// Converts `value` to `variable`'s type and stores it there, as assignment
 /// does. A matrix variable keeps its size: what `value` leaves of it is zeros.
-/// False, leaving `variable` alone, when `value` does not convert or is a
-/// matrix with more rows or columns than the variable's.
+/// False, leaving `variable` and `value` alone, when `value` does not convert
+/// or is a matrix with more rows or columns than the variable's.
 bool assignConverted(Value&& value, Value& variable);
 
 /// The length of a vector.

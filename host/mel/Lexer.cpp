@@ -231,50 +231,43 @@ Token Lexer::readString()
     }
 }
 
+void Lexer::take(Token& token, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        token.text += at();
+        advance();
+    }
+}
+
+void Lexer::takeWhile(Token& token, bool (*belongs)(char))
+{
+    while (belongs(at())) {
+        token.text += at();
+        advance();
+    }
+}
+
 Token Lexer::readNumber()
 {
     Token token = start();
     token.kind = Token::Kind::Int;
     if (at() == '0' && (at(1) == 'x' || at(1) == 'X') && isHexDigit(at(2))) {
-        // A hexadecimal int: 0x1F.
-        for (int i = 0; i < 2; ++i) {
-            token.text += at();
-            advance();
+        take(token, 2);  // a hexadecimal int: 0x1F
+        takeWhile(token, isHexDigit);
+    } else {
+        takeWhile(token, isDigit);
+        if (at() == '.') {
+            token.kind = Token::Kind::Float;
+            take(token, 1);
+            takeWhile(token, isDigit);
         }
-        while (isHexDigit(at())) {
-            token.text += at();
-            advance();
-        }
-        if (isNameStart(at()))
-            fail(start(), "expected an operator after the number " + token.text);
-        return token;
-    }
-    while (isDigit(at())) {
-        token.text += at();
-        advance();
-    }
-    if (at() == '.') {
-        token.kind = Token::Kind::Float;
-        token.text += at();
-        advance();
-        while (isDigit(at())) {
-            token.text += at();
-            advance();
-        }
-    }
-    // Only an `e` looks further: a number that ends the text read so far is
-    // complete unless an exponent may yet follow.
-    const bool exponent = (at() == 'e' || at() == 'E')
-        && (isDigit(at(1)) || ((at(1) == '+' || at(1) == '-') && isDigit(at(2))));
-    if (exponent) {
-        token.kind = Token::Kind::Float;
-        for (int i = 0; i < 2; ++i) {
-            token.text += at();
-            advance();
-        }
-        while (isDigit(at())) {
-            token.text += at();
-            advance();
+        // Only an `e` looks further: a number that ends the text read so far
+        // is complete unless an exponent may yet follow.
+        if ((at() == 'e' || at() == 'E')
+            && (isDigit(at(1)) || ((at(1) == '+' || at(1) == '-') && isDigit(at(2))))) {
+            token.kind = Token::Kind::Float;
+            take(token, 2);
+            takeWhile(token, isDigit);
         }
     }
     if (isNameStart(at()))
@@ -286,10 +279,7 @@ Token Lexer::readName(Token::Kind kind)
 {
     Token token = start();
     token.kind = kind;
-    while (isNameChar(at())) {
-        token.text += at();
-        advance();
-    }
+    takeWhile(token, isNameChar);
     return token;
 }
 

@@ -67,6 +67,9 @@ private:
     Token readNumber();
     Token readName(Token::Kind kind);
     Token readPunct();
+    // Moves the next `count` bytes, or those that `belongs` accepts, onto `token`'s text.
+    void take(Token& token, std::size_t count);
+    void takeWhile(Token& token, bool (*belongs)(char));
     bool atEnd() const
     {
         if (place_.offset < text_.size())

@@ -775,15 +775,20 @@ TEST_F(SessionWithEcho, InterruptEndsTheRunningStatement)
 
 // A stream read a few bytes at a time runs each statement as soon as its `;`
 // has been read, and an `if` once it is known that no `else` follows.
-TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
-{
-    const std::string input = "echoInt 1; /* ; */ echoStrings \"a;\"\n  (\";\"); if (0) print \"x\";\n"
-                              "else print \"y\"; int $i = 2; echoInt\n$i";
-    std::size_t given = 0;
-    std::vector<std::size_t> givenAtReport;
-    std::vector<std::string> transcripts;
+// What running a stream handed over one byte a read gave: each statement's
+// transcript, and how many bytes had been read when it was reported.
+struct ByteStream {
+    bool succeeded = false;
     bool readFailed = true;
-    const bool succeeded = session.runStream(
+    std::vector<std::string> transcripts;
+    std::vector<std::size_t> givenAtReport;
+};
+
+ByteStream streamOneByteAtATime(host::Session& session, const std::string& input)
+{
+    ByteStream run;
+    std::size_t given = 0;
+    run.succeeded = session.runStream(
         [&](char* buffer, std::size_t) -> long {
             if (given == input.size())
                 return 0;
@@ -792,24 +797,32 @@ TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
         },
         false,
         [&](const mel::StatementOutcome& outcome) {
-            givenAtReport.push_back(given);
+            run.givenAtReport.push_back(given);
             std::string text;
             hostbatch::appendText(text, outcome);
-            transcripts.push_back(text);
+            run.transcripts.push_back(text);
         },
-        readFailed);
-    EXPECT_TRUE(succeeded);
-    EXPECT_FALSE(readFailed);
-    EXPECT_EQ(transcripts,
+        run.readFailed);
+    return run;
+}
+
+TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
+{
+    const std::string input = "echoInt 1; /* ; */ echoStrings \"a;\"\n  (\";\"); if (0) print \"x\";\n"
+                              "else print \"y\"; int $i = 2; echoInt\n$i";
+    const ByteStream run = streamOneByteAtATime(session, input);
+    EXPECT_TRUE(run.succeeded);
+    EXPECT_FALSE(run.readFailed);
+    EXPECT_EQ(run.transcripts,
         (std::vector<std::string> {
             "// Result: 1 //\n", "// Result: a; ; //\n", "y", "", "// Result: 2 //\n" }));
     const std::size_t firstSemicolon = input.find(';') + 1;
     const std::size_t elseEnd = input.find("\"y\";") + 4;
-    ASSERT_EQ(givenAtReport.size(), 5u);
-    EXPECT_EQ(givenAtReport[0], firstSemicolon);
+    ASSERT_EQ(run.givenAtReport.size(), 5u);
+    EXPECT_EQ(run.givenAtReport[0], firstSemicolon);
     // The `if` waits for the word after its `;`: not `else`, so it ends there.
-    EXPECT_GE(givenAtReport[2], elseEnd);
-    EXPECT_LE(givenAtReport[2], input.find("int $i") + 5);
+    EXPECT_GE(run.givenAtReport[2], elseEnd);
+    EXPECT_LE(run.givenAtReport[2], input.find("int $i") + 5);
 }
 
 // The forms whose reading looks ahead (a bracketed first argument, a call,
@@ -820,32 +833,15 @@ TEST_F(SessionWithEcho, StreamRunsLookAheadFormsOnceComplete)
     const std::string input
         = "echoStrings (\"a\" + 1) 2;\rprint (\"b\")\n;matrix $m[1][2] = <<1,\n 2>>; print "
           "$m;\r\nprint \"c\\\nd\";";
-    std::size_t given = 0;
-    std::vector<std::size_t> givenAtReport;
-    std::vector<std::string> transcripts;
-    bool readFailed = true;
-    const bool succeeded = session.runStream(
-        [&](char* buffer, std::size_t) -> long {
-            if (given == input.size())
-                return 0;
-            buffer[0] = input[given++];
-            return 1;
-        },
-        false,
-        [&](const mel::StatementOutcome& outcome) {
-            givenAtReport.push_back(given);
-            std::string text;
-            hostbatch::appendText(text, outcome);
-            transcripts.push_back(text);
-        },
-        readFailed);
-    EXPECT_TRUE(succeeded);
-    EXPECT_FALSE(readFailed);
-    EXPECT_EQ(transcripts, (std::vector<std::string> { "// Result: a1 2 //\n", "b", "", "<<1, 2>>", "cd" }));
+    const ByteStream run = streamOneByteAtATime(session, input);
+    EXPECT_TRUE(run.succeeded);
+    EXPECT_FALSE(run.readFailed);
+    EXPECT_EQ(
+        run.transcripts, (std::vector<std::string> { "// Result: a1 2 //\n", "b", "", "<<1, 2>>", "cd" }));
     std::vector<std::size_t> semicolons;
     for (std::size_t at = input.find(';'); at != std::string::npos; at = input.find(';', at + 1))
         semicolons.push_back(at + 1);
-    EXPECT_EQ(givenAtReport, semicolons);
+    EXPECT_EQ(run.givenAtReport, semicolons);
 }
 
 TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked)

@@ -44,7 +44,7 @@ public:
             call_.text + " takes a string, not " + std::string(typeName(value.type())));
     }
 
-    // A word of command syntax is a string: `fclose 3` means the number 3.
+    // A string where a number is needed gives its leading number, as "3" does.
     double number(std::size_t i) override
     {
         const Value value = this->value(i);
@@ -298,6 +298,13 @@ Interpreter::CallResult Interpreter::callCommand(const Expr& call)
 {
     MArgList args;
     for (const ExprPtr& operand : call.operands) {
+        if ((operand->kind == Expr::Kind::Int || operand->kind == Expr::Kind::Float)
+            && !operand->text.empty()) {
+            // A number word reaches the command as it was written: 1.50, 007.
+            tick(operand->line);
+            args.addArg(MString(operand->text));
+            continue;
+        }
         const Value value = eval(*operand);
         if (!value.isArray()) {
             args.addArg(MString(value.text()));

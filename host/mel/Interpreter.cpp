@@ -116,6 +116,8 @@ void Interpreter::checkValue(const Value& value, int line)
         checkText(value.size(), line);
     else if (value.isArray())
         checkSize(value.size(), line);
+    else if (value.type() == Type::Matrix)
+        checkSize(std::get<Matrix>(value).elements.size(), line);
 }
 
 void Interpreter::checkResult(const host::CommandResult& result, int line)
@@ -268,6 +270,10 @@ void Interpreter::execDeclaration(const Stmt& statement)
     for (const Declarator& declarator : statement.declarators) {
         const Type type = declarator.array ? arrayType(statement.declaredType) : statement.declaredType;
         Value value = Value::ofType(type);
+        if (type == Type::Matrix && declarator.rows > 0) {
+            checkSize(declarator.rows * declarator.columns, declarator.line);
+            value = Matrix(declarator.rows, declarator.columns);
+        }
         if (declarator.size) {
             const int size = indexOf(*declarator.size);
             checkSize(std::size_t(size), declarator.line);
@@ -275,18 +281,22 @@ void Interpreter::execDeclaration(const Stmt& statement)
         }
         if (declarator.initialiser) {
             Value initial = eval(*declarator.initialiser);
-            const Type from = initial.type();
-            if (!convert(std::move(initial), type, value))
+            // A value that does not convert is left as it was, to be named.
+            if (!assignConverted(std::move(initial), value))
                 fail(declarator.line,
-                    "cannot initialise $" + declarator.name + ", " + withArticle(type) + ", with "
-                        + withArticle(from));
+                    "cannot initialise $" + declarator.name + ", " + described(value) + ", with "
+                        + described(initial));
         }
         Value* existing = statement.global ? nullptr : environment_.find(declarator.name);
         const bool sameScope = existing != nullptr && environment_.declaredInScope(declarator.name);
         if (sameScope && existing->type() != type)
             fail(declarator.line,
                 "$" + declarator.name + " is already declared as " + withArticle(existing->type()));
-        environment_.declare(declarator.name, std::move(value), statement.global);
+        const Value& declared = environment_.declare(declarator.name, std::move(value), statement.global);
+        if (type == Type::Matrix && std::get<Matrix>(declared).rows == 0)
+            fail(declarator.line,
+                "global matrix $" + declarator.name + " has no size yet: declare it first as matrix $"
+                    + declarator.name + "[rows][columns]");
     }
 }
 
@@ -300,10 +310,9 @@ void Interpreter::setVariable(const std::string& name, Value value, int line, Va
         environment_.declare(name, std::move(value), false);
         return;
     }
-    const Type to = variable->type();
-    const Type from = value.type();
-    if (!convert(std::move(value), to, *variable))
-        fail(line, "cannot assign " + withArticle(from) + " to $" + name + ", " + withArticle(to));
+    // A value that does not convert is left as it was, to be named.
+    if (!assignConverted(std::move(value), *variable))
+        fail(line, "cannot assign " + described(value) + " to $" + name + ", " + described(*variable));
 }
 
 // ---- expressions
@@ -314,6 +323,11 @@ void Interpreter::evalDiscarded(const Expr& expression)
         const DepthGuard depth(*this, expression.line, false);
         tick(expression.line);
         assign(expression, false);
+        return;
+    }
+    if (expression.kind == Expr::Kind::Sequence) {
+        for (const ExprPtr& operand : expression.operands)
+            evalDiscarded(*operand);
         return;
     }
     int stepped = 0;
@@ -356,6 +370,8 @@ Value Interpreter::eval(const Expr& expression)
                 expression.line, "cannot cast " + withArticle(from) + " to " + typeName(expression.castType));
         return cast;
     }
+    case Expr::Kind::Matrix:
+        return evalMatrix(expression);
     case Expr::Kind::Vector: {
         Vector3 vector;
         vector.x = number(eval(*expression.operands[0]), expression.line, "vector");
@@ -387,6 +403,10 @@ Value Interpreter::eval(const Expr& expression)
             return fromCommandResult(std::move(result.commandResult));
         return result.hasValue ? std::move(result.value) : Value(std::string());
     }
+    case Expr::Kind::Sequence:
+        for (std::size_t i = 0; i + 1 < expression.operands.size(); ++i)
+            evalDiscarded(*expression.operands[i]);
+        return eval(*expression.operands.back());
     }
     return 0;
 }
@@ -433,14 +453,7 @@ Value Interpreter::evalUnary(const Expr& expression)
 {
     if (expression.text == "!")
         return truth(*expression.operands[0]) ? 0 : 1;
-    const Value operand = eval(*expression.operands[0]);
-    if (operand.type() == Type::Vector) {
-        const Vector3& vector = std::get<Vector3>(operand);
-        return Vector3 { -vector.x, -vector.y, -vector.z };
-    }
-    if (operand.type() == Type::Int)
-        return wrappedInt(-std::int64_t(std::get<int>(operand)));
-    return -number(operand, expression.line, "-");
+    return negate(eval(*expression.operands[0]), expression.line);
 }
 
 Value Interpreter::evalBinary(const Expr& expression)
@@ -522,6 +535,8 @@ Value Interpreter::evalArray(const Expr& expression)
         const Type element = elements.back().type();
         if (isArray(element))
             fail(operand->line, "an array inside an array literal");
+        if (element == Type::Matrix)
+            fail(operand->line, "a matrix inside an array literal: there are no arrays of matrices");
         // Strings win over vectors, vectors over numbers, floats over ints.
         if (element == Type::String || (element == Type::Vector && type != Type::String)
             || (element == Type::Float && type == Type::Int))
@@ -536,14 +551,54 @@ Value Interpreter::evalArray(const Expr& expression)
     return scalars;
 }
 
+Value Interpreter::evalMatrix(const Expr& expression)
+{
+    const std::size_t columns = std::size_t(expression.number);
+    Matrix matrix(expression.operands.size() / columns, columns);
+    for (std::size_t i = 0; i < expression.operands.size(); ++i)
+        matrix.elements[i] = number(eval(*expression.operands[i]), expression.line, "matrix");
+    return matrix;
+}
+
+namespace {
+
+std::string notAnArray(const std::string& name, const Value& variable)
+{
+    if (variable.type() == Type::Matrix)
+        return "$" + name + " is a matrix: its elements are $" + name + "[row][column]";
+    return "$" + name + " is not an array";
+}
+
+}  // namespace
+
+// The element `$m[row][column]` names, which must exist: a matrix does not grow.
+double& Interpreter::matrixElement(const Expr& target, int line)
+{
+    const int row = indexOf(*target.operands[0]);
+    const int column = indexOf(*target.operands[1]);
+    Value* variable = environment_.find(target.text, target.slot);
+    if (variable == nullptr)
+        fail(line, "$" + target.text + " is not declared");
+    if (variable->type() != Type::Matrix)
+        fail(line, "$" + target.text + " is not a matrix");
+    Matrix& matrix = std::get<Matrix>(*variable);
+    if (std::size_t(row) >= matrix.rows || std::size_t(column) >= matrix.columns)
+        fail(line,
+            "$" + target.text + "[" + std::to_string(row) + "][" + std::to_string(column)
+                + "] does not exist: $" + target.text + " is " + described(*variable));
+    return matrix.at(std::size_t(row), std::size_t(column));
+}
+
 Value Interpreter::evalIndex(const Expr& expression)
 {
+    if (expression.operands.size() == 2)
+        return matrixElement(expression, expression.line);
     const int index = indexOf(*expression.operands[0]);
     const Value* variable = environment_.find(expression.text, expression.slot);
     if (variable == nullptr)
         fail(expression.line, "$" + expression.text + " is not declared");
     if (!variable->isArray())
-        fail(expression.line, "$" + expression.text + " is not an array");
+        fail(expression.line, notAnArray(expression.text, *variable));
     // An element past the end reads as the element type's zero.
     return variable->element(std::size_t(index));
 }
@@ -592,6 +647,13 @@ Value Interpreter::assign(const Expr& expression, bool wanted)
 // Writing past the end grows the array, as the host's arrays do.
 void Interpreter::setElement(const Expr& target, Value value, int line)
 {
+    if (target.operands.size() == 2) {
+        Value converted;
+        if (!convert(static_cast<const Value&>(value), Type::Float, converted))
+            fail(line, "cannot assign " + described(value) + " to an element of $" + target.text);
+        matrixElement(target, line) = std::get<double>(converted);
+        return;
+    }
     const int index = indexOf(*target.operands[0]);
     checkSize(std::size_t(index) + 1, line);
     Value* variable = environment_.find(target.text, target.slot);
@@ -601,7 +663,7 @@ void Interpreter::setElement(const Expr& target, Value value, int line)
         variable = &environment_.declare(target.text, Value::ofType(arrayType(value.type())), false);
     }
     if (!variable->isArray())
-        fail(line, "$" + target.text + " is not an array");
+        fail(line, notAnArray(target.text, *variable));
     Value converted;
     if (!convert(std::move(value), elementType(variable->type()), converted))
         fail(line, "cannot assign an array to an element of $" + target.text);

@@ -26,7 +26,7 @@ namespace mel {
 struct Limits {
     std::uint64_t steps = 0;  ///< Statements and expressions evaluated.
     int callDepth = 1000;  ///< Procedures, eval and source inside one another.
-    std::size_t valueSize = 0;  ///< Elements of an array.
+    std::size_t valueSize = 0;  ///< Elements of an array or a matrix.
     std::size_t stringSize = 0;  ///< Bytes of a string.
     std::size_t sourceSize = 0;  ///< Bytes of a script file, or of one statement read from a stream.
     std::size_t outputSize = 0;  ///< Bytes of lines one statement holds when they are not streamed.
@@ -173,8 +173,12 @@ private:
     Value combine(Op op, const Value& left, const Value& right, int line);
     int combineInts(Op op, int left, int right, int line);
     Value combineVectors(Op op, const Value& left, const Value& right, int line);
+    Value combineMatrices(Op op, const Value& left, const Value& right, int line);
+    Value negate(const Value& operand, int line);
     Value evalArray(const Expr& expression);
+    Value evalMatrix(const Expr& expression);
     Value evalIndex(const Expr& expression);
+    double& matrixElement(const Expr& target, int line);
     Value assign(const Expr& expression, bool wanted);
     Value step(const Expr& expression);
     bool stepInt(const Expr& expression, int& result);

@@ -1,7 +1,8 @@
 # The Debian packages (cpack -G DEB, or scripts/package):
 #   pictile              hostbatch, the API library, the resampler module, the
-#                        plug-in and the examples under /usr: PNG, JPEG, TIFF,
-#                        BMP and IFF, no OpenImageIO;
+#                        plug-in, the Python package maya (in Debian's python3)
+#                        and the examples under /usr: PNG, JPEG, TIFF, BMP and
+#                        IFF, no OpenImageIO;
 #   pictile-openimageio  the OpenImageIO module for every other format (EXR,
 #                        TGA, GIF, HDR, ... and writes but IFF), made only where
 #                        the module is built; pictile recommends it.
@@ -32,6 +33,12 @@ set(CPACK_COMPONENT_OPENIMAGEIO_DESCRIPTION
   "OpenImageIO module of pictile's host\n"
   "Reads EXR, TGA, GIF, HDR and the other formats OpenImageIO knows, and writes all but IFF.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS pictile-openimageio)
+# The Python package's extension is built for one version of Debian's python3;
+# shlibdeps adds the libraries the binaries link. Its modules are byte-compiled
+# on install and their compiled files removed before removal.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${PICTILE_PYTHON_DEPENDS}")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/postinst;${PROJECT_SOURCE_DIR}/packaging/prerm")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The module is opened by the API library of the same version, from beside it.
 set(CPACK_COMPONENT_OPENIMAGEIO_DEPENDS runtime)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)

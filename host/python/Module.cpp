@@ -36,9 +36,8 @@ constexpr std::chrono::milliseconds kWaitInterval { 20 };
 // on the calling thread.
 class Host {
 public:
-    explicit Host(std::string applicationName)
+    Host()
         : thread({ SIGINT })
-        , applicationName(std::move(applicationName))
     {
     }
     Host(const Host&) = delete;
@@ -69,7 +68,6 @@ public:
     }
 
     host::ScriptThread thread;
-    std::string applicationName;
     // Held while the session is used, so that a name can be looked up from a
     // calling thread while another thread's call runs.
     std::mutex sessionMutex;
@@ -157,12 +155,12 @@ private:
     // redirected them gets the lines; nowhere when the stream is gone.
     void toStream(Stream stream, const std::string& text)
     {
-        // What was printed comes out before a message that follows it.
-        if (stream == Stream::Messages && printed_) {
+        // What was printed, by MEL or by the caller, comes out before the
+        // message that follows it, as in the host's one window.
+        if (stream == Stream::Messages) {
             if (PyObject* printed = streamOf(Stream::Printed))
                 py::handle(printed).attr("flush")();
         }
-        printed_ = stream == Stream::Printed;
         PyObject* object = streamOf(stream);
         if (object == nullptr)
             return;
@@ -174,7 +172,6 @@ private:
     }
 
     std::string errors_;
-    bool printed_ = false;
 };
 
 // Runs `work` on the host's thread. The caller, who holds the GIL on entry and
@@ -353,12 +350,12 @@ py::object evaluate(py::str text)
     return finish(ran, writer, "eval");
 }
 
-void initialize(const std::string& name)
+void initialize()
 {
     std::shared_ptr<Host>& current = currentHost();
     if (current)
         throw std::runtime_error("maya.standalone is already initialized");
-    auto host = std::make_shared<Host>(name);
+    auto host = std::make_shared<Host>();
     if (!host->thread.started())
         throw std::runtime_error("cannot start the script thread: " + host->thread.error());
     bool opened = false;
@@ -393,12 +390,15 @@ void uninitialize()
     LineWriter().write(std::move(lines));
 }
 
-// Whether maya.cmds offers `name` as a function now: a built-in or a registered command.
+// Whether maya.cmds offers `name` as a function now: a built-in or a registered
+// command. The GIL is given up while a call of another thread holds the session,
+// so that the thread waiting for that call still sees Ctrl-C.
 bool offers(const std::string& name)
 {
-    const std::shared_ptr<Host>& host = currentHost();
+    const std::shared_ptr<Host> host = currentHost();
     if (!host)
         return false;
+    const py::gil_scoped_release released;
     const std::lock_guard<std::mutex> lock(host->sessionMutex);
     return host->session
         && (host->session->interpreter().hasBuiltin(name) || host->session->registry().contains(name));
@@ -407,17 +407,18 @@ bool offers(const std::string& name)
 py::list offeredNames()
 {
     py::list names;
-    const std::shared_ptr<Host>& host = currentHost();
+    const std::shared_ptr<Host> host = currentHost();
     if (!host)
         return names;
     std::vector<std::string> found;
     {
+        const py::gil_scoped_release released;
         const std::lock_guard<std::mutex> lock(host->sessionMutex);
-        if (!host->session)
-            return names;
-        found = host->session->interpreter().builtinNames();
-        const std::vector<std::string> commands = host->session->registry().commandNames();
-        found.insert(found.end(), commands.begin(), commands.end());
+        if (host->session) {
+            found = host->session->interpreter().builtinNames();
+            const std::vector<std::string> commands = host->session->registry().commandNames();
+            found.insert(found.end(), commands.begin(), commands.end());
+        }
     }
     for (const std::string& name : found)
         names.append(textOf(name));
@@ -432,16 +433,13 @@ PYBIND11_MODULE(_host, module)
 {
     using namespace pymaya;
     module.doc() = "The stand-in host in this process: what maya.standalone, maya.cmds and maya.mel call.";
-    module.def("initialize", &initialize, py::arg("name"),
+    module.def("initialize", &initialize,
         "Starts the host: its session on a script thread, with the plug-in and script paths of the "
         "environment.");
     module.def(
         "uninitialize", &uninitialize, "Unloads the plug-ins and ends the host; nothing when none runs.");
     module.def(
         "initialized", [] { return static_cast<bool>(currentHost()); }, "Whether the host runs.");
-    module.def(
-        "application_name", [] { return currentHost() ? currentHost()->applicationName : std::string(); },
-        "The name initialize() was given.");
     module.def("offers", &offers, py::arg("name"), "Whether maya.cmds has a function of this name now.");
     module.def("names", &offeredNames, "The built-ins and registered commands, for dir(maya.cmds).");
     module.def("eval", &evaluate, py::arg("text"), "Runs MEL in the session; the last statement's value.");

@@ -279,14 +279,13 @@ def main():
     environment = dict(os.environ)
     for name in ("MAYA_SCRIPT_PATH", "PICTILE_PIXEL_BUDGET", "LD_LIBRARY_PATH", "PYTHONHOME"):
         environment.pop(name, None)
-    # `python3` is this interpreter, whatever another python3 on PATH would be;
-    # with PICTILE_PYTHON_PRELOAD, with that library (a sanitizer's runtime)
-    # loaded ahead of it.
+    # `python3` is this interpreter, whatever another python3 on PATH would be,
+    # with the settings PICTILE_PYTHON_SETTINGS lists ("NAME=VALUE ...": the
+    # sanitizer build's runtime and options).
     interpreter = work / "python-bin"
     interpreter.mkdir(parents=True, exist_ok=True)
-    preload = environment.pop("PICTILE_PYTHON_PRELOAD", "")
-    (interpreter / "python3").write_text(
-        "#!/bin/sh\n" + (f"LD_PRELOAD={preload} " if preload else "") + f'exec {sys.executable} "$@"\n')
+    settings = environment.pop("PICTILE_PYTHON_SETTINGS", "").split()
+    (interpreter / "python3").write_text(f'#!/bin/sh\nexec env {" ".join(settings)} {sys.executable} "$@"\n')
     (interpreter / "python3").chmod(0o755)
     environment.update(PATH=f"{bin_dir}:{interpreter}:{environment.get('PATH', '/usr/bin:/bin')}",
                        MAYA_PLUG_IN_PATH=str(lib_dir), PYTHONPATH=str(python_dir), PYTHONDONTWRITEBYTECODE="1",

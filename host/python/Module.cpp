@@ -340,7 +340,9 @@ py::object evaluate(py::str text)
             ran.outcome.status = MS::kSuccess;
             host->session->runScript(script, false, [&](mel::StatementOutcome& outcome) {
                 queue.add(std::move(outcome.lines));
-                ran.outcome = std::move(outcome);
+                ran.outcome.status = outcome.status;
+                ran.outcome.result = std::move(outcome.result);
+                ran.outcome.value = std::move(outcome.value);
             });
         } catch (const std::bad_alloc&) {
             ran.outOfMemory = true;

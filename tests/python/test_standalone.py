@@ -157,7 +157,11 @@ def test_the_host_runs_without_its_openimageio_module(tmp_path):
         except RuntimeError as error:
             print("RuntimeError:", error)
         """)
-    environment = dict(os.environ, LD_LIBRARY_PATH=str(libraries), MAYA_PLUG_IN_PATH=str(libraries))
+    # A sanitizer build loads the API library ahead of Python: the copy, then.
+    preload = os.environ.get("LD_PRELOAD", "").replace(os.path.join(built, "libOpenMaya.so"),
+                                                       str(libraries / "libOpenMaya.so"))
+    environment = dict(os.environ, LD_LIBRARY_PATH=str(libraries), MAYA_PLUG_IN_PATH=str(libraries),
+                       LD_PRELOAD=preload)
     alone = run_python(code, env=environment, cwd=tmp_path)
     assert alone.returncode == 0, alone.stderr
     assert alone.stdout == "20\nRuntimeError: dot.tga does not exist!\n"

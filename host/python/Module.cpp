@@ -1,8 +1,9 @@
 // maya._host: the stand-in host inside a Python process, as maya.standalone,
 // maya.cmds and maya.mel reach it. The session (registry, plug-in loader, MEL
-// interpreter) lives on a script thread with hostbatch's large stack and is
-// touched only there; the calling thread converts values, shows the lines a
-// call produces and watches for Ctrl-C while the call runs, without the GIL.
+// interpreter) is used under one lock: MEL runs on a script thread with
+// hostbatch's large stack, while the calling thread, without the GIL, shows the
+// lines the call produces and watches for Ctrl-C; a plug-in command called
+// from maya.cmds, which runs no MEL, runs on the calling thread itself.
 #include "Arguments.h"
 #include "Convert.h"
 

@@ -80,9 +80,9 @@ def test_uninitialize_unloads_the_plugins_and_ends_the_session():
         "RuntimeError: line 1: $kept is not declared\n")
 
 
-def test_ctrl_c_interrupts_the_running_statement_then_raises_keyboard_interrupt():
-    # Each call would run for ever but for the Ctrl-C sent half a second in;
-    # the command ends first and the interrupt comes after it.
+def test_ctrl_c_interrupts_the_running_statement_then_raises_keyboard_interrupt(tmp_path):
+    # Each MEL loop would run for ever but for the Ctrl-C sent once it has made
+    # the file "started"; the command ends first and the interrupt comes after it.
     done = run_python(textwrap.dedent(f"""
         import os, signal, threading, time
         import maya.standalone
@@ -90,17 +90,23 @@ def test_ctrl_c_interrupts_the_running_statement_then_raises_keyboard_interrupt(
 
         maya.standalone.initialize()
         cmds.loadPlugin({ECHO_PLUGIN!r})
+        started = 'fclose(fopen("started", "w")); '
 
-        def press_soon():
+        def press_once_started(delay):
             def press():
-                time.sleep(0.5)
+                while not os.path.exists("started"):
+                    time.sleep(0.01)
+                os.remove("started")
+                time.sleep(delay)
                 os.kill(os.getpid(), signal.SIGINT)
             threading.Thread(target=press).start()
 
-        for what, run in [("mel.eval", lambda: mel.eval("while (1) catch(`echoNothing`);")),
-                          ("cmds.eval", lambda: cmds.eval("while (1) ;")),
-                          ("a command", lambda: cmds.echoSleep(1500))]:
-            press_soon()
+        # The command's file is made before it starts: its Ctrl-C comes well into it.
+        for what, delay, run in [
+                ("mel.eval", 0, lambda: mel.eval(started + "while (1) catch(`echoNothing`);")),
+                ("cmds.eval", 0, lambda: cmds.eval(started + "while (1) ;")),
+                ("a command", 0.5, lambda: open("started", "w").close() or cmds.echoSleep(1500))]:
+            press_once_started(delay)
             start = time.monotonic()
             try:
                 run()
@@ -108,7 +114,7 @@ def test_ctrl_c_interrupts_the_running_statement_then_raises_keyboard_interrupt(
             except KeyboardInterrupt:
                 print(what, "interrupted", "after its end" if time.monotonic() - start >= 1.5 else "")
         print("the session goes on:", cmds.echoInt(7))
-        """))
+        """), cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     assert done.stdout == ("mel.eval interrupted \n"
                            "cmds.eval interrupted \n"

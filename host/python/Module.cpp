@@ -401,8 +401,11 @@ bool offers(const std::string& name)
     const std::shared_ptr<Host> host = currentHost();
     if (!host)
         return false;
-    const py::gil_scoped_release released;
-    const std::lock_guard<std::mutex> lock(host->sessionMutex);
+    std::unique_lock<std::mutex> lock(host->sessionMutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        const py::gil_scoped_release released;
+        lock.lock();
+    }
     return host->session
         && (host->session->interpreter().hasBuiltin(name) || host->session->registry().contains(name));
 }

@@ -11,7 +11,9 @@ BIN_DIR/pictile_samples) with the batch command's list file and output folder,
 with BIN_DIR first on PATH, LIB_DIR on MAYA_PLUG_IN_PATH and PYTHON_DIR (the
 built maya package's folder) on PYTHONPATH, so that `hostbatch --plugin
 pictile` and `import maya.standalone` run as they do from an install; `python3`
-is the interpreter running this script (Debian's). The fenced blocks of a page
+is the interpreter running this script (Debian's); links scripts/ and examples/
+to the tree's let the commands a user runs in the source tree run there too.
+The fenced blocks of a page
 run in order, in that folder:
 
   ```console   lines "$ COMMAND" (continued by lines "> MORE") each followed by
@@ -162,6 +164,8 @@ def prepare_folder(folder, root, bin_dir):
     subprocess.run([str(bin_dir / "pictile_samples"), str(folder / "images")], check=True, stdout=subprocess.DEVNULL)
     for script in sorted((root / "examples").glob("*.mel")) + sorted((root / "examples").glob("*.py")):
         shutil.copy(script, folder)
+    for tree_folder in ("scripts", "examples"):
+        (folder / tree_folder).symlink_to(root / tree_folder)
     batch = folder / BATCH_FOLDER
     (batch / "Resized").mkdir(parents=True)
     (batch / "DIRlist.txt").write_text(BATCH_LIST)

@@ -163,6 +163,62 @@ private:
     CallResult& result_;
 };
 
+namespace {
+
+// An expression whose value is `value`, as a literal of a script would give it.
+ExprPtr literalOf(Value&& value)
+{
+    auto literal = std::make_unique<Expr>();
+    switch (value.type()) {
+    case Type::Int:
+        literal->kind = Expr::Kind::Int;
+        literal->number = std::get<int>(value);
+        break;
+    case Type::Float:
+        literal->kind = Expr::Kind::Float;
+        literal->real = std::get<double>(value);
+        break;
+    case Type::String:
+        literal->kind = Expr::Kind::String;
+        literal->text = std::get<std::string>(std::move(value));
+        break;
+    case Type::Vector: {
+        literal->kind = Expr::Kind::Vector;
+        const Vector3& vector = std::get<Vector3>(value);
+        for (const double component : { vector.x, vector.y, vector.z })
+            literal->operands.push_back(literalOf(Value(component)));
+        break;
+    }
+    default:  // an array: a literal of its elements
+        literal->kind = Expr::Kind::Array;
+        for (std::size_t i = 0; i < value.size(); ++i)
+            literal->operands.push_back(literalOf(value.element(i)));
+        break;
+    }
+    return literal;
+}
+
+}  // namespace
+
+StatementOutcome Interpreter::call(
+    const std::string& name, std::vector<Value> arguments, const Report& report)
+{
+    auto call = std::make_unique<Expr>();
+    call->kind = Expr::Kind::Call;
+    call->text = name;
+    for (Value& argument : arguments)
+        call->operands.push_back(literalOf(std::move(argument)));
+    arguments.clear();
+    Stmt statement;
+    statement.kind = Stmt::Kind::Expression;
+    statement.firstWord = name;
+    statement.expression = std::move(call);
+    streamLinesTo(report, statement.firstWord);
+    StatementOutcome outcome = runStatement(statement);
+    lineSink_ = nullptr;
+    return outcome;
+}
+
 Interpreter::CallResult Interpreter::callBuiltin(const Builtin& builtin, const Expr& call)
 {
     const std::size_t count = call.operands.size();

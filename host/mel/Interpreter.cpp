@@ -43,15 +43,25 @@ void Interpreter::define(std::shared_ptr<const Procedure> procedure)
         procedureFiles_[name] = sourcing_;
 }
 
+namespace {
+
+// Line 0 is a call from outside any script (Interpreter::call): it has no line to name.
+std::string errorLine(int line, const std::string& what)
+{
+    return line > 0 ? "line " + std::to_string(line) + ": " + what : what;
+}
+
+}  // namespace
+
 void Interpreter::fail(int line, const std::string& what)
 {
-    host::ScriptEditor::show(host::LineKind::Error, "line " + std::to_string(line) + ": " + what);
+    host::ScriptEditor::show(host::LineKind::Error, errorLine(line, what));
     throw Failure { MS::kFailure, true };
 }
 
 void Interpreter::failLimit(int line, const std::string& what)
 {
-    host::ScriptEditor::show(host::LineKind::Error, "line " + std::to_string(line) + ": " + what);
+    host::ScriptEditor::show(host::LineKind::Error, errorLine(line, what));
     throw Failure { MS::kFailure, false };
 }
 

@@ -40,8 +40,9 @@ struct Limits {
 /// result are reported as its outcome. The interpreter prints nothing itself.
 class Interpreter {
 public:
-    /// Receives each top-level statement's outcome as soon as the statement has run.
-    using Report = std::function<void(const StatementOutcome&)>;
+    /// Receives each top-level statement's outcome as soon as the statement has
+    /// run; it may take the result and the lines out of it.
+    using Report = std::function<void(StatementOutcome&)>;
 
     /// Starts with no built-ins: an embedding opens the libraries it wants.
     explicit Interpreter(host::CommandRegistry& registry);
@@ -50,6 +51,10 @@ public:
     void addBuiltin(Builtin builtin);
     /// The names of the built-ins, sorted.
     std::vector<std::string> builtinNames() const;
+    bool hasBuiltin(const std::string& name) const { return builtins_.count(name) != 0; }
+    /// What a call of `name` would find: a built-in, a procedure, a registered
+    /// command, or a script on MAYA_SCRIPT_PATH named after it (looked for last).
+    NameKind lookup(const std::string& name);
 
     void setLimits(const Limits& limits) { limits_ = limits; }
     const Limits& limits() const { return limits_; }
@@ -64,6 +69,12 @@ public:
     void streamLines(bool on) { streamLines_ = on; }
     /// Makes the running source stop after the statement that is running.
     void requestStop() { stopRequested_ = true; }
+    /// From now on, a top-level statement gives the value it has as it is, in
+    /// its outcome's `value`: a built-in's or a procedure's (a command's result
+    /// stays in `result`), and an expression's, an assignment's included (off at
+    /// first: only calls give a result, converted to a command's, as a
+    /// transcript shows it).
+    void giveValues(bool on) { giveValues_ = on; }
 
     /// Checks the whole of `text` and, when it parses, defines its procedures
     /// and runs its top-level statements in order, handing each outcome to
@@ -83,6 +94,15 @@ public:
     /// script limit ends the source. `readFailed` tells whether reading ended
     /// with an error.
     bool runStream(const Read& read, bool keepGoing, const Report& report, bool& readFailed);
+
+    /// Calls `name` as a top-level statement of that one call would, through the
+    /// one lookup (a built-in, a procedure, a command), with `arguments` as the
+    /// values of its arguments (a command gets them as text, an array element by
+    /// element), and returns the call's outcome. Lines streamed while it runs
+    /// are reported through `report` as outcomes of lines alone. The call stands
+    /// on no line of a script, so its error lines name none. Throws only std::bad_alloc,
+    /// when the arguments cannot be held.
+    StatementOutcome call(const std::string& name, std::vector<Value> arguments, const Report& report);
 
     /// Defines `procedure` (replacing one of the same name).
     void define(std::shared_ptr<const Procedure> procedure);
@@ -142,6 +162,9 @@ private:
     void setScriptFile(std::string path) { sourcing_ = std::move(path); }
     // Runs the statements `reader` gives; false when one failed or did not parse.
     bool runStatements(StatementReader& reader, bool keepGoing, const Report& report);
+    // When lines are streamed, hands those of the statement starting now to
+    // `report` as they pile up, as outcomes of `command` holding only lines.
+    void streamLinesTo(const Report& report, const std::string& command);
     StatementOutcome runStatement(const Stmt& statement);
     // Runs one top-level statement and fills `outcome`'s status and result: a
     // statement that only calls something takes the callee's result (a command's
@@ -187,7 +210,6 @@ private:
     double number(const Value& value, int line, const char* where);
 
     CallResult invoke(const Expr& call);
-    NameKind lookup(const std::string& name);
     CallResult callProcedure(const Procedure& procedure, const Expr& call);
     CallResult callCommand(const Expr& call);
     CallResult callBuiltin(const Builtin& builtin, const Expr& call);
@@ -226,6 +248,7 @@ private:
     volatile std::sig_atomic_t* interrupt_ = nullptr;
     bool timeStatements_ = false;
     bool streamLines_ = false;
+    bool giveValues_ = false;
     bool stopRequested_ = false;
     // Hands a running statement's lines on as they pile up, when streamed.
     std::function<void(std::vector<Line>&&)> lineSink_;

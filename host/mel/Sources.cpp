@@ -16,12 +16,12 @@ namespace mel {
 
 namespace {
 
-StatementOutcome failureOf(const std::string& what)
+void reportFailure(const Interpreter::Report& report, const std::string& what)
 {
     StatementOutcome failure;
     failure.status = MS::kFailure;
     failure.lines.push_back(Line { host::LineKind::Error, what });
-    return failure;
+    report(failure);
 }
 
 }  // namespace
@@ -39,11 +39,11 @@ bool Interpreter::runScript(
     std::string error;
     try {
         if (!hoistProcedures(text, procedures, error)) {
-            report(failureOf(error));
+            reportFailure(report, error);
             return false;
         }
     } catch (const std::bad_alloc&) {
-        report(failureOf("out of memory"));
+        reportFailure(report, "out of memory");
         return false;
     }
     for (auto& procedure : procedures)
@@ -70,7 +70,7 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         try {
             next = reader.next(statement);
         } catch (const std::bad_alloc&) {
-            report(failureOf("out of memory"));
+            reportFailure(report, "out of memory");
             return false;
         }
         if (next == StatementReader::Result::End)
@@ -78,21 +78,14 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         if (next == StatementReader::Result::Error) {
             if (reader.readFailed())
                 return false;
-            report(failureOf(reader.error()));
+            reportFailure(report, reader.error());
             allSucceeded = false;
             if (!keepGoing || stopRequested_ || !reader.skipError())
                 return false;
             continue;
         }
-        if (streamLines_)
-            lineSink_ = [&report, &statement](std::vector<Line>&& lines) {
-                StatementOutcome piece;
-                piece.command = statement->firstWord;
-                piece.status = MS::kSuccess;
-                piece.lines = std::move(lines);
-                report(piece);
-            };
-        const StatementOutcome outcome = runStatement(*statement);
+        streamLinesTo(report, statement->firstWord);
+        StatementOutcome outcome = runStatement(*statement);
         lineSink_ = nullptr;
         statement.reset();
         report(outcome);
@@ -101,6 +94,19 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         if (stopRequested_ || (!outcome.status && !keepGoing))
             return false;
     }
+}
+
+void Interpreter::streamLinesTo(const Report& report, const std::string& command)
+{
+    if (!streamLines_)
+        return;
+    lineSink_ = [&report, &command](std::vector<Line>&& lines) {
+        StatementOutcome piece;
+        piece.command = command;
+        piece.status = MS::kSuccess;
+        piece.lines = std::move(lines);
+        report(piece);
+    };
 }
 
 StatementOutcome Interpreter::runStatement(const Stmt& statement)
@@ -145,8 +151,13 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
             CallResult result = invoke(*call);
             if (result.fromCommand)
                 outcome.result = std::move(result.commandResult);
+            else if (result.hasValue && giveValues_)
+                outcome.value = std::move(result.value);
             else if (result.hasValue)
                 outcome.result = toCommandResult(std::move(result.value));
+        } else if (giveValues_ && statement.kind == Stmt::Kind::Expression) {
+            tick(statement.line);
+            outcome.value = eval(*statement.expression);
         } else {
             const Flow flow = exec(statement);
             if (flow == Flow::Break || flow == Flow::Continue)

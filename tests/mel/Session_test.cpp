@@ -15,8 +15,10 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -911,6 +913,72 @@ TEST_F(SessionWithEcho, OpenFilesCloseWithTheSession)
         EXPECT_EQ(openDescriptors(), before + 2);
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// An embedding calls a name with values, as one statement that stands on no
+// line of a script.
+TEST_F(SessionWithEcho, CallsANameWithValuesAsAStatementOfItsOwn)
+{
+    std::vector<mel::StatementOutcome> pieces;
+    const mel::Interpreter::Report keep
+        = [&pieces](mel::StatementOutcome& piece) { pieces.push_back(piece); };
+    mel::Interpreter& interpreter = session.interpreter();
+
+    // A command gets every value as text, an array element by element.
+    const mel::StatementOutcome command = interpreter.call("echoStrings",
+        { mel::Value(std::string("-f")), mel::Value(3), mel::Value(2.5),
+            mel::Value(std::vector<std::string> { "a b", "" }) },
+        keep);
+    EXPECT_EQ(command.command, "echoStrings");
+    EXPECT_EQ(command.status, MS::kSuccess);
+    EXPECT_EQ(command.result, host::CommandResult(std::vector<std::string> { "-f", "3", "2.5", "a b", "" }));
+
+    // A built-in gets the values as they are, and its errors name no line.
+    EXPECT_EQ(interpreter.call("size", { mel::Value(std::vector<double> { 1.5, 2 }) }, keep).result,
+        host::CommandResult(2));
+    const mel::StatementOutcome unknownFlag = interpreter.call("getFileList", { mel::Value("-nope") }, keep);
+    EXPECT_FALSE(unknownFlag.status);
+    EXPECT_EQ(unknownFlag.lines,
+        (std::vector<EditorLine> { { LineKind::Error, "getFileList: unknown flag '-nope'" } }));
+
+    // A procedure, through the same lookup.
+    transcriptOf(session, "proc string twice(string $s) { return $s + $s; }");
+    EXPECT_EQ(interpreter.call("twice", { mel::Value(std::string("ab")) }, keep).result,
+        host::CommandResult(std::string("abab")));
+    const mel::StatementOutcome missing = interpreter.call("noSuchName", {}, keep);
+    EXPECT_EQ(missing.status, MS::kNotFound);
+    EXPECT_EQ(missing.lines,
+        (std::vector<EditorLine> { { LineKind::Error, "Cannot find procedure \"noSuchName\"." } }));
+    EXPECT_TRUE(pieces.empty());
+}
+
+// With values given, a statement's value comes as MEL has it: an assignment's
+// and an expression's too, a float array as floats; a command's result stays one.
+TEST_F(SessionWithEcho, GivesEachStatementsValueWhenAsked)
+{
+    const auto valuesOf = [this](const std::string& script) {
+        std::vector<std::optional<mel::Value>> values;
+        std::vector<host::CommandResult> results;
+        session.runScript(script, true, [&](mel::StatementOutcome& outcome) {
+            values.push_back(outcome.value);
+            results.push_back(outcome.result);
+        });
+        return std::make_pair(values, results);
+    };
+    transcriptOf(session, "proc float[] halves() { return {1.5, 2}; }");
+    const std::string script = "$t = 5; $t + 1.5; float $f[] = {1}; echoInt 4; halves();";
+    const auto [untouched, results] = valuesOf(script);
+    EXPECT_EQ(untouched, std::vector<std::optional<mel::Value>>(5));
+    EXPECT_EQ(results[1], host::CommandResult());
+    EXPECT_EQ(results[4], host::CommandResult(std::vector<std::string> { "1.5", "2" }));
+
+    session.interpreter().giveValues(true);
+    const auto [values, given] = valuesOf(script);
+    const std::vector<std::optional<mel::Value>> expected = { mel::Value(5), mel::Value(6.5), std::nullopt,
+        std::nullopt, mel::Value(std::vector<double> { 1.5, 2 }) };
+    EXPECT_EQ(values, expected);
+    EXPECT_EQ(given[3], host::CommandResult(4));
+    EXPECT_EQ(given[4], host::CommandResult());
 }
 
 TEST_F(SessionWithEcho, TopLevelVariablesAndProceduresLastTheSession)

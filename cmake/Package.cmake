@@ -1,7 +1,8 @@
 # The Debian packages (cpack -G DEB, or scripts/package):
 #   pictile              hostbatch, the API library, the resampler module, the
-#                        plug-in and the examples under /usr: PNG, JPEG, TIFF,
-#                        BMP and IFF, no OpenImageIO;
+#                        plug-in, the Python package maya (in Debian's python3)
+#                        and the examples under /usr: PNG, JPEG, TIFF, BMP and
+#                        IFF, no OpenImageIO;
 #   pictile-openimageio  the OpenImageIO module for every other format (EXR,
 #                        TGA, GIF, HDR, ... and writes but IFF), made only where
 #                        the module is built; pictile recommends it.
@@ -45,7 +46,8 @@ pictile is a command plug-in for a 3D host application: its commands query
 the size of an image, sample and average its blocks, and resize a list of
 images into IFF files. The package holds the plug-in, hostbatch (a
 command-line stand-in for the host that runs MEL scripts against plug-ins),
-the host's API library and the examples. It reads PNG, JPEG, TIFF, BMP and
+the host's API library, the host's Python modules maya.standalone, maya.cmds
+and maya.mel for python3, and the examples. It reads PNG, JPEG, TIFF, BMP and
 IFF and writes IFF; pictile-openimageio adds the other formats.]])
 set(CPACK_DEBIAN_OPENIMAGEIO_DESCRIPTION [[
 OpenImageIO module of pictile's host, for the other image formats
@@ -53,6 +55,12 @@ The module lets the host of the pictile package read EXR, TGA, GIF, HDR,
 WebP and the other formats OpenImageIO knows, and write all of them; the
 host opens it on the first read or write that needs it.]])
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS pictile-openimageio)
+# The Python package's extension is built for one version of Debian's python3;
+# shlibdeps adds the libraries the binaries link. Its modules are byte-compiled
+# on install and their compiled files removed before removal.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${PICTILE_PYTHON_DEPENDS}")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/postinst;${PROJECT_SOURCE_DIR}/packaging/prerm")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The module is opened by the API library of the same version, from beside it.
 set(CPACK_COMPONENT_OPENIMAGEIO_DEPENDS runtime)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)

@@ -83,6 +83,16 @@ enum class Opcode : std::uint8_t {
     AppendText,  ///< value `a`, a string, += the text of value `b`, in place
     MakeArray,  ///< value `a` = the array literal of the `c` values at lists[`b`...]
     MakeVector,  ///< value `a` = <<float lists[`b`], +1, +2>>
+    MakeMatrix,  ///< value `a` = the matrix of the `c` floats at lists[`b`+1...], lists[`b`] to a row
+    MakeMatrixOfSize,  ///< value `a` = a matrix of `b` rows and `c` columns of zeros, within the array limit
+    MatrixElement,  ///< float `a` = element [lists[`b`+2]][lists[`b`+3]] of matrix value lists[`b`]
+                    ///< (texts[lists[`b`+1]])
+    SetMatrixElement,  ///< element [lists[`a`+2]][lists[`a`+3]] of matrix value lists[`a`]
+                       ///< (texts[lists[`a`+1]]) = float lists[`a`+4]
+    VariableMatrixElement,  ///< float `a` = element [lists[`b`+1]][lists[`b`+2]] of the matrix
+                            ///< names[lists[`b`]]
+    VariableSetMatrixElement,  ///< element [lists[`b`+1]][lists[`b`+2]] of the matrix names[lists[`b`]] =
+                               ///< float lists[`b`+3]
     Component,  ///< float `a` = component `x` of value `b`, a vector, or texts[`c`]'s error
     ElementInt,  ///< int `a` = element int `c` of value `b`, an int[] (0 past the end)
     ElementFloat,  ///< float `a` = element int `c` of value `b`, a float[]
@@ -120,25 +130,27 @@ enum class Opcode : std::uint8_t {
 /// Every opcode, in the order of Opcode: for tables indexed by it.
 #define MEL_OPCODES(OP)                                                                                      \
     OP(Nop)                                                                                                  \
-    OP(Step)                                                                                                 \
-    OP(Jump)                                                                                                 \
-    OP(JumpIfZero)                                                                                           \
-    OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue) OP(MoveScalar) OP(MoveValue) OP(     \
-        IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt) OP(UnboxFloat) OP(Convert) OP(Store) \
-        OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt) OP(SubtractInt) OP(MultiplyInt) OP(DivideInt) OP( \
-            RemainderInt) OP(NegateInt) OP(NotInt) OP(EqualInt) OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) \
-            OP(GreaterInt) OP(GreaterEqualInt) OP(AddIntConstant) OP(StepInt) OP(AddFloat) OP(SubtractFloat) \
-                OP(MultiplyFloat) OP(DivideFloat) OP(RemainderFloat) OP(NegateFloat) OP(EqualFloat) OP(      \
-                    NotEqualFloat) OP(LessFloat) OP(LessEqualFloat) OP(GreaterFloat) OP(GreaterEqualFloat)   \
-                    OP(MathFloat) OP(Combine) OP(StepValue) OP(NegateValue) OP(Concatenate) OP(AppendText)   \
-                        OP(MakeArray) OP(MakeVector) OP(Component) OP(ElementInt) OP(ElementFloat)           \
-                            OP(Element) OP(SetElementInt) OP(SetElementFloat) OP(SetElement)                 \
-                                OP(StepElementInt) OP(Size) OP(ResizeArray) OP(CheckScalar) OP(CheckArray)   \
-                                    OP(CaseMatches) OP(VariableGet) OP(VariableSet) OP(VariableDeclare)      \
-                                        OP(VariableElement) OP(VariableSetElement) OP(VariableAppend)        \
-                                            OP(ClearFlags) OP(Define) OP(EnterBlock) OP(LeaveBlock)          \
-                                                OP(PrepareCall) OP(Call) OP(Yield) OP(Return) OP(ReturnFlow) \
-                                                    OP(Fail) OP(End)
+    OP(Step) OP(Jump) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue) OP( \
+        MoveScalar) OP(MoveValue) OP(IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt)         \
+        OP(UnboxFloat) OP(Convert) OP(Store) OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt) OP(          \
+            SubtractInt) OP(MultiplyInt) OP(DivideInt) OP(RemainderInt) OP(NegateInt) OP(NotInt)             \
+            OP(EqualInt) OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) OP(GreaterInt) OP(GreaterEqualInt) OP( \
+                AddIntConstant) OP(StepInt) OP(AddFloat) OP(SubtractFloat) OP(MultiplyFloat) OP(DivideFloat) \
+                OP(RemainderFloat) OP(NegateFloat) OP(EqualFloat) OP(NotEqualFloat) OP(LessFloat)            \
+                    OP(LessEqualFloat) OP(GreaterFloat) OP(GreaterEqualFloat) OP(MathFloat) OP(Combine)      \
+                        OP(StepValue) OP(NegateValue) OP(Concatenate) OP(AppendText) OP(MakeArray)           \
+                            OP(MakeVector) OP(MakeMatrix) OP(MakeMatrixOfSize) OP(MatrixElement)             \
+                                OP(SetMatrixElement) OP(VariableMatrixElement) OP(VariableSetMatrixElement)  \
+                                    OP(Component) OP(ElementInt) OP(ElementFloat) OP(Element)                \
+                                        OP(SetElementInt) OP(SetElementFloat) OP(SetElement)                 \
+                                            OP(StepElementInt) OP(Size) OP(ResizeArray) OP(CheckScalar)      \
+                                                OP(CheckArray) OP(CaseMatches) OP(VariableGet)               \
+                                                    OP(VariableSet) OP(VariableDeclare) OP(VariableElement)  \
+                                                        OP(VariableSetElement) OP(VariableAppend)            \
+                                                            OP(ClearFlags) OP(Define) OP(EnterBlock)         \
+                                                                OP(LeaveBlock) OP(PrepareCall) OP(Call)      \
+                                                                    OP(Yield) OP(Return) OP(ReturnFlow)      \
+                                                                        OP(Fail) OP(End)
 
 /// An 8-byte register: an int or a float, as the code that uses it knows, or
 /// what a PrepareCall found for its Call.
@@ -168,7 +180,7 @@ struct Register {
 /// What a conversion converts to and how its error reads.
 struct Conversion {
     Type type = Type::Int;
-    enum class Wording { Assign, Initialise, Cast, Parameter, Argument } wording = Wording::Assign;
+    enum class Wording { Assign, Initialise, Cast, Parameter, Element } wording = Wording::Assign;
     std::string name;  ///< The variable, parameter or procedure it speaks of.
 };
 
@@ -185,6 +197,7 @@ struct Argument {
     std::int32_t start = -1;  ///< For a built-in: the first instruction of its code, which yields it.
     std::int32_t variable = -1;  ///< When it is a variable alone: its reference (references index).
     std::int32_t constant = -1;  ///< For a built-in, when it is a literal: its value (values index), no code.
+    std::int32_t word = -1;  ///< A number word of command syntax: its text as written (texts index).
     int line = 0;
 };
 
@@ -255,6 +268,8 @@ struct Code {
     std::vector<Named> named;
     /// For a statement that only calls something: the register of its result.
     Register result;
+    /// Whether `result` holds an expression statement's value (not a call's).
+    bool resultIsValue = false;
     /// The globals a statement that calls nothing has in registers while it
     /// runs: moved in as it starts, back as it ends, however it ends.
     struct Promoted {

@@ -150,7 +150,7 @@ public:
     using Hints = std::unordered_map<std::string, Type>;
 
     std::shared_ptr<const Code> statement(
-        const Stmt& statement, const GlobalType& globalType, const Hints& hints = Hints())
+        const Stmt& statement, const GlobalType& globalType, bool giveValue, const Hints& hints = Hints())
     {
         hints_ = &hints;
         openRegion(statement.line);
@@ -162,6 +162,11 @@ public:
             // A statement that only calls something takes the callee's result.
             countSteps(1);
             code_->result = compileCall(*call, true).reg;
+        } else if (giveValue && statement.kind == Stmt::Kind::Expression) {
+            // The statement's value is wanted: an assignment's, an expression's.
+            countSteps(1);
+            code_->result = box(expression(*statement.expression), statement.line);
+            code_->resultIsValue = true;
         } else {
             compileStatement(statement);
         }
@@ -884,6 +889,11 @@ private:
             Binding& binding = bind(declarator.name, reg, type, onEveryPath(scope));
             if (binding.flag >= 0)
                 emit(Opcode::LoadInt, line, binding.flag, 1);
+            if (type == Type::Matrix && declarator.rows == 0)
+                emit(Opcode::Fail, line,
+                    text("global matrix $" + declarator.name
+                        + " has no size yet: declare it first as matrix $" + declarator.name
+                        + "[rows][columns]"));
             releaseTemporaries();
         }
     }
@@ -892,6 +902,20 @@ private:
     void initialise(const Declarator& declarator, Type type, Register reg)
     {
         const int line = declarator.line;
+        if (type == Type::Matrix) {
+            // A matrix has its size from its declaration; a value assigned
+            // later fills it, zeros where it is smaller.
+            emit(Opcode::MakeMatrixOfSize, line, reg.index,
+                static_cast<std::int32_t>(std::min<std::size_t>(declarator.rows, 0x7fffffff)),
+                static_cast<std::int32_t>(std::min<std::size_t>(declarator.columns, 0x7fffffff)));
+            if (declarator.initialiser) {
+                const Operand initial = expression(*declarator.initialiser);
+                emit(Opcode::Store, line, reg.index, box(initial, line).index,
+                    add(code_->conversions,
+                        Conversion { type, Conversion::Wording::Initialise, declarator.name }));
+            }
+            return;
+        }
         std::int32_t size = -1;
         if (declarator.size)
             size = index(*declarator.size).index;
@@ -927,6 +951,11 @@ private:
     // need not give one.
     void discard(const Expr& expression)
     {
+        if (expression.kind == Expr::Kind::Sequence) {
+            for (const ExprPtr& operand : expression.operands)
+                discard(*operand);
+            return;
+        }
         if (expression.kind == Expr::Kind::Assign || expression.kind == Expr::Kind::Step) {
             const Nested nested(*this);
             countSteps(1);
@@ -982,6 +1011,20 @@ private:
             emit(Opcode::MakeVector, line, reg.index, list(components));
             return { reg, Type::Vector };
         }
+        case Expr::Kind::Matrix: {
+            // Row after row, each element a number.
+            std::vector<std::int32_t> elements { expression.number };
+            for (const ExprPtr& operand : expression.operands)
+                elements.push_back(number(*operand, "matrix").index);
+            const Register reg = allocate(Bank::Value);
+            emit(Opcode::MakeMatrix, line, reg.index, list(elements),
+                static_cast<std::int32_t>(expression.operands.size()));
+            return { reg, Type::Matrix };
+        }
+        case Expr::Kind::Sequence:
+            for (std::size_t i = 0; i + 1 < expression.operands.size(); ++i)
+                discard(*expression.operands[i]);
+            return this->expression(*expression.operands.back());
         case Expr::Kind::Component: {
             const Expr& of = *expression.operands[0];
             const Operand vector = this->expression(of);
@@ -1069,8 +1112,29 @@ private:
         return reg;
     }
 
+    // `$m[row][column]`: an element of a matrix, which must exist.
+    Operand matrixElement(const Expr& expression)
+    {
+        const int line = expression.line;
+        const Register row = index(*expression.operands[0]);
+        const Register column = index(*expression.operands[1]);
+        const Register reg = allocate(Bank::Float);
+        if (find(expression.text) == nullptr) {
+            usesEnvironment_ = true;
+            emit(Opcode::VariableMatrixElement, line, reg.index,
+                list({ name(expression.text), row.index, column.index }));
+            return { reg, Type::Float };
+        }
+        const Operand matrix = variable(expression.text, line);
+        emit(Opcode::MatrixElement, line, reg.index,
+            list({ box(matrix, line).index, text(expression.text), row.index, column.index }));
+        return { reg, Type::Float };
+    }
+
     Operand element(const Expr& expression)
     {
+        if (expression.operands.size() == 2)
+            return matrixElement(expression);
         const int line = expression.line;
         const Register position = index(*expression.operands[0]);
         const Binding* binding = find(expression.text);
@@ -1338,6 +1402,12 @@ private:
     // `value` into `reg`, of `type`, converted as `conversion` says.
     void convertInto(Operand value, Register reg, Type type, int line, Conversion conversion)
     {
+        if (type == Type::Matrix && conversion.wording != Conversion::Wording::Cast) {
+            // Into a matrix variable, which keeps its size.
+            emit(Opcode::Store, line, reg.index, box(value, line).index,
+                add(code_->conversions, std::move(conversion)));
+            return;
+        }
         if (value.type == type) {
             if (reg.bank == Bank::Value && (value.reg.bank != Bank::Value || value.reg.index != reg.index))
                 emit(Opcode::MoveValue, line, reg.index, box(value, line).index);
@@ -1529,6 +1599,25 @@ private:
     // Writing past the end grows the array, as the host's arrays do.
     void setElement(const Expr& target, Operand value, int line)
     {
+        if (target.operands.size() == 2) {
+            // The value becomes a float first; then the element must exist.
+            const Register number = allocate(Bank::Float);
+            convertInto(value, number, Type::Float, line,
+                Conversion { Type::Float, Conversion::Wording::Element, target.text });
+            const Register row = index(*target.operands[0]);
+            const Register column = index(*target.operands[1]);
+            if (find(target.text) == nullptr) {
+                usesEnvironment_ = true;
+                emit(Opcode::VariableSetMatrixElement, line, 0,
+                    list({ name(target.text), row.index, column.index, number.index }));
+                return;
+            }
+            const Operand matrix = variable(target.text, line);
+            emit(Opcode::SetMatrixElement, line,
+                list({ matrix.reg.bank == Bank::Value ? matrix.reg.index : -1, text(target.text), row.index,
+                    column.index, number.index }));
+            return;
+        }
         const Register position = index(*target.operands[0]);
         const Binding* binding = find(target.text);
         if (binding == nullptr) {
@@ -1583,9 +1672,13 @@ private:
         if (before.type == Type::Int) {
             after = { allocate(Bank::Int), Type::Int };
             emit(Opcode::AddIntConstant, line, after.reg.index, before.reg.index, change);
+        } else if (before.type == Type::Float) {
+            const Register one = allocate(Bank::Float);
+            emit(Opcode::LoadFloat, line, one.index, add(code_->floats, double(change)));
+            after = { allocate(Bank::Float), Type::Float };
+            emit(Opcode::AddFloat, line, after.reg.index, before.reg.index, one.index);
         } else {
-            after = { allocate(Bank::Value),
-                before.type == Type::Float ? StaticType(Type::Float) : StaticType() };
+            after = { allocate(Bank::Value), std::nullopt };
             emit(Opcode::StepValue, line, after.reg.index, box(before, line).index, text(expression.text),
                 change > 0 ? 1 : 0);
         }
@@ -1630,6 +1723,9 @@ private:
                 argument.variable = reference(*operand);
             else
                 argument.value = box(expression(*operand), operand->line);
+            if ((operand->kind == Expr::Kind::Int || operand->kind == Expr::Kind::Float)
+                && !operand->text.empty())
+                argument.word = text(operand->text);  // a command gets a number word as it was written
             site.arguments.push_back(argument);
         }
         const Register reg = allocate(Bank::Value);
@@ -1736,6 +1832,8 @@ private:
             return binding != nullptr ? binding->type : std::nullopt;
         }
         case Expr::Kind::Index: {
+            if (expression.operands.size() == 2)
+                return Type::Float;
             const Binding* binding = find(expression.text);
             if (binding == nullptr || !binding->type || !isArray(*binding->type))
                 return std::nullopt;
@@ -1765,6 +1863,10 @@ private:
             return expression.castType;
         case Expr::Kind::Vector:
             return Type::Vector;
+        case Expr::Kind::Matrix:
+            return Type::Matrix;
+        case Expr::Kind::Sequence:
+            return inferType(*expression.operands.back());
         case Expr::Kind::Component:
             return Type::Float;
         case Expr::Kind::Call: {
@@ -1822,14 +1924,14 @@ private:
 }  // namespace
 
 std::shared_ptr<const Code> compileStatement(const Stmt& statement, CodeKind kind, const std::string& what,
-    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType)
+    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType, bool giveValue)
 {
     Compiler first(kind, what, builtins);
-    std::shared_ptr<const Code> code = first.statement(statement, globalType);
+    std::shared_ptr<const Code> code = first.statement(statement, globalType, giveValue);
     const Compiler::Hints hints = first.hints();
     if (hints.empty())
         return code;
-    return Compiler(kind, what, builtins).statement(statement, globalType, hints);
+    return Compiler(kind, what, builtins).statement(statement, globalType, giveValue, hints);
 }
 
 std::shared_ptr<const Code> compileProcedure(

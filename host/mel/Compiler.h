@@ -28,8 +28,10 @@ using GlobalType = std::function<Value*(const std::string& name)>;
 /// statement that calls nothing has the globals it uses to itself while it
 /// runs: those `globalType` knows become registers of their type (see
 /// Code::promoted), where the code runs as fast as a procedure's.
+/// With `giveValue`, an expression statement's value is the code's result too.
 std::shared_ptr<const Code> compileStatement(const Stmt& statement, CodeKind kind, const std::string& what,
-    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType = nullptr);
+    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType = nullptr,
+    bool giveValue = false);
 
 /// Compiles a procedure's body, its parameters in the first registers.
 std::shared_ptr<const Code> compileProcedure(

@@ -14,6 +14,18 @@ namespace {
 
 std::atomic<std::uint64_t> lastGeneration { 0 };
 
+// Whether a global declared again as `value` keeps what it holds: a matrix
+// declared with another size is a new one; one declared without a size
+// (`global matrix $g;`) is the one there.
+bool sameSize(const Value& held, const Value& value)
+{
+    if (value.type() != Type::Matrix)
+        return true;
+    const Matrix& declared = std::get<Matrix>(value);
+    const Matrix& kept = std::get<Matrix>(held);
+    return declared.rows == 0 || (declared.rows == kept.rows && declared.columns == kept.columns);
+}
+
 }  // namespace
 
 void Environment::renew()
@@ -102,7 +114,7 @@ Value& Environment::declare(const std::string& name, Value value, bool global)
         if (!frame.topLevel)
             frame.globals.insert(name);
         const auto found = globals_.find(name);
-        if (found != globals_.end() && found->second.type() == value.type())
+        if (found != globals_.end() && found->second.type() == value.type() && sameSize(found->second, value))
             return found->second;
         return globals_[name] = std::move(value);
     }

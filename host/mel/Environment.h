@@ -93,7 +93,7 @@ public:
     bool declaredInScope(const std::string& name) const;
     /// Declares `$name` in the innermost scope, or as a global, holding `value`,
     /// and gives the variable. A global declared again keeps its value when
-    /// its type stays.
+    /// its type stays (a matrix: and its size, or it is declared without one).
     Value& declare(const std::string& name, Value value, bool global);
 
 private:

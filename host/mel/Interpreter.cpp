@@ -42,15 +42,25 @@ void Interpreter::define(std::shared_ptr<const Procedure> procedure)
         procedureFiles_[name] = sourcing_;
 }
 
+namespace {
+
+// Line 0 is a call from outside any script (Interpreter::call): it has no line to name.
+std::string errorLine(int line, const std::string& what)
+{
+    return line > 0 ? "line " + std::to_string(line) + ": " + what : what;
+}
+
+}  // namespace
+
 void Interpreter::fail(int line, const std::string& what)
 {
-    host::ScriptEditor::show(host::LineKind::Error, "line " + std::to_string(line) + ": " + what);
+    host::ScriptEditor::show(host::LineKind::Error, errorLine(line, what));
     throw Failure { MS::kFailure, true };
 }
 
 void Interpreter::failLimit(int line, const std::string& what)
 {
-    host::ScriptEditor::show(host::LineKind::Error, "line " + std::to_string(line) + ": " + what);
+    host::ScriptEditor::show(host::LineKind::Error, errorLine(line, what));
     throw Failure { MS::kFailure, false };
 }
 
@@ -116,6 +126,8 @@ void Interpreter::checkValue(const Value& value, int line)
         checkText(value.size(), line);
     else if (value.isArray())
         checkSize(value.size(), line);
+    else if (value.type() == Type::Matrix)
+        checkSize(std::get<Matrix>(value).elements.size(), line);
 }
 
 void Interpreter::checkResult(const host::CommandResult& result, int line)
@@ -138,10 +150,9 @@ void Interpreter::setVariable(const std::string& name, Value value, int line, Va
         environment_.declare(name, std::move(value), false);
         return;
     }
-    const Type to = variable->type();
-    const Type from = value.type();
-    if (!convert(std::move(value), to, *variable))
-        fail(line, "cannot assign " + withArticle(from) + " to $" + name + ", " + withArticle(to));
+    // A value that does not convert is left as it was, to be named.
+    if (!assignConverted(std::move(value), *variable))
+        fail(line, "cannot assign " + described(value) + " to $" + name + ", " + described(*variable));
 }
 
 void Interpreter::declareVariable(const DeclarationInfo& declaration, Value value, int line)
@@ -150,7 +161,11 @@ void Interpreter::declareVariable(const DeclarationInfo& declaration, Value valu
     const bool sameScope = existing != nullptr && environment_.declaredInScope(declaration.name);
     if (sameScope && existing->type() != declaration.type)
         fail(line, "$" + declaration.name + " is already declared as " + withArticle(existing->type()));
-    environment_.declare(declaration.name, std::move(value), declaration.global);
+    const Value& declared = environment_.declare(declaration.name, std::move(value), declaration.global);
+    if (declaration.type == Type::Matrix && std::get<Matrix>(declared).rows == 0)
+        fail(line,
+            "global matrix $" + declaration.name + " has no size yet: declare it first as matrix $"
+                + declaration.name + "[rows][columns]");
 }
 
 void Interpreter::setVariableElement(const std::string& name, int index, Value value, int line)

@@ -27,7 +27,7 @@ namespace mel {
 struct Limits {
     std::uint64_t steps = 0;  ///< Statements and expressions evaluated.
     int callDepth = 1000;  ///< Procedures, eval and source inside one another.
-    std::size_t valueSize = 0;  ///< Elements of an array.
+    std::size_t valueSize = 0;  ///< Elements of an array or a matrix.
     std::size_t stringSize = 0;  ///< Bytes of a string.
     std::size_t sourceSize = 0;  ///< Bytes of a script file, or of one statement read from a stream.
     std::size_t outputSize = 0;  ///< Bytes of lines one statement holds when they are not streamed.
@@ -41,8 +41,9 @@ struct Limits {
 /// result are reported as its outcome. The interpreter prints nothing itself.
 class Interpreter {
 public:
-    /// Receives each top-level statement's outcome as soon as the statement has run.
-    using Report = std::function<void(const StatementOutcome&)>;
+    /// Receives each top-level statement's outcome as soon as the statement has
+    /// run; it may take the result and the lines out of it.
+    using Report = std::function<void(StatementOutcome&)>;
 
     /// Starts with no built-ins: an embedding opens the libraries it wants.
     explicit Interpreter(host::CommandRegistry& registry);
@@ -55,6 +56,10 @@ public:
     void addBuiltin(Builtin builtin);
     /// The names of the built-ins, sorted.
     std::vector<std::string> builtinNames() const;
+    bool hasBuiltin(const std::string& name) const { return builtins_.count(name) != 0; }
+    /// What a call of `name` would find: a built-in, a procedure, a registered
+    /// command, or a script on MAYA_SCRIPT_PATH named after it (looked for last).
+    NameKind lookup(const std::string& name);
 
     void setLimits(const Limits& limits) { limits_ = limits; }
     const Limits& limits() const { return limits_; }
@@ -69,6 +74,12 @@ public:
     void streamLines(bool on) { streamLines_ = on; }
     /// Makes the running source stop after the statement that is running.
     void requestStop() { stopRequested_ = true; }
+    /// From now on, a top-level statement gives the value it has as it is, in
+    /// its outcome's `value`: a built-in's or a procedure's (a command's result
+    /// stays in `result`), and an expression's, an assignment's included (off at
+    /// first: only calls give a result, converted to a command's, as a
+    /// transcript shows it).
+    void giveValues(bool on) { giveValues_ = on; }
 
     /// Checks the whole of `text` and, when it parses, defines its procedures
     /// and runs its top-level statements in order, handing each outcome to
@@ -88,6 +99,15 @@ public:
     /// script limit ends the source. `readFailed` tells whether reading ended
     /// with an error.
     bool runStream(const Read& read, bool keepGoing, const Report& report, bool& readFailed);
+
+    /// Calls `name` as a top-level statement of that one call would, through the
+    /// one lookup (a built-in, a procedure, a command), with `arguments` as the
+    /// values of its arguments (a command gets them as text, an array element by
+    /// element), and returns the call's outcome. Lines streamed while it runs
+    /// are reported through `report` as outcomes of lines alone. The call stands
+    /// on no line of a script, so its error lines name none. Throws only std::bad_alloc,
+    /// when the arguments cannot be held.
+    StatementOutcome call(const std::string& name, std::vector<Value> arguments, const Report& report);
 
     /// Defines `procedure` (replacing one of the same name).
     void define(std::shared_ptr<const Procedure> procedure);
@@ -162,6 +182,9 @@ private:
     void setScriptFile(std::string path) { sourcing_ = std::move(path); }
     // Runs the statements `reader` gives; false when one failed or did not parse.
     bool runStatements(StatementReader& reader, bool keepGoing, const Report& report);
+    // When lines are streamed, hands those of the statement starting now to
+    // `report` as they pile up, as outcomes of `command` holding only lines.
+    void streamLinesTo(const Report& report, const std::string& command);
     StatementOutcome runStatement(const Stmt& statement);
     // Runs one top-level statement and fills `outcome`'s status and result: a
     // statement that only calls something takes the callee's result (a command's
@@ -211,7 +234,6 @@ private:
     CallResult runText(const std::string& text, int line, const char* what);
     bool autoLoad(const std::string& name, int line);
     void runFile(const std::string& path, int line);
-    NameKind lookup(const std::string& name);
 
     // The shared operations of the language on values, with its wording of
     // each error (Operators.cpp).
@@ -227,6 +249,15 @@ private:
     bool caseMatches(const Value& subject, const Value& label, int line);
     Value arrayOf(const std::vector<std::pair<const Value*, int>>& elements, int line);
     Value converted(Value value, const Conversion& conversion, int line);
+    void assignInto(Value value, Value& variable, const Conversion& conversion, int line);
+    [[noreturn]] void failConversion(
+        const Value& value, const Value& to, const Conversion& conversion, int line);
+    Value combineMatrices(Op op, const Value& left, const Value& right, int line);
+    Value makeMatrix(const Code& code, const Instruction* in, const Scalar* s);
+    // `$m[row][column]`, which must exist: a matrix does not grow.
+    double& matrixElement(Value& matrix, int row, int column, const std::string& name, int line);
+    // The variable names[`name`] of `code`, found by name, which must be declared.
+    Value& variableNamed(const Code& code, std::int32_t name, int line);
     Value element(const Value& array, int index, const std::string& name, int line);
     void setElement(Value& array, int index, Value value, const std::string& name, int line);
 
@@ -263,6 +294,7 @@ private:
     volatile std::sig_atomic_t* interrupt_ = nullptr;
     bool timeStatements_ = false;
     bool streamLines_ = false;
+    bool giveValues_ = false;
     bool stopRequested_ = false;
     // Hands a running statement's lines on as they pile up, when streamed.
     std::function<void(std::vector<Line>&&)> lineSink_;

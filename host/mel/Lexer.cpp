@@ -12,6 +12,11 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+bool isHexDigit(char c)
+{
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 bool isNameStart(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
@@ -60,13 +65,29 @@ char Lexer::at(std::size_t ahead) const
 
 void Lexer::advance()
 {
-    if (text_[place_.offset] == '\n') {
+    if (endsLine()) {
         ++place_.line;
         place_.column = 1;
     } else {
         ++place_.column;
     }
     ++place_.offset;
+}
+
+// A line ends at a line feed, or at a carriage return not followed by one
+// (old Mac text), so that CR LF counts once.
+bool Lexer::endsLine() const
+{
+    const char c = text_[place_.offset];
+    if (c == '\n')
+        return true;
+    if (c != '\r')
+        return false;
+    if (place_.offset + 1 == text_.size()) {
+        reachedEnd_ = true;  // a line feed may yet follow
+        return true;
+    }
+    return text_[place_.offset + 1] != '\n';
 }
 
 void Lexer::fail(const Token& where, std::string what) const
@@ -88,7 +109,7 @@ void Lexer::skipSpaceAndComments()
         if (isSpace(at())) {
             advance();
         } else if (at() == '/' && at(1) == '/') {
-            while (!atEnd() && at() != '\n')
+            while (!atEnd() && at() != '\n' && at() != '\r')
                 advance();
         } else if (at() == '/' && at(1) == '*') {
             const Token opening = start();
@@ -166,7 +187,7 @@ Token Lexer::readString()
     token.kind = Token::Kind::String;
     advance();
     while (true) {
-        if (atEnd() || at() == '\n')
+        if (atEnd() || at() == '\n' || at() == '\r')
             fail(token, "unterminated string");
         const char c = at();
         if (c == '"') {
@@ -178,15 +199,18 @@ Token Lexer::readString()
             advance();
             continue;
         }
-        const Token escape = start();
         advance();
-        if (atEnd() || at() == '\n')
+        if (atEnd())
             fail(token, "unterminated string");
+        if (at() == '\n' || at() == '\r') {
+            // A backslash at the end of a line continues the string on the next.
+            const bool crlf = at() == '\r' && at(1) == '\n';
+            advance();
+            if (crlf)
+                advance();
+            continue;
+        }
         switch (at()) {
-        case '"':
-        case '\\':
-            token.text += at();
-            break;
         case 'n':
             token.text += '\n';
             break;
@@ -197,8 +221,28 @@ Token Lexer::readString()
             token.text += '\r';
             break;
         default:
-            fail(escape, std::string("unknown escape \\") + at() + " in string");
+            // `\"` and `\\` stand for themselves, and so does any character
+            // after a backslash that names no special character: "\." is ".",
+            // so that a regular expression needs "\\." to see a backslash.
+            token.text += at();
+            break;
         }
+        advance();
+    }
+}
+
+void Lexer::take(Token& token, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        token.text += at();
+        advance();
+    }
+}
+
+void Lexer::takeWhile(Token& token, bool (*belongs)(char))
+{
+    while (belongs(at())) {
+        token.text += at();
         advance();
     }
 }
@@ -207,29 +251,23 @@ Token Lexer::readNumber()
 {
     Token token = start();
     token.kind = Token::Kind::Int;
-    while (isDigit(at())) {
-        token.text += at();
-        advance();
-    }
-    if (at() == '.') {
-        token.kind = Token::Kind::Float;
-        token.text += at();
-        advance();
-        while (isDigit(at())) {
-            token.text += at();
-            advance();
+    if (at() == '0' && (at(1) == 'x' || at(1) == 'X') && isHexDigit(at(2))) {
+        take(token, 2);  // a hexadecimal int: 0x1F
+        takeWhile(token, isHexDigit);
+    } else {
+        takeWhile(token, isDigit);
+        if (at() == '.') {
+            token.kind = Token::Kind::Float;
+            take(token, 1);
+            takeWhile(token, isDigit);
         }
-    }
-    const bool signedExponent = (at(1) == '+' || at(1) == '-') && isDigit(at(2));
-    if ((at() == 'e' || at() == 'E') && (isDigit(at(1)) || signedExponent)) {
-        token.kind = Token::Kind::Float;
-        for (int i = 0; i < 2; ++i) {
-            token.text += at();
-            advance();
-        }
-        while (isDigit(at())) {
-            token.text += at();
-            advance();
+        // Only an `e` looks further: a number that ends the text read so far
+        // is complete unless an exponent may yet follow.
+        if ((at() == 'e' || at() == 'E')
+            && (isDigit(at(1)) || ((at(1) == '+' || at(1) == '-') && isDigit(at(2))))) {
+            token.kind = Token::Kind::Float;
+            take(token, 2);
+            takeWhile(token, isDigit);
         }
     }
     if (isNameStart(at()))
@@ -241,10 +279,7 @@ Token Lexer::readName(Token::Kind kind)
 {
     Token token = start();
     token.kind = kind;
-    while (isNameChar(at())) {
-        token.text += at();
-        advance();
-    }
+    takeWhile(token, isNameChar);
     return token;
 }
 

@@ -30,8 +30,8 @@ struct Token {
     bool isWord(const char* word) const { return kind == Kind::Identifier && text == word; }
 };
 
-/// Reads tokens from script text, from the front. Line ends are whitespace;
-/// `//` and `/* */` are comments. Expression tokens come from `next`; the
+/// Reads tokens from script text, from the front. Line ends (LF, CR LF or a
+/// lone CR) are whitespace; `//` and `/* */` are comments. Expression tokens come from `next`; the
 /// arguments of a command in command syntax, where `-f` and `images/a.png` are
 /// words, from `nextArgument`. Throws SyntaxError.
 class Lexer {
@@ -67,6 +67,9 @@ private:
     Token readNumber();
     Token readName(Token::Kind kind);
     Token readPunct();
+    // Moves the next `count` bytes, or those that `belongs` accepts, onto `token`'s text.
+    void take(Token& token, std::size_t count);
+    void takeWhile(Token& token, bool (*belongs)(char));
     bool atEnd() const
     {
         if (place_.offset < text_.size())
@@ -76,6 +79,7 @@ private:
     }
     char at(std::size_t ahead = 0) const;
     void advance();
+    bool endsLine() const;
     [[noreturn]] void fail(const Token& where, std::string what) const;
 
     std::string_view text_;

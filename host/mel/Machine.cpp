@@ -382,6 +382,12 @@ Interpreter::CallResult Interpreter::runCode(const Code& code)
     } promotion(code, frame, environment_);
     lastCall_ = CallResult();
     execute(frame, 0);
+    if (code.resultIsValue) {
+        CallResult value;
+        value.hasValue = true;
+        value.value = frame.values[code.result.index];  // it may be a variable's register
+        return value;
+    }
     return std::exchange(lastCall_, CallResult());
 }
 
@@ -723,6 +729,11 @@ Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& s
 {
     MArgList args;
     for (const Argument& argument : site.arguments) {
+        if (argument.word >= 0) {
+            // A number word reaches the command as it was written: 1.50, 007.
+            args.addArg(MString(frame.code->texts[std::size_t(argument.word)]));
+            continue;
+        }
         const Value value = argument.variable >= 0
             ? read(frame, frame.code->references[std::size_t(argument.variable)])
             : frame.values[argument.value.index];
@@ -750,9 +761,7 @@ Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& s
 
 void Interpreter::storeInstruction(const Code& code, const Instruction* in, Value* v, int line)
 {
-    Conversion conversion = code.conversions[std::size_t(in->c)];
-    conversion.type = v[in->a].type();
-    v[in->a] = converted(v[in->b], conversion, line);
+    assignInto(v[in->b], v[in->a], code.conversions[std::size_t(in->c)], line);
 }
 
 void Interpreter::concatenate(const Code& code, const Instruction* in, const Scalar* s, Value* v, int line)
@@ -858,6 +867,36 @@ void Interpreter::callInstruction(Frame& frame, const Instruction* in, std::int3
         v[in->a] = std::move(result.value);
     else
         v[in->a] = std::string();
+}
+
+Value Interpreter::makeMatrix(const Code& code, const Instruction* in, const Scalar* s)
+{
+    const std::int32_t* operands = &code.lists[std::size_t(in->b)];
+    const std::size_t columns = std::size_t(operands[0]);
+    Matrix matrix(std::size_t(in->c) / columns, columns);
+    for (std::int32_t i = 0; i < in->c; ++i)
+        matrix.elements[std::size_t(i)] = s[operands[i + 1]].f;
+    return matrix;
+}
+
+double& Interpreter::matrixElement(Value& matrix, int row, int column, const std::string& name, int line)
+{
+    if (matrix.type() != Type::Matrix)
+        fail(line, "$" + name + " is not a matrix");
+    Matrix& elements = std::get<Matrix>(matrix);
+    if (std::size_t(row) >= elements.rows || std::size_t(column) >= elements.columns)
+        fail(line,
+            "$" + name + "[" + std::to_string(row) + "][" + std::to_string(column) + "] does not exist: $"
+                + name + " is " + described(matrix));
+    return elements.at(std::size_t(row), std::size_t(column));
+}
+
+Value& Interpreter::variableNamed(const Code& code, std::int32_t name, int line)
+{
+    Value* variable = environment_.find(code.names[std::size_t(name)], code.slots[std::size_t(name)]);
+    if (variable == nullptr)
+        fail(line, "$" + code.names[std::size_t(name)] + " is not declared");
+    return *variable;
 }
 
 // ---- the loop
@@ -1113,6 +1152,39 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         v[in->a] = Vector3 { s[code.lists[std::size_t(in->b)]].f, s[code.lists[std::size_t(in->b + 1)]].f,
             s[code.lists[std::size_t(in->b + 2)]].f };
         NEXT();
+    opMakeMatrix:
+        v[in->a] = makeMatrix(code, in, s);
+        NEXT();
+    opMakeMatrixOfSize:
+        checkSize(std::size_t(in->b) * std::size_t(in->c), line());
+        v[in->a] = Matrix(std::size_t(in->b), std::size_t(in->c));
+        NEXT();
+    opMatrixElement:
+        s[in->a].f = matrixElement(v[code.lists[std::size_t(in->b)]], s[code.lists[std::size_t(in->b + 2)]].i,
+            s[code.lists[std::size_t(in->b + 3)]].i,
+            code.texts[std::size_t(code.lists[std::size_t(in->b + 1)])], line());
+        NEXT();
+    opSetMatrixElement : {
+        const std::int32_t* operands = &code.lists[std::size_t(in->a)];
+        const std::string& name = code.texts[std::size_t(operands[1])];
+        if (operands[0] < 0)
+            fail(line(), "$" + name + " is not a matrix");
+        matrixElement(v[operands[0]], s[operands[2]].i, s[operands[3]].i, name, line()) = s[operands[4]].f;
+        NEXT();
+    }
+    opVariableMatrixElement : {
+        const std::int32_t* operands = &code.lists[std::size_t(in->b)];
+        s[in->a].f = matrixElement(variableNamed(code, operands[0], line()), s[operands[1]].i,
+            s[operands[2]].i, code.names[std::size_t(operands[0])], line());
+        NEXT();
+    }
+    opVariableSetMatrixElement : {
+        const std::int32_t* operands = &code.lists[std::size_t(in->b)];
+        matrixElement(variableNamed(code, operands[0], line()), s[operands[1]].i, s[operands[2]].i,
+            code.names[std::size_t(operands[0])], line())
+            = s[operands[3]].f;
+        NEXT();
+    }
     opComponent : {
         const Value& value = v[in->b];
         if (value.type() != Type::Vector)

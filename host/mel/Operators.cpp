@@ -5,6 +5,7 @@
 // comes here.
 #include "Interpreter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -48,8 +49,26 @@ double Interpreter::number(const Value& value, int line, const char* where)
     fail(line,
         std::string(type == Type::String ? "a string"
                 : type == Type::Vector   ? "a vector"
+                : type == Type::Matrix   ? "a matrix"
                                          : "an array")
             + " where a number is needed (" + where + ")");
+}
+
+Value Interpreter::negate(const Value& operand, int line)
+{
+    if (operand.type() == Type::Vector) {
+        const Vector3& vector = std::get<Vector3>(operand);
+        return Vector3 { -vector.x, -vector.y, -vector.z };
+    }
+    if (operand.type() == Type::Matrix) {
+        Matrix negated = std::get<Matrix>(operand);
+        for (double& element : negated.elements)
+            element = -element;
+        return negated;
+    }
+    if (operand.type() == Type::Int)
+        return wrappedInt(-std::int64_t(std::get<int>(operand)));
+    return -number(operand, line, "-");
 }
 
 Value Interpreter::combine(Op op, const Value& left, const Value& right, int line)
@@ -58,6 +77,8 @@ Value Interpreter::combine(Op op, const Value& left, const Value& right, int lin
         return combineInts(op, std::get<int>(left), std::get<int>(right), line);
     if (left.isArray() || right.isArray())
         fail(line, "an array where a scalar is needed (" + std::string(opText(op)) + ")");
+    if (left.type() == Type::Matrix || right.type() == Type::Matrix)
+        return combineMatrices(op, left, right, line);
     if (op == Op::Cross)
         return combineVectors(op, left, right, line);
     const bool textual = left.type() == Type::String || right.type() == Type::String;
@@ -178,17 +199,6 @@ void Interpreter::checkIndex(int index, int line)
         fail(line, "index " + std::to_string(index) + " is below 0");
 }
 
-Value Interpreter::negate(const Value& value, int line)
-{
-    if (value.type() == Type::Vector) {
-        const Vector3& vector = std::get<Vector3>(value);
-        return Vector3 { -vector.x, -vector.y, -vector.z };
-    }
-    if (value.type() == Type::Int)
-        return wrappedInt(-std::int64_t(std::get<int>(value)));
-    return -number(value, line, "-");
-}
-
 // ++ and -- on something not an int: as a number, by one.
 Value Interpreter::stepped(const Value& value, int change, const char* op, int line)
 {
@@ -213,6 +223,8 @@ Value Interpreter::arrayOf(const std::vector<std::pair<const Value*, int>>& elem
         const Type held = element.first->type();
         if (isArray(held))
             fail(element.second, "an array inside an array literal");
+        if (held == Type::Matrix)
+            fail(element.second, "a matrix inside an array literal: there are no arrays of matrices");
         // Strings win over vectors, vectors over numbers, floats over ints.
         if (held == Type::String || (held == Type::Vector && type != Type::String)
             || (held == Type::Float && type == Type::Int))
@@ -229,31 +241,52 @@ Value Interpreter::arrayOf(const std::vector<std::pair<const Value*, int>>& elem
 
 Value Interpreter::converted(Value value, const Conversion& conversion, int line)
 {
-    const Type from = value.type();
     Value result;
-    if (convert(std::move(value), conversion.type, result))
+    if (convert(static_cast<const Value&>(value), conversion.type, result))
         return result;
+    failConversion(value, Value::ofType(conversion.type), conversion, line);
+}
+
+// A value stored into a variable as assignment stores it: a matrix keeps its size.
+void Interpreter::assignInto(Value value, Value& variable, const Conversion& conversion, int line)
+{
+    if (!assignConverted(std::move(value), variable))
+        failConversion(value, variable, conversion, line);
+}
+
+void Interpreter::failConversion(const Value& value, const Value& to, const Conversion& conversion, int line)
+{
     switch (conversion.wording) {
     case Conversion::Wording::Initialise:
         fail(line,
-            "cannot initialise $" + conversion.name + ", " + withArticle(conversion.type) + ", with "
-                + withArticle(from));
+            "cannot initialise $" + conversion.name + ", " + described(to) + ", with " + described(value));
     case Conversion::Wording::Cast:
-        fail(line, "cannot cast " + withArticle(from) + " to " + typeName(conversion.type));
+        fail(line, "cannot cast " + described(value) + " to " + typeName(conversion.type));
     case Conversion::Wording::Parameter:
-        fail(line, conversion.name + " is " + withArticle(conversion.type) + ", not " + withArticle(from));
+        fail(line, conversion.name + " is " + described(to) + ", not " + described(value));
+    case Conversion::Wording::Element:
+        fail(line, "cannot assign " + described(value) + " to an element of $" + conversion.name);
     default:
-        fail(line,
-            "cannot assign " + withArticle(from) + " to $" + conversion.name + ", "
-                + withArticle(conversion.type));
+        fail(line, "cannot assign " + described(value) + " to $" + conversion.name + ", " + described(to));
     }
 }
+
+namespace {
+
+std::string notAnArray(const std::string& name, const Value& variable)
+{
+    if (variable.type() == Type::Matrix)
+        return "$" + name + " is a matrix: its elements are $" + name + "[row][column]";
+    return "$" + name + " is not an array";
+}
+
+}  // namespace
 
 // An element past the end reads as the element type's zero.
 Value Interpreter::element(const Value& array, int index, const std::string& name, int line)
 {
     if (!array.isArray())
-        fail(line, "$" + name + " is not an array");
+        fail(line, notAnArray(name, array));
     return array.element(std::size_t(index));
 }
 
@@ -262,11 +295,123 @@ void Interpreter::setElement(Value& array, int index, Value value, const std::st
 {
     checkSize(std::size_t(index) + 1, line);
     if (!array.isArray())
-        fail(line, "$" + name + " is not an array");
+        fail(line, notAnArray(name, array));
     Value converted;
     if (!convert(std::move(value), elementType(array.type()), converted))
         fail(line, "cannot assign an array to an element of $" + name);
     array.setElement(std::size_t(index), std::move(converted));
+}
+
+namespace {
+
+bool isNumber(const Value& value)
+{
+    return value.type() == Type::Int || value.type() == Type::Float;
+}
+
+// A matrix operand as itself; a vector as a matrix made in `scratch`: a row
+// of three on the left of `*` and a column on its right, or for the other
+// operators in the shape of the matrix on the other side when that is a row
+// or a column of three.
+const Matrix& matrixOperand(const Value& value, const Value& other, Op op, bool onTheLeft, Matrix& scratch)
+{
+    if (value.type() == Type::Matrix)
+        return std::get<Matrix>(value);
+    const Vector3& vector = std::get<Vector3>(value);
+    bool column = op == Op::Multiply && !onTheLeft;
+    if (op != Op::Multiply && other.type() == Type::Matrix) {
+        const Matrix& shape = std::get<Matrix>(other);
+        column = shape.rows == 3 && shape.columns == 1;
+    }
+    scratch = Matrix(column ? 3 : 1, column ? 1 : 3);
+    scratch.elements = { vector.x, vector.y, vector.z };
+    return scratch;
+}
+
+}  // namespace
+
+// A matrix beside a number, a vector, a string or a matrix. A number scales
+// it (`*`, and `/` after the matrix); `+` with a string joins their texts;
+// two matrices (a vector among them as `matrixOperand` shapes it) add and
+// subtract element by element, multiply as matrices, and compare whole. What
+// comes of a vector and a matrix has the type of the one on the left, as the
+// host's table of conversions gives it: a vector takes the first row's first
+// three elements.
+Value Interpreter::combineMatrices(Op op, const Value& left, const Value& right, int line)
+{
+    const auto refuse = [&]() {
+        fail(line,
+            "no " + std::string(opText(op)) + " between " + described(left) + " and " + described(right));
+    };
+    if (left.type() == Type::String || right.type() == Type::String) {
+        if (op != Op::Add)
+            refuse();
+        std::string joined = left.text();
+        joined += right.text();
+        checkText(joined.size(), line);
+        return joined;
+    }
+    if (isNumber(left) || isNumber(right)) {
+        const bool numberFirst = isNumber(left);
+        const double factor = number(numberFirst ? left : right, line, opText(op));
+        if (op != Op::Multiply && !(op == Op::Divide && !numberFirst))
+            refuse();
+        Matrix scaled = std::get<Matrix>(numberFirst ? right : left);
+        for (double& element : scaled.elements)
+            element = op == Op::Multiply ? element * factor : element / factor;
+        return scaled;
+    }
+    if (left.type() != Type::Matrix && left.type() != Type::Vector)
+        refuse();
+    if (right.type() != Type::Matrix && right.type() != Type::Vector)
+        refuse();
+    Matrix leftScratch;
+    Matrix rightScratch;
+    const Matrix& a = matrixOperand(left, right, op, true, leftScratch);
+    const Matrix& b = matrixOperand(right, left, op, false, rightScratch);
+    const bool sameShape = a.rows == b.rows && a.columns == b.columns;
+    Matrix result;
+    switch (op) {
+    case Op::Add:
+    case Op::Subtract:
+        if (!sameShape)
+            refuse();
+        result = a;
+        for (std::size_t i = 0; i < result.elements.size(); ++i)
+            result.elements[i] += op == Op::Add ? b.elements[i] : -b.elements[i];
+        break;
+    case Op::Multiply:
+        if (a.columns != b.rows)
+            fail(line,
+                "cannot multiply " + described(a) + " by " + described(b)
+                    + ": the first's columns are not the second's rows");
+        checkSize(a.rows * b.columns, line);
+        result = Matrix(a.rows, b.columns);
+        for (std::size_t row = 0; row < a.rows; ++row)
+            for (std::size_t column = 0; column < b.columns; ++column) {
+                tick(1, line);
+                double sum = 0;
+                for (std::size_t k = 0; k < a.columns; ++k)
+                    sum += a.at(row, k) * b.at(k, column);
+                result.at(row, column) = sum;
+            }
+        break;
+    case Op::Equal:
+        return sameShape && a.elements == b.elements ? 1 : 0;
+    case Op::NotEqual:
+        return sameShape && a.elements == b.elements ? 0 : 1;
+    default:
+        refuse();
+    }
+    if (left.type() != Type::Vector)
+        return result;
+    double components[3] = { 0, 0, 0 };
+    for (std::size_t column = 0; column < std::min<std::size_t>(3, result.columns); ++column)
+        components[column] = result.at(0, column);
+    if (result.columns == 1)
+        for (std::size_t row = 0; row < std::min<std::size_t>(3, result.rows); ++row)
+            components[row] = result.at(row, 0);
+    return Vector3 { components[0], components[1], components[2] };
 }
 
 }  // namespace mel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Value.h"
+
 #include <host/CommandResult.h>
 #include <host/ScriptEditor.h>
 #include <maya/MStatus.h>
@@ -18,6 +20,9 @@ struct StatementOutcome {
     std::string command;  ///< The statement's first word; empty for a source that did not parse.
     MStatus status;
     host::CommandResult result;
+    /// The value of a statement that is no command call, when the interpreter
+    /// gives values (`result` then holds nothing).
+    std::optional<Value> value;
     std::vector<Line> lines;  ///< The lines it produced, oldest first.
     std::optional<double> milliseconds;  ///< Its wall time, when the interpreter times statements.
 };

@@ -2,10 +2,13 @@
 
 #include "Lexer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace mel {
@@ -20,9 +23,14 @@ constexpr int kMaxNesting = 200;
 // stream of words without a `;`) holds bounded memory while it is parsed.
 constexpr std::size_t kMaxParts = std::size_t { 1 } << 18;
 
+bool isTypeName(const std::string& word)
+{
+    return word == "int" || word == "float" || word == "string" || word == "vector" || word == "matrix";
+}
+
 bool isTypeWord(const Token& token)
 {
-    return token.isWord("int") || token.isWord("float") || token.isWord("string") || token.isWord("vector");
+    return token.kind == Token::Kind::Identifier && isTypeName(token.text);
 }
 
 Type typeOfWord(const std::string& word)
@@ -33,13 +41,67 @@ Type typeOfWord(const std::string& word)
         return Type::Float;
     if (word == "vector")
         return Type::Vector;
+    if (word == "matrix")
+        return Type::Matrix;
     return Type::String;
+}
+
+// Whether `text` is a number as the lexer reads one: digits with an optional
+// fraction and exponent, or 0x and hexadecimal digits; `real` tells a float.
+bool isNumberText(const std::string& text, bool& real)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        real = false;
+        return text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+    }
+    std::size_t at = 0;
+    const auto digits = [&text, &at] {
+        const std::size_t start = at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])))
+            ++at;
+        return at - start;
+    };
+    std::size_t count = digits();
+    real = false;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        real = true;
+        count += digits();
+    }
+    if (count == 0)
+        return false;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+            ++at;
+        if (digits() == 0)
+            return false;
+        real = true;
+    }
+    return at == text.size();
+}
+
+// The words that stand for 1 and 0 in an expression.
+bool isTruthWord(const std::string& word, int& value)
+{
+    // The guide names true/false and on/off; yes/no are read the same way by
+    // the host's own scripts.
+    static const char* const kTrue[] = { "true", "on", "yes" };
+    static const char* const kFalse[] = { "false", "off", "no" };
+    for (int i = 0; i < 3; ++i) {
+        if (word == kTrue[i] || word == kFalse[i]) {
+            value = word == kTrue[i] ? 1 : 0;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool isKeyword(const std::string& word)
 {
-    static const char* const kKeywords[] = { "if", "else", "while", "do", "for", "in", "switch", "case",
-        "default", "break", "continue", "return", "proc", "global", "int", "float", "string", "vector" };
+    static const char* const kKeywords[]
+        = { "if", "else", "while", "do", "for", "in", "switch", "case", "default", "break", "continue",
+              "return", "proc", "global", "int", "float", "string", "vector", "matrix" };
     for (const char* keyword : kKeywords)
         if (word == keyword)
             return true;
@@ -174,7 +236,7 @@ private:
         if (first.kind == Token::Kind::Identifier) {
             if (first.text == "global" || first.text == "proc")
                 return parseGlobalOrProc(first, topLevel);
-            if (isTypeWord(first))
+            if (isTypeWord(first) && !typeWordCalled())
                 return parseDeclaration(first, false);
             if (first.text == "if")
                 return parseIf();
@@ -190,14 +252,48 @@ private:
                 return parseJump(first);
             if (first.text == "return")
                 return parseReturn();
+            if (isTypeWord(first))
+                return parseExpressionStatement(first);
             if (isKeyword(first.text))
                 expected(first, "a statement");
             return parseNameStatement(first);
         }
+        return parseExpressionStatement(first);
+    }
+
+    StmtPtr parseExpressionStatement(const Token& first)
+    {
         StmtPtr statement = make(Stmt::Kind::Expression, first);
         statement->expression = parseExpression();
         endStatement();
         return statement;
+    }
+
+    // Whether the type word next is a conversion in function style, `int(...)`,
+    // rather than the start of a declaration. Leaves the lexer where it was.
+    bool typeWordCalled()
+    {
+        const Lexer::Place before = lexer_.place();
+        lexer_.next();
+        const bool called = nextIs("(");
+        lexer_.restore(before);
+        return called;
+    }
+
+    // Whether the next token is the punctuation `punct`; false too when the
+    // next token is no token at all, whose error the caller then meets as it
+    // reads on. Leaves the lexer where it was.
+    bool nextIs(const char* punct)
+    {
+        const Lexer::Place before = lexer_.place();
+        bool is = false;
+        try {
+            is = lexer_.next().is(punct);
+        } catch (const SyntaxError&) {
+            is = false;
+        }
+        lexer_.restore(before);
+        return is;
     }
 
     StmtPtr parseBlock()
@@ -219,12 +315,45 @@ private:
     {
         const Lexer::Place before = lexer_.place();
         lexer_.next();
-        const bool call = lexer_.nextArgument().is("(") && !atCast();
+        const bool bracketed = lexer_.nextArgument().is("(") && !atCast();
         lexer_.restore(before);
         StmtPtr statement = make(Stmt::Kind::Expression, first);
-        statement->expression = call ? parseExpression() : parseCommand(false);
+        statement->expression = bracketed ? parseCallOrCommand() : parseCommand(false);
         endStatement();
         return statement;
+    }
+
+    // `name (...)` is a call when the statement ends after it, and otherwise a
+    // command whose first argument is an expression in brackets, as the host's
+    // guide writes `setAttr ($node + ".tx") 0;`. When neither reads, the error
+    // is the one found further on.
+    ExprPtr parseCallOrCommand()
+    {
+        const Lexer::Place before = lexer_.place();
+        const std::size_t parts = parts_;
+        std::optional<SyntaxError> asCall;
+        try {
+            ExprPtr call = parseExpression();
+            const Token after = lexer_.peek();
+            if (after.is(";") || after.kind == Token::Kind::End)
+                return call;
+            asCall = SyntaxError { after.line, after.column, "expected ';', found " + describe(after) };
+        } catch (const SyntaxError& error) {
+            if (error.endsSource)
+                throw;
+            asCall = error;
+        }
+        lexer_.restore(before);
+        parts_ = parts;
+        try {
+            return parseCommand(false);
+        } catch (const SyntaxError& asCommand) {
+            const bool callWentFurther = asCall->line > asCommand.line
+                || (asCall->line == asCommand.line && asCall->column > asCommand.column);
+            if (callWentFurther && !asCommand.endsSource)
+                throw *asCall;
+            throw;
+        }
     }
 
     StmtPtr parseGlobalOrProc(const Token& first, bool topLevel)
@@ -278,13 +407,20 @@ private:
         return statement;
     }
 
+    // `[]` after a parameter's or a return type; a matrix takes the size of
+    // what it is given, written `matrix $m` or `matrix $m[][]`.
     Type parseArraySuffix(Type type)
     {
         if (!lexer_.peek().is("["))
             return type;
-        lexer_.next();
+        const Token open = lexer_.next();
         expect("]");
-        return arrayType(type);
+        if (type != Type::Matrix)
+            return arrayType(type);
+        if (!accept("["))
+            fail(open, "there are no arrays of matrices");
+        expect("]");
+        return type;
     }
 
     bool accept(const char* punct)
@@ -308,7 +444,12 @@ private:
             Declarator declarator;
             declarator.name = name.text;
             declarator.line = name.line;
-            if (accept("[")) {
+            if (statement->declaredType == Type::Matrix) {
+                // A procedure reaches a global matrix declared elsewhere as
+                // `global matrix $g;`.
+                if (!global || lexer_.peek().is("["))
+                    parseMatrixSize(name, declarator);
+            } else if (accept("[")) {
                 declarator.array = true;
                 if (!lexer_.peek().is("]"))
                     declarator.size = parseExpression();
@@ -320,6 +461,25 @@ private:
         } while (accept(","));
         endStatement();
         return statement;
+    }
+
+    // `[rows][columns]` after a matrix's name: numbers, as a matrix cannot
+    // grow and its size is known before the script runs.
+    void parseMatrixSize(const Token& name, Declarator& declarator)
+    {
+        for (std::size_t* size : { &declarator.rows, &declarator.columns }) {
+            const Token open = lexer_.next();
+            const Token number = open.is("[") ? lexer_.next() : open;
+            // Nine digits keep the size an int.
+            const bool counted = open.is("[") && number.kind == Token::Kind::Int && number.text.size() <= 9
+                && std::strtol(number.text.c_str(), nullptr, 10) > 0;
+            if (!counted)
+                fail(number,
+                    "a matrix is declared with its size in numbers: matrix $" + name.text
+                        + "[rows][columns]");
+            *size = std::size_t(std::strtol(number.text.c_str(), nullptr, 10));
+            expect("]");
+        }
     }
 
     ExprPtr parseCondition()
@@ -380,16 +540,31 @@ private:
         lexer_.restore(before);
         StmtPtr statement = make(Stmt::Kind::For, first);
         if (!lexer_.peek().is(";"))
-            statement->expression = parseExpression();
+            statement->expression = parseSequence();
         expect(";");
         if (!lexer_.peek().is(";"))
             statement->condition = parseExpression();
         expect(";");
         if (!lexer_.peek().is(")"))
-            statement->step = parseExpression();
+            statement->step = parseSequence();
         expect(")");
         statement->body.push_back(parseStatement(false));
         return statement;
+    }
+
+    // One expression, or several separated by commas, as a `for` header's
+    // first and last parts take: for ($i = 0, $j = 9; $i < $j; $i++, $j--)
+    ExprPtr parseSequence()
+    {
+        const Token first = lexer_.peek();
+        ExprPtr expression = parseExpression();
+        if (!lexer_.peek().is(","))
+            return expression;
+        ExprPtr sequence = node(Expr::Kind::Sequence, first);
+        sequence->operands.push_back(std::move(expression));
+        while (accept(","))
+            sequence->operands.push_back(parseExpression());
+        return sequence;
     }
 
     StmtPtr parseSwitch()
@@ -491,6 +666,8 @@ private:
         }
         if (argument.is("`"))
             return parseBackquoted(argument);
+        if (argument.is("{"))
+            return parseArrayLiteral(argument);  // print {"a", "b"};
         if (argument.kind == Token::Kind::Variable) {
             // `$v.x` is read only in an expression, as in MEL: here `$name.png`
             // stays two arguments.
@@ -509,15 +686,41 @@ private:
         }
         if (argument.kind != Token::Kind::String && argument.kind != Token::Kind::Word)
             expected(argument, "a command argument");
+        if (argument.kind == Token::Kind::Word)
+            if (ExprPtr number = numberWord(argument))
+                return number;
         ExprPtr word = node(Expr::Kind::String, argument);
         word->text = argument.text;
         return word;
     }
 
+    // A word that is a whole number, `3`, `-5`, `2.5`, `1e-3`, `0x1F`, is that
+    // number, as `fwrite $f 3` writes the int 3; it keeps its text for a
+    // command, which gets its arguments as they were written. Null for any
+    // other word.
+    ExprPtr numberWord(const Token& word)
+    {
+        const std::string& text = word.text;
+        Token unsignedNumber = word;
+        unsignedNumber.text = text.substr(text[0] == '-' || text[0] == '+' ? 1 : 0);
+        bool real = false;
+        if (!isNumberText(unsignedNumber.text, real))
+            return nullptr;
+        ExprPtr number = real ? node(Expr::Kind::Float, word) : integer(unsignedNumber);
+        if (real)
+            number->real = std::strtod(unsignedNumber.text.c_str(), nullptr);
+        if (text[0] == '-') {
+            number->number = wrappedInt(-std::int64_t(number->number));
+            number->real = -number->real;
+        }
+        number->text = text;
+        return number;
+    }
+
     // A word that is a name with `(` right after it, no space between.
     bool isCallStart(const Token& word)
     {
-        if (word.text.empty() || isKeyword(word.text)
+        if (word.text.empty() || (isKeyword(word.text) && !isTypeName(word.text))
             || std::isdigit(static_cast<unsigned char>(word.text[0])))
             return false;
         for (const char c : word.text)
@@ -665,16 +868,25 @@ private:
     ExprPtr parsePostfix(bool components = true)
     {
         ExprPtr expression = parsePrimary();
-        if (expression->kind == Expr::Kind::Variable && lexer_.peek().is("[")) {
+        if (expression->kind != Expr::Kind::Variable)
+            return expression;
+        // What may follow is looked at without reading it as a token: in a
+        // command's arguments `$node|child` goes on with a word.
+        if (nextIs("[")) {
             const Token open = lexer_.next();
             ExprPtr index = node(Expr::Kind::Index, open);
             index->text = expression->text;
             index->operands.push_back(parseExpression());
             expect("]");
+            // `$m[row][column]`: an element of a matrix.
+            if (nextIs("[")) {
+                lexer_.next();
+                index->operands.push_back(parseExpression());
+                expect("]");
+            }
             expression = std::move(index);
         }
-        if (components && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)
-            && lexer_.peek().is(".")) {
+        if (components && nextIs(".")) {
             const Token dot = lexer_.next();
             const Token name = lexer_.next();
             const int component = name.isWord("x") ? 0 : name.isWord("y") ? 1 : name.isWord("z") ? 2 : -1;
@@ -685,12 +897,8 @@ private:
             access->operands.push_back(std::move(expression));
             return access;
         }
-        const Token op = lexer_.peek();
-        if ((op.is("++") || op.is("--"))
-            && (expression->kind == Expr::Kind::Variable || expression->kind == Expr::Kind::Index)) {
-            lexer_.next();
-            return stepNode(op, std::move(expression), false);
-        }
+        if (nextIs("++") || nextIs("--"))
+            return stepNode(lexer_.next(), std::move(expression), false);
         return expression;
     }
 
@@ -715,10 +923,19 @@ private:
             variable->text = token.text;
             return variable;
         }
-        case Token::Kind::Identifier:
+        case Token::Kind::Identifier: {
+            if (isTypeWord(token) && lexer_.peek().is("("))
+                return parseConversion(token);
             if (!isKeyword(token.text) && lexer_.peek().is("("))
                 return parseCall(token);
+            int truth = 0;
+            if (isTruthWord(token.text, truth)) {
+                ExprPtr constant = node(Expr::Kind::Int, token);
+                constant->number = truth;
+                return constant;
+            }
             expected(token, "an expression");
+        }
         default:
             break;
         }
@@ -741,23 +958,66 @@ private:
         }
         if (token.is("{"))
             return parseArrayLiteral(token);
-        if (token.is("<<")) {
-            const Nesting nesting(*this, token);
-            ExprPtr vector = node(Expr::Kind::Vector, token);
-            for (const char* after : { ",", ",", ">>" }) {
-                vector->operands.push_back(parseExpression());
-                expect(after);
-            }
-            return vector;
-        }
+        if (token.is("<<"))
+            return parseVectorOrMatrix(token);
         if (token.is("`"))
             return parseBackquoted(token);
         expected(token, "an expression");
     }
 
-    // A literal too large for an int keeps its size as a float.
+    // `<<x, y, z>>` is a vector; any other count, or rows between `;`, a
+    // matrix: `<<1, 2; 3, 4>>`. A row shorter than the longest ends in zeros.
+    ExprPtr parseVectorOrMatrix(const Token& open)
+    {
+        const Nesting nesting(*this, open);
+        std::vector<std::vector<ExprPtr>> rows(1);
+        while (true) {
+            rows.back().push_back(parseExpression());
+            const Token separator = lexer_.next();
+            if (separator.is(">>"))
+                break;
+            if (separator.is(";"))
+                rows.emplace_back();
+            else if (!separator.is(","))
+                expected(separator, "',', ';' or '>>'");
+        }
+        if (rows.size() == 1 && rows[0].size() == 3) {
+            ExprPtr vector = node(Expr::Kind::Vector, open);
+            vector->operands = std::move(rows[0]);
+            return vector;
+        }
+        ExprPtr matrix = node(Expr::Kind::Matrix, open);
+        std::size_t columns = 0;
+        for (const auto& row : rows)
+            columns = std::max(columns, row.size());
+        matrix->number = static_cast<int>(columns);
+        for (auto& row : rows) {
+            for (ExprPtr& element : row)
+                matrix->operands.push_back(std::move(element));
+            for (std::size_t i = row.size(); i < columns; ++i) {
+                ExprPtr zero = node(Expr::Kind::Int, open);
+                matrix->operands.push_back(std::move(zero));
+            }
+        }
+        return matrix;
+    }
+
+    // A literal too large for an int keeps its size as a float; a hexadecimal
+    // one of up to 32 bits is the int of those bits, as C reads 0xFFFFFFFF.
     ExprPtr integer(const Token& token)
     {
+        if (token.text.size() > 2 && (token.text[1] == 'x' || token.text[1] == 'X')) {
+            errno = 0;
+            const unsigned long long bits = std::strtoull(token.text.c_str() + 2, nullptr, 16);
+            if (errno == 0 && bits <= 0xffffffffULL) {
+                ExprPtr number = node(Expr::Kind::Int, token);
+                number->number = wrappedInt(static_cast<std::int64_t>(bits));
+                return number;
+            }
+            ExprPtr real = node(Expr::Kind::Float, token);
+            real->real = std::strtod(token.text.c_str(), nullptr);
+            return real;
+        }
         errno = 0;
         const long long value = std::strtoll(token.text.c_str(), nullptr, 10);
         if (errno == 0 && value <= 2147483647LL) {
@@ -768,6 +1028,17 @@ private:
         ExprPtr real = node(Expr::Kind::Float, token);
         real->real = std::strtod(token.text.c_str(), nullptr);
         return real;
+    }
+
+    // `int(3.67)`, `vector("<<1, 2, 3>>")`: the same conversion as a cast.
+    ExprPtr parseConversion(const Token& type)
+    {
+        ExprPtr cast = node(Expr::Kind::Cast, type);
+        cast->castType = typeOfWord(type.text);
+        expect("(");
+        cast->operands.push_back(parseExpression());
+        expect(")");
+        return cast;
     }
 
     ExprPtr parseCall(const Token& name)
@@ -800,6 +1071,16 @@ private:
     int nesting_ = 0;
     std::size_t parts_ = 0;
 };
+
+// The offset just past the first line end (LF, CR LF or a lone CR) at or
+// after `from`, or npos when there is none.
+std::size_t pastLineEnd(std::string_view text, std::size_t from)
+{
+    const std::size_t end = text.find_first_of("\r\n", from);
+    if (end == std::string_view::npos)
+        return end;
+    return text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? end + 2 : end + 1;
+}
 
 }  // namespace
 
@@ -848,15 +1129,20 @@ bool StatementReader::fill()
         skipping_ = false;
         return true;
     }
+    const std::string_view read(chunk, std::size_t(count));
     std::size_t from = 0;
+    if (lineFeedMayFollow_ && read.front() == '\n')
+        from = 1;  // the rest of a CR LF split between two reads
+    lineFeedMayFollow_ = false;
     if (skipping_) {
-        const char* end = static_cast<const char*>(std::memchr(chunk, '\n', std::size_t(count)));
-        if (end == nullptr)
+        const std::size_t end = pastLineEnd(read, from);
+        if (end == std::string_view::npos)
             return true;
         skipping_ = false;
         ++line_;
         column_ = 1;
-        from = std::size_t(end - chunk) + 1;
+        lineFeedMayFollow_ = end == read.size() && read.back() == '\r';
+        from = end;
     }
     buffer_.append(chunk + from, std::size_t(count) - from);
     text_ = buffer_;
@@ -911,25 +1197,26 @@ bool StatementReader::skipError()
     std::size_t at = start_;
     int line = line_;
     while (at < text_.size() && line < errorLine_) {
-        const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
-        if (end == nullptr)
+        const std::size_t end = pastLineEnd(text_, at);
+        if (end == std::string_view::npos)
             break;
-        at = std::size_t(end - text_.data()) + 1;
+        at = end;
         ++line;
     }
-    const char* end = static_cast<const char*>(std::memchr(text_.data() + at, '\n', text_.size() - at));
+    const std::size_t end = pastLineEnd(text_, at);
     line_ = line;
     column_ = 1;
     lastAttempt_ = 0;
-    if (end == nullptr) {
+    if (end == std::string_view::npos) {
         start_ = text_.size();
         skipping_ = !atEnd_;
         if (line_ < errorLine_)
             line_ = errorLine_;
         return true;
     }
-    start_ = std::size_t(end - text_.data()) + 1;
+    start_ = end;
     line_ = line + 1;
+    lineFeedMayFollow_ = !atEnd_ && end == text_.size() && text_.back() == '\r';
     return true;
 }
 

@@ -94,6 +94,7 @@ private:
     bool readFailed_ = false;
     bool fatal_ = false;
     bool skipping_ = false;  // dropping text up to the next line end
+    bool lineFeedMayFollow_ = false;  // the last line end dropped was a CR at the end of what was read
 };
 
 }  // namespace mel

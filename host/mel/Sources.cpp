@@ -17,12 +17,12 @@ namespace mel {
 
 namespace {
 
-StatementOutcome failureOf(const std::string& what)
+void reportFailure(const Interpreter::Report& report, const std::string& what)
 {
     StatementOutcome failure;
     failure.status = MS::kFailure;
     failure.lines.push_back(Line { host::LineKind::Error, what });
-    return failure;
+    report(failure);
 }
 
 }  // namespace
@@ -40,11 +40,11 @@ bool Interpreter::runScript(
     std::string error;
     try {
         if (!hoistProcedures(text, procedures, error)) {
-            report(failureOf(error));
+            reportFailure(report, error);
             return false;
         }
     } catch (const std::bad_alloc&) {
-        report(failureOf("out of memory"));
+        reportFailure(report, "out of memory");
         return false;
     }
     for (auto& procedure : procedures)
@@ -71,7 +71,7 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         try {
             next = reader.next(statement);
         } catch (const std::bad_alloc&) {
-            report(failureOf("out of memory"));
+            reportFailure(report, "out of memory");
             return false;
         }
         if (next == StatementReader::Result::End)
@@ -79,21 +79,14 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         if (next == StatementReader::Result::Error) {
             if (reader.readFailed())
                 return false;
-            report(failureOf(reader.error()));
+            reportFailure(report, reader.error());
             allSucceeded = false;
             if (!keepGoing || stopRequested_ || !reader.skipError())
                 return false;
             continue;
         }
-        if (streamLines_)
-            lineSink_ = [&report, &statement](std::vector<Line>&& lines) {
-                StatementOutcome piece;
-                piece.command = statement->firstWord;
-                piece.status = MS::kSuccess;
-                piece.lines = std::move(lines);
-                report(piece);
-            };
-        const StatementOutcome outcome = runStatement(*statement);
+        streamLinesTo(report, statement->firstWord);
+        StatementOutcome outcome = runStatement(*statement);
         lineSink_ = nullptr;
         statement.reset();
         report(outcome);
@@ -102,6 +95,19 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         if (stopRequested_ || (!outcome.status && !keepGoing))
             return false;
     }
+}
+
+void Interpreter::streamLinesTo(const Report& report, const std::string& command)
+{
+    if (!streamLines_)
+        return;
+    lineSink_ = [&report, &command](std::vector<Line>&& lines) {
+        StatementOutcome piece;
+        piece.command = command;
+        piece.status = MS::kSuccess;
+        piece.lines = std::move(lines);
+        report(piece);
+    };
 }
 
 StatementOutcome Interpreter::runStatement(const Stmt& statement)
@@ -140,10 +146,13 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
     environment_.leaveAll();
     environment_.enterTopLevel();
     try {
-        CallResult result = runCode(*compileStatement(statement, CodeKind::TopLevel, std::string(), builtins_,
-            [this](const std::string& name) { return environment_.global(name); }));
+        CallResult result = runCode(*compileStatement(
+            statement, CodeKind::TopLevel, std::string(), builtins_,
+            [this](const std::string& name) { return environment_.global(name); }, giveValues_));
         if (result.fromCommand)
             outcome.result = std::move(result.commandResult);
+        else if (result.hasValue && giveValues_)
+            outcome.value = std::move(result.value);
         else if (result.hasValue)
             outcome.result = toCommandResult(std::move(result.value));
         outcome.status = MS::kSuccess;
@@ -204,6 +213,62 @@ Interpreter::CallResult Interpreter::runText(const std::string& text, int line, 
         result = runCode(*compileStatement(*statement, CodeKind::Text, what, builtins_,
             [this](const std::string& name) { return environment_.global(name); }));
     return result;
+}
+
+namespace {
+
+// An expression whose value is `value`, as a literal of a script would give it.
+ExprPtr literalOf(Value&& value)
+{
+    auto literal = std::make_unique<Expr>();
+    switch (value.type()) {
+    case Type::Int:
+        literal->kind = Expr::Kind::Int;
+        literal->number = std::get<int>(value);
+        break;
+    case Type::Float:
+        literal->kind = Expr::Kind::Float;
+        literal->real = std::get<double>(value);
+        break;
+    case Type::String:
+        literal->kind = Expr::Kind::String;
+        literal->text = std::get<std::string>(std::move(value));
+        break;
+    case Type::Vector: {
+        literal->kind = Expr::Kind::Vector;
+        const Vector3& vector = std::get<Vector3>(value);
+        for (const double component : { vector.x, vector.y, vector.z })
+            literal->operands.push_back(literalOf(Value(component)));
+        break;
+    }
+    default:  // an array: a literal of its elements
+        literal->kind = Expr::Kind::Array;
+        for (std::size_t i = 0; i < value.size(); ++i)
+            literal->operands.push_back(literalOf(value.element(i)));
+        break;
+    }
+    return literal;
+}
+
+}  // namespace
+
+StatementOutcome Interpreter::call(
+    const std::string& name, std::vector<Value> arguments, const Report& report)
+{
+    auto call = std::make_unique<Expr>();
+    call->kind = Expr::Kind::Call;
+    call->text = name;
+    for (Value& argument : arguments)
+        call->operands.push_back(literalOf(std::move(argument)));
+    arguments.clear();
+    Stmt statement;
+    statement.kind = Stmt::Kind::Expression;
+    statement.firstWord = name;
+    statement.expression = std::move(call);
+    streamLinesTo(report, statement.firstWord);
+    StatementOutcome outcome = runStatement(statement);
+    lineSink_ = nullptr;
+    return outcome;
 }
 
 }  // namespace mel

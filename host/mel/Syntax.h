@@ -63,22 +63,24 @@ struct VariableSlot {
 
 struct Expr {
     enum class Kind {
-        Int,  ///< `number`
-        Float,  ///< `real`
+        Int,  ///< `number`; a number word of a command's arguments keeps its `text`
+        Float,  ///< `real`; the same
         String,  ///< `text`: a string literal, or a bare word of a command's arguments
         Array,  ///< `{a, b}`: `operands` are the elements
         Variable,  ///< `$text`
-        Index,  ///< `$text[operands[0]]`
+        Index,  ///< `$text[operands[0]]`, or `$text[operands[0]][operands[1]]` for a matrix
         Unary,  ///< `text` is "-" or "!"; `operands[0]`
         Binary,  ///< `operands[0] chain[0] operands[1] chain[1] ...`: one level of operators, left to right
         Ternary,  ///< `operands[0] ? operands[1] : operands[2]`
         Cast,  ///< `(castType) operands[0]`
         Vector,  ///< `<<operands[0], operands[1], operands[2]>>`
+        Matrix,  ///< `<<a, b; c, d>>`: `operands` row after row, `number` to a row
         Component,  ///< `operands[0].x` (`number` 0), `.y` (1) or `.z` (2): read only
         Assign,  ///< `operands[0]` (Variable or Index) `text` ("=", "+=", ...) `operands[1]`
         Step,  ///< `++` or `--` (`text`) on `operands[0]`; `prefix` tells which side
         Call,  ///< `text(operands...)`: a built-in, a procedure or a command
         Command,  ///< `text operands...` in command syntax: a statement or between backquotes
+        Sequence,  ///< `operands[0], operands[1], ...` in a `for` header: each in turn, the last's value
     };
 
     Kind kind = Kind::Int;
@@ -124,12 +126,14 @@ struct Procedure {
     mutable std::shared_ptr<const Code> code;
 };
 
-/// One variable of a declaration: `$name`, `$name[]` or `$name[size]`, with an
-/// optional initialiser.
+/// One variable of a declaration: `$name`, `$name[]`, `$name[size]` or a
+/// matrix's `$name[rows][columns]`, with an optional initialiser.
 struct Declarator {
     std::string name;
     bool array = false;
     ExprPtr size;
+    std::size_t rows = 0;  ///< A matrix's size.
+    std::size_t columns = 0;
     ExprPtr initialiser;
     int line = 0;
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -27,6 +28,8 @@ const char* typeName(Type type)
         return "vector";
     case Type::VectorArray:
         return "vector[]";
+    case Type::Matrix:
+        return "matrix";
     }
     return "?";
 }
@@ -88,6 +91,8 @@ Value Value::ofType(Type type)
         return Vector3();
     case Type::VectorArray:
         return std::vector<Vector3>();
+    case Type::Matrix:
+        return Matrix();
     }
     return 0;
 }
@@ -112,7 +117,7 @@ std::size_t Value::size() const
     return std::visit(
         [](const auto& held) -> std::size_t {
             using Held = std::decay_t<decltype(held)>;
-            if constexpr (std::is_arithmetic_v<Held> || std::is_same_v<Held, Vector3>)
+            if constexpr (!kIsArrayHeld<Held> && !std::is_same_v<Held, std::string>)
                 return 0;
             else
                 return held.size();
@@ -177,6 +182,24 @@ double magnitude(const Vector3& vector)
 
 namespace {
 
+// A matrix as it is written: rows of elements between commas, the rows
+// between semicolons. How the host prints one its guide leaves open; the
+// literal is what a script can read back.
+std::string matrixText(const Matrix& matrix)
+{
+    std::string text = "<<";
+    for (std::size_t row = 0; row < matrix.rows; ++row) {
+        if (row > 0)
+            text += "; ";
+        for (std::size_t column = 0; column < matrix.columns; ++column) {
+            if (column > 0)
+                text += ", ";
+            text += floatText(matrix.at(row, column));
+        }
+    }
+    return text + ">>";
+}
+
 template <typename Element> std::string elementText(const Element& element)
 {
     if constexpr (std::is_same_v<Element, int>)
@@ -185,6 +208,8 @@ template <typename Element> std::string elementText(const Element& element)
         return floatText(element);
     else if constexpr (std::is_same_v<Element, Vector3>)
         return floatText(element.x) + ' ' + floatText(element.y) + ' ' + floatText(element.z);
+    else if constexpr (std::is_same_v<Element, Matrix>)
+        return matrixText(element);
     else
         return element;
 }
@@ -207,21 +232,29 @@ bool isDigit(char c)
 
 double numberFrom(const std::string& text, std::size_t& end);
 
-// "1 2 3" is <<1, 2, 3>>; missing numbers are 0.
+// The text a vector is written as, "<<1, 2, 3>>", reads as the vector, and
+// so do "1 2 3" and "1,2,3"; missing numbers are 0.
 Vector3 vectorOf(const std::string& text)
 {
     std::size_t end = 0;
+    const auto component = [&text, &end] {
+        while (end < text.size() && std::string_view("<>, \t\n").find(text[end]) != std::string_view::npos)
+            ++end;
+        return numberFrom(text, end);
+    };
     Vector3 vector;
-    vector.x = numberFrom(text, end);
-    vector.y = numberFrom(text, end);
-    vector.z = numberFrom(text, end);
+    vector.x = component();
+    vector.y = component();
+    vector.z = component();
     return vector;
 }
 
 // Converts one scalar to the scalar type `Target`.
 template <typename Target, typename Source> Target scalarAs(const Source& value)
 {
-    if constexpr (std::is_same_v<Target, std::string>)
+    if constexpr (std::is_same_v<Source, Matrix> && !std::is_same_v<Target, std::string>)
+        return Target();  // convert takes a matrix apart before this
+    else if constexpr (std::is_same_v<Target, std::string>)
         return elementText(value);
     else if constexpr (std::is_same_v<Target, Vector3> && std::is_same_v<Source, Vector3>)
         return value;
@@ -330,8 +363,53 @@ int truncatedInt(double value)
     return static_cast<int>(value);
 }
 
+namespace {
+
+// A matrix as a vector: one of a single row or column of at most three.
+bool matrixAsVector(const Matrix& matrix, Vector3& vector)
+{
+    if ((matrix.rows != 1 && matrix.columns != 1) || matrix.elements.size() > 3)
+        return false;
+    double components[3] = { 0, 0, 0 };
+    for (std::size_t i = 0; i < matrix.elements.size(); ++i)
+        components[i] = matrix.elements[i];
+    vector = Vector3 { components[0], components[1], components[2] };
+    return true;
+}
+
+// Conversions to and from a matrix; false when there is none.
+bool convertMatrix(const Value& value, Type type, Value& result)
+{
+    if (value.type() == Type::Matrix && type == Type::Matrix) {
+        result = value;
+        return true;
+    }
+    if (value.type() == Type::Vector && type == Type::Matrix) {
+        const Vector3& vector = std::get<Vector3>(value);
+        Matrix row(1, 3);
+        row.elements = { vector.x, vector.y, vector.z };
+        result = std::move(row);
+        return true;
+    }
+    if (value.type() != Type::Matrix)
+        return false;
+    if (type == Type::String) {
+        result = value.text();
+        return true;
+    }
+    Vector3 vector;
+    if (type != Type::Vector || !matrixAsVector(std::get<Matrix>(value), vector))
+        return false;
+    result = vector;
+    return true;
+}
+
+}  // namespace
+
 bool convert(const Value& value, Type type, Value& result)
 {
+    if (value.type() == Type::Matrix || type == Type::Matrix)
+        return convertMatrix(value, type, result);
     if (value.isArray() != isArray(type))
         return false;
     // No conversion is defined between arrays of vectors and other arrays.
@@ -364,6 +442,38 @@ bool convert(Value&& value, Type type, Value& result)
         return convert(static_cast<const Value&>(value), type, result);
     result = std::move(value);
     return true;
+}
+
+bool assignConverted(Value&& value, Value& variable)
+{
+    if (variable.type() != Type::Matrix)
+        return convert(std::move(value), variable.type(), variable);
+    // Converted from a copy, so that a value that does not fit is left whole.
+    Value converted;
+    if (!convert(static_cast<const Value&>(value), Type::Matrix, converted))
+        return false;
+    Matrix& from = std::get<Matrix>(converted);
+    Matrix& to = std::get<Matrix>(variable);
+    if (from.rows > to.rows || from.columns > to.columns)
+        return false;
+    if (from.rows == to.rows && from.columns == to.columns) {
+        to = std::move(from);
+        return true;
+    }
+    Matrix fitted(to.rows, to.columns);
+    for (std::size_t row = 0; row < from.rows; ++row)
+        for (std::size_t column = 0; column < from.columns; ++column)
+            fitted.at(row, column) = from.at(row, column);
+    to = std::move(fitted);
+    return true;
+}
+
+std::string described(const Value& value)
+{
+    if (value.type() != Type::Matrix)
+        return withArticle(value.type());
+    const Matrix& matrix = std::get<Matrix>(value);
+    return "a " + std::to_string(matrix.rows) + "x" + std::to_string(matrix.columns) + " matrix";
 }
 
 Value fromCommandResult(host::CommandResult&& result)
@@ -408,6 +518,8 @@ host::CommandResult toCommandResult(Value&& value)
                 for (const double element : held)
                     texts.push_back(floatText(element));
                 return texts;
+            } else if constexpr (std::is_same_v<Held, Matrix>) {
+                return matrixText(held);
             } else {
                 return std::move(held);
             }

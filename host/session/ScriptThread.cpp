@@ -1,11 +1,19 @@
 #include "ScriptThread.h"
 
+#include <csignal>
 #include <cstring>
 
 namespace host {
 
-ScriptThread::ScriptThread()
+ScriptThread::ScriptThread(const std::vector<int>& blockedSignals)
 {
+    // The thread starts with the signal mask of the thread creating it.
+    sigset_t blocked;
+    sigset_t previous;
+    sigemptyset(&blocked);
+    for (const int signal : blockedSignals)
+        sigaddset(&blocked, signal);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
     pthread_attr_t attributes;
     int error = pthread_attr_init(&attributes);
     if (error == 0) {
@@ -14,6 +22,7 @@ ScriptThread::ScriptThread()
             error = pthread_create(&thread_, &attributes, loop, this);
         pthread_attr_destroy(&attributes);
     }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     started_ = error == 0;
     if (!started_)
         error_ = std::strerror(error);
@@ -33,6 +42,12 @@ ScriptThread::~ScriptThread()
 
 void ScriptThread::run(const std::function<void()>& work)
 {
+    run(work, nullptr, std::chrono::milliseconds(0));
+}
+
+void ScriptThread::run(const std::function<void()>& work, const std::function<void()>& whileWaiting,
+    std::chrono::milliseconds interval)
+{
     if (!started_) {
         work();
         return;
@@ -42,7 +57,16 @@ void ScriptThread::run(const std::function<void()>& work)
     work_ = &work;
     done_ = false;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return done_; });
+    const auto done = [this] { return done_; };
+    if (!whileWaiting) {
+        changed_.wait(lock, done);
+        return;
+    }
+    while (!changed_.wait_for(lock, interval, done)) {
+        lock.unlock();
+        whileWaiting();
+        lock.lock();
+    }
 }
 
 void* ScriptThread::loop(void* self)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <pthread.h>
 
@@ -22,8 +24,10 @@ public:
     static constexpr std::size_t kStackSize = std::size_t { 256 } << 20;
 
     /// Starts the thread; `error` says why when it could not be started
-    /// (`started()` is then false).
-    ScriptThread();
+    /// (`started()` is then false). The thread never receives the signals in
+    /// `blockedSignals`: the process's other threads get them (an embedding
+    /// whose own thread must see Ctrl-C passes SIGINT).
+    explicit ScriptThread(const std::vector<int>& blockedSignals = {});
     ScriptThread(const ScriptThread&) = delete;
     ScriptThread& operator=(const ScriptThread&) = delete;
     /// Lets the work under way finish, then ends the thread.
@@ -36,6 +40,11 @@ public:
     /// run. Work from several threads runs one at a time, in turn. Without a
     /// thread (it could not be started) the work runs on the calling thread.
     void run(const std::function<void()>& work);
+    /// The same, calling `whileWaiting` (which must not throw) on the calling
+    /// thread each time `interval` passes before the work is done: how a caller
+    /// that must stay responsive (to a signal, to lines to show) waits.
+    void run(const std::function<void()>& work, const std::function<void()>& whileWaiting,
+        std::chrono::milliseconds interval);
 
 private:
     static void* loop(void* self);

@@ -30,6 +30,9 @@ public:
     /// `lines` (the loader's reason is not among them).
     PluginLoader::LoadOutcome loadPlugin(const std::string& path, std::vector<mel::Line>& lines);
 
+    /// The commands registered, to look them and their syntax up.
+    const CommandRegistry& registry() const { return registry_; }
+
     /// The interpreter, to run sources and set how it runs them.
     mel::Interpreter& interpreter() { return interpreter_; }
     const mel::Interpreter& interpreter() const { return interpreter_; }

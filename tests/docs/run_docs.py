@@ -2,15 +2,18 @@
 """Runs the commands the manual shows, so that the manual cannot drift from the
 program. Usage:
 
-    run_docs.py ROOT BIN_DIR LIB_DIR WORK_DIR
+    run_docs.py ROOT BIN_DIR LIB_DIR PYTHON_DIR WORK_DIR
 
 ROOT is the source tree: README.md and every docs/*.md are read. Each page runs
 in a fresh folder of its own under WORK_DIR, laid out as a copy of the installed
 examples (the example scripts and images/ with the sample images, made by
 BIN_DIR/pictile_samples) with the batch command's list file and output folder,
-with BIN_DIR first on PATH and LIB_DIR on MAYA_PLUG_IN_PATH, so that `hostbatch
---plugin pictile` runs as it does from an install; links scripts/ and examples/
-to the tree's let the commands a user runs in the source tree run there too. The fenced blocks of a page
+with BIN_DIR first on PATH, LIB_DIR on MAYA_PLUG_IN_PATH and PYTHON_DIR (the
+built maya package's folder) on PYTHONPATH, so that `hostbatch --plugin
+pictile` and `import maya.standalone` run as they do from an install; `python3`
+is the interpreter running this script (Debian's); links scripts/ and examples/
+to the tree's let the commands a user runs in the source tree run there too.
+The fenced blocks of a page
 run in order, in that folder:
 
   ```console   lines "$ COMMAND" (continued by lines "> MORE") each followed by
@@ -21,6 +24,9 @@ run in order, in that folder:
                NAME.mel for a later console block to run; any other runs at once
                with `hostbatch --plugin pictile` and must print what the
                ```output block right after it shows (or succeed, without one).
+  ```python    a Python script, the same way: one whose first line is
+               "# NAME.py" is written to NAME.py; any other runs at once with
+               `python3` and must print what the ```output block after it shows.
   ```sh        commands run by another part of the suite: the line before the
                block names it, <!-- run by PATH -->, and every command of the
                block must appear, as written, in that file of ROOT.
@@ -39,6 +45,7 @@ from pathlib import Path
 COMMAND_TIMEOUT = 300
 MARKER = re.compile(r"^<!--\s*(run by\s+\S+|a measurement)\s*-->$")
 MEL_FILE = re.compile(r"^//\s*(\S+\.mel)\b")
+PYTHON_FILE = re.compile(r"^#\s*(\S+\.py)\b")
 BATCH_FOLDER = "F:/Dovrin's Documents/My Images"
 BATCH_LIST = "sunset.png\ntiles.png\nbadge.png\nmeadow.jpg\n"
 
@@ -155,7 +162,7 @@ def prepare_folder(folder, root, bin_dir):
         shutil.rmtree(folder)
     (folder / "images").mkdir(parents=True)
     subprocess.run([str(bin_dir / "pictile_samples"), str(folder / "images")], check=True, stdout=subprocess.DEVNULL)
-    for script in sorted((root / "examples").glob("*.mel")):
+    for script in sorted((root / "examples").glob("*.mel")) + sorted((root / "examples").glob("*.py")):
         shutil.copy(script, folder)
     for tree_folder in ("scripts", "examples"):
         (folder / tree_folder).symlink_to(root / tree_folder)
@@ -203,8 +210,8 @@ class Page:
                 self.fail(block, f"`{command}` printed:\n" + "\n".join(actual) + "\n  instead of:\n"
                           + "\n".join(expected))
 
-    def check_mel(self, block, following):
-        named = MEL_FILE.match(block.lines[0]) if block.lines else None
+    def check_script(self, block, following, file_name, runner):
+        named = file_name.match(block.lines[0]) if block.lines else None
         script = "\n".join(block.lines) + "\n"
         if named:
             target = self.folder / named.group(1)
@@ -212,8 +219,9 @@ class Page:
             target.write_text(script)
             return
         self.checked += 1
-        (self.folder / "snippet.mel").write_text(script)
-        status, actual = run("hostbatch --plugin pictile snippet.mel", self.folder, self.environment)
+        snippet = "snippet.py" if file_name is PYTHON_FILE else "snippet.mel"
+        (self.folder / snippet).write_text(script)
+        status, actual = run(f"{runner} {snippet}", self.folder, self.environment)
         expected = following.lines if following is not None and following.kind == "output" else None
         if expected is None and status != 0:
             self.fail(block, f"the script exited {status}:\n" + "\n".join(actual))
@@ -258,7 +266,9 @@ class Page:
             if block.kind == "console":
                 self.check_console(block)
             elif block.kind == "mel":
-                self.check_mel(block, following)
+                self.check_script(block, following, MEL_FILE, "hostbatch --plugin pictile")
+            elif block.kind == "python":
+                self.check_script(block, following, PYTHON_FILE, "python3")
             elif block.kind == "sh":
                 self.check_shown(block)
         if self.checked == 0:
@@ -266,14 +276,23 @@ class Page:
 
 
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 6:
         print(__doc__, file=sys.stderr)
         return 2
-    root, bin_dir, lib_dir, work = (Path(argument).resolve() for argument in sys.argv[1:])
+    root, bin_dir, lib_dir, python_dir, work = (Path(argument).resolve() for argument in sys.argv[1:])
     environment = dict(os.environ)
-    for name in ("MAYA_SCRIPT_PATH", "PICTILE_PIXEL_BUDGET", "LD_LIBRARY_PATH"):
+    for name in ("MAYA_SCRIPT_PATH", "PICTILE_PIXEL_BUDGET", "LD_LIBRARY_PATH", "PYTHONHOME"):
         environment.pop(name, None)
-    environment.update(PATH=f"{bin_dir}:{environment.get('PATH', '/usr/bin:/bin')}", MAYA_PLUG_IN_PATH=str(lib_dir),
+    # `python3` is this interpreter, whatever another python3 on PATH would be,
+    # with the settings PICTILE_PYTHON_SETTINGS lists ("NAME=VALUE ...": the
+    # sanitizer build's runtime and options).
+    interpreter = work / "python-bin"
+    interpreter.mkdir(parents=True, exist_ok=True)
+    settings = environment.pop("PICTILE_PYTHON_SETTINGS", "").split()
+    (interpreter / "python3").write_text(f'#!/bin/sh\nexec env {" ".join(settings)} {sys.executable} "$@"\n')
+    (interpreter / "python3").chmod(0o755)
+    environment.update(PATH=f"{bin_dir}:{interpreter}:{environment.get('PATH', '/usr/bin:/bin')}",
+                       MAYA_PLUG_IN_PATH=str(lib_dir), PYTHONPATH=str(python_dir), PYTHONDONTWRITEBYTECODE="1",
                        LC_ALL="C.UTF-8")
     pages = [root / "README.md"] + sorted((root / "docs").glob("*.md"))
     failures = []

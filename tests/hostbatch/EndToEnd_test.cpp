@@ -66,6 +66,21 @@ std::string firstLine(const std::string& text)
     return text.substr(0, text.find('\n'));
 }
 
+// Runs hostbatch in `work` with `arguments` (shell syntax) and standard input
+// from `input`, and gives its transcript as a case's expected.txt holds one.
+std::string transcriptOf(const fs::path& work, const std::string& arguments, const std::string& input)
+{
+    const std::string output
+        = fs::exists(work / "stdout_to") ? firstLine(readFile(work / "stdout_to")) : "stdout.out";
+    const std::string command = "cd " + shellQuoted(work) + " && " + shellQuoted(HOSTBATCH_BINARY) + " "
+        + arguments + " <" + input + " >" + output + " 2>stderr.out";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status)) << command;
+    const std::string printed = output == "stdout.out" ? readFile(work / "stdout.out") : "";
+    return printed + "--- stderr ---\n" + readFile(work / "stderr.out") + "--- exit "
+        + std::to_string(WEXITSTATUS(status)) + " ---\n";
+}
+
 class EndToEnd : public testing::TestWithParam<std::string> { };
 
 TEST_P(EndToEnd, PrintsTheExpectedTranscript)
@@ -73,18 +88,20 @@ TEST_P(EndToEnd, PrintsTheExpectedTranscript)
     const fs::path caseFolder = fs::path(CASES_DIR) / GetParam();
     const fs::path work = prepareWorkFolder(caseFolder, GetParam());
     const std::string input = fs::exists(work / "stdin.txt") ? "stdin.txt" : "/dev/null";
-    const std::string output
-        = fs::exists(work / "stdout_to") ? firstLine(readFile(work / "stdout_to")) : "stdout.out";
-    const std::string command = "cd " + shellQuoted(work) + " && " + shellQuoted(HOSTBATCH_BINARY) + " "
-        + firstLine(readFile(work / "args")) + " <" + input + " >" + output + " 2>stderr.out";
+    const std::string arguments = firstLine(readFile(work / "args"));
+    EXPECT_EQ(transcriptOf(work, arguments, input), readFile(caseFolder / "expected.txt")) << arguments;
+}
 
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status)) << command;
-
-    const std::string printed = output == "stdout.out" ? readFile(work / "stdout.out") : "";
-    const std::string transcript = printed + "--- stderr ---\n" + readFile(work / "stderr.out") + "--- exit "
-        + std::to_string(WEXITSTATUS(status)) + " ---\n";
-    EXPECT_EQ(transcript, readFile(caseFolder / "expected.txt")) << command;
+// The language_forms script gives the transcript it gives from its file also
+// from -c and on standard input, which runs each statement as it completes.
+TEST(EndToEndSources, SameTranscriptFromAFileTheCommandLineAndStandardInput)
+{
+    const fs::path caseFolder = fs::path(CASES_DIR) / "language_forms";
+    const fs::path work = prepareWorkFolder(caseFolder, "language_forms_sources");
+    const std::string expected = readFile(caseFolder / "expected.txt");
+    const std::string options = "--keep-going --plugin ./echo_plugin.so ";
+    EXPECT_EQ(transcriptOf(work, options + "-c \"$(cat script.mel)\"", "/dev/null"), expected);
+    EXPECT_EQ(transcriptOf(work, options + "-", "script.mel"), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, testing::ValuesIn(caseNames()),

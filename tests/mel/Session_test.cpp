@@ -15,8 +15,10 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -141,6 +143,8 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "7) + \" \" + (((($d + 1) * 3) - 4) % 5) "
             "+ \" \" + ($s + $d) + \" \" + $d++ + ++$d);",
             "1.5 4 5 7 0 57 79" },
+        LanguageCase { "hexadecimalInts", "print (0x1F + 0XfF + \" \" + 0xFFFFFFFF + \" \" + 0x100000000);",
+            "286 -1 4.29497e+09" },
         LanguageCase { "floatsAsPercentG", "print (2.5 + \" \" + 1.0 / 3 + \" \" + 1e10 + \" \" + 3.0);",
             "2.5 0.333333 1e+10 3" },
         LanguageCase {
@@ -382,8 +386,30 @@ INSTANTIATE_TEST_SUITE_P(Statements, Language,
             "eval(\"echoInt 5\"); print $v;",
             "425" },
         LanguageCase { "evalSyntaxError", "eval \"print (\";",
-            "// Error: line 1: eval: line 1.8: expected an "
-            "expression, found the end of the script //\n" },
+            "// Error: line 1: eval: line 1.8: expected an expression, found the end of the script //\n" },
+        LanguageCase { "commandWithABracketedFirstArgument",
+            R"(string $c = "ball"; echoStrings ($c + ".ty") 0 -flag {"a", "b"};)",
+            "// Result: ball.ty 0 -flag a b //\n" },
+        LanguageCase { "arrayLiteralAsACommandArgument", R"(string $sl[] = {"x", "y"}; print {$sl[1], "z"};)",
+            "y\nz\n" },
+        LanguageCase {
+            "truthWords", "int $b = off; if (true && !$b) print (true + false + on + off + yes + no);", "3" },
+        LanguageCase { "functionStyleConversions",
+            R"(print (int(3.67) + " " + float("2.5") * 2 + " " + string(3) + "|" + vector("4 5 6")); print int(-3.9);)",
+            "3 5 3|4 5 6-3" },
+        LanguageCase { "forHeaderSequences",
+            "int $j; for ($i = 0, $j = 9; $i < $j; $i += 3, $j--) print ($i + \",\" + $j + \" \"); print $j;",
+            "0,9 3,8 6,7 6" },
+        LanguageCase { "pathAfterAVariable", R"(string $g = "grp"; echoStrings $g|child;)",
+            "// Result: grp |child //\n" },
+        // A command hostbatch does not have fails where it runs, as in the host.
+        LanguageCase { "sceneCommandFailsAtRunTime",
+            R"(print "a"; polyCube -w 2 -n ("c" + 1) {"x"}; print "b";)",
+            "a// Error: Cannot find procedure \"polyCube\". //\nb" },
+        // A number word is a number to a built-in and its text to a command.
+        LanguageCase { "numberWordsAreNumbers",
+            "print 1.50; print \" \"; print -007; echoStrings 1.50 -007 1e3 +2;",
+            "1.5 -7// Result: 1.50 -007 1e3 +2 //\n" },
         LanguageCase { "loadPluginTwice", "loadPlugin \"./none.so\";",
             "// Error: Cannot load plug-in \"./none.so\": ./none.so: "
             "cannot open shared object file: No such "
@@ -439,6 +465,137 @@ INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
             "such file or directory //\n" },
         LanguageCase { "syntaxErrorRunsNothing", "print \"a\";\nprint (1 +);",
             "// Error: line 2.11: expected an expression, found ')' //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The matrix type: a table of floats of a size fixed where it is declared.
+INSTANTIATE_TEST_SUITE_P(Matrices, Language,
+    testing::Values(
+        LanguageCase { "declaredFullOfZeros", "matrix $a3[2][3]; print $a3;", "<<0, 0, 0; 0, 0, 0>>" },
+        LanguageCase { "literalShorterThanTheSizeFillsWithZeros",
+            "matrix $a3[3][4] = <<2.5, 4.5; 1.12>>; print $a3;",
+            "<<2.5, 4.5, 0, 0; 1.12, 0, 0, 0; 0, 0, 0, 0>>" },
+        LanguageCase { "literalLargerThanTheSize", "matrix $m[2][2] = <<1, 2, 3; 4, 5, 6>>;",
+            "// Error: line 1: cannot initialise $m, a 2x2 matrix, with a 2x3 matrix //\n" },
+        LanguageCase { "assignmentKeepsTheSize",
+            "matrix $m[2][2] = <<1, 2; 3, 4>>; $m = <<5>>; print $m; matrix $n[2][2] = <<1; 2>>; $n = $m * "
+            "2; print $n;",
+            "<<5, 0; 0, 0>><<10, 0; 0, 0>>" },
+        LanguageCase { "elementsReadAndWritten",
+            "matrix $m[4][2]; $m[1][0] = 9; $m[3][1] += 2.5; $m[0][1]++; $m[2][0] = \"1.5x\";\n"
+            "print ($m[1][0] + \" \" + $m[3][1] + \" \" + $m[0][1] + \" \" + $m);",
+            "9 2.5 1 <<0, 1; 9, 0; 1.5, 0; 0, 2.5>>" },
+        LanguageCase { "elementOutsideTheMatrix", "matrix $a3[4][2];\n$a3[4][0] = 7;",
+            "// Error: line 2: $a3[4][0] does not exist: $a3 is a 4x2 matrix //\n" },
+        LanguageCase { "oneIndexIsNoElement", "matrix $m[2][2]; print $m[1];",
+            "// Error: line 1: $m is a matrix: its elements are $m[row][column] //\n" },
+        LanguageCase { "twoIndicesOnAnArray", "int $a[] = {1}; print $a[0][0];",
+            "// Error: line 1: $a is not a matrix //\n" },
+        LanguageCase { "addSubtractNegate",
+            "matrix $a[2][2] = <<1, 2; 3, 4>>; matrix $b[2][2] = <<0, 1; 1, 0>>; print (($a + $b) + \" \" + "
+            "($a - $b) + \" \" + -$a);",
+            "<<1, 3; 4, 4>> <<1, 1; 2, 4>> <<-1, -2; -3, -4>>" },
+        LanguageCase { "productAndScaling",
+            "matrix $a[2][3] = <<1, 2, 3; 4, 5, 6>>; matrix $b[3][1] = <<1; 0; -1>>; print (($a * $b) + \" "
+            "\" + ($a * 2) + \" \" + (0.5 * $a) + \" \" + ($a / 2));",
+            "<<-2; -2>> <<2, 4, 6; 8, 10, 12>> <<0.5, 1, 1.5; 2, 2.5, 3>> <<0.5, 1, 1.5; 2, 2.5, 3>>" },
+        LanguageCase { "productNeedsColumnsToMatchRows", "matrix $a[2][3]; print ($a * $a);",
+            "// Error: line 1: cannot multiply a 2x3 matrix by a 2x3 matrix: the first's columns are not the "
+            "second's rows //\n" },
+        LanguageCase { "sumNeedsOneSize", "matrix $a[2][3]; matrix $b[3][2]; print ($a + $b);",
+            "// Error: line 1: no + between a 2x3 matrix and a 3x2 matrix //\n" },
+        LanguageCase { "comparedWhole",
+            "matrix $a[2][2] = <<1, 2; 3, 4>>; matrix $b[2][1] = <<1; 3>>; print (($a == <<1, 2; 3, 4>>) + "
+            "\" \" + ($a != $a) + \" \" + ($a == $b));",
+            "1 0 0" },
+        LanguageCase { "noOtherOperators", "matrix $a[2][2]; print ($a % 2); print (2 / $a);",
+            "// Error: line 1: no % between a 2x2 matrix and an int //\n// Error: line 1: no / between an "
+            "int and a "
+            "2x2 matrix //\n" },
+        LanguageCase { "noNumberFromAMatrix", "matrix $a[1][1]; if ($a) print 1;",
+            "// Error: line 1: a matrix where a number is needed (condition) //\n" },
+        LanguageCase { "proceduresTakeAndReturnThem",
+            "proc matrix twice(matrix $m) { return $m * 2; } matrix $m[1][2] = <<1, 2>>; print (twice($m) + "
+            "\" \" + twice(<<1; 2>>)); twice(<<3>>);",
+            "<<2, 4>> <<2; 4>>// Result: <<6>> //\n" },
+        LanguageCase { "globalMatrixInAProcedure",
+            "global matrix $g[2][2] = <<1, 0; 0, 1>>; proc show() { global matrix $g; print ($g + \" \" + "
+            "whatIs(\"$g\")); } show;",
+            "<<1, 0; 0, 1>> matrix variable" },
+        LanguageCase { "globalMatrixWithoutASizeAnywhere", "proc f() { global matrix $h; } f;",
+            "// Error: line 1: global matrix $h has no size yet: declare it first as matrix "
+            "$h[rows][columns] //\n" },
+        LanguageCase { "noArraysOfMatrices", "matrix $m[1][1]; float $f[] = {1, $m};",
+            "// Error: line 1: a matrix inside an array literal: there are no arrays of matrices //\n" },
+        LanguageCase {
+            "commandArgument", "echoStrings <<1, 2; 3, 4.5>>;", "// Result: <<1, 2; 3, 4.5>> //\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// MEL's conversions, one row each: the type an operator's operands give (the
+// guide's table of automatic conversions, with its examples), what assignment
+// makes of a value, and the explicit conversions, as casts and in function style.
+INSTANTIATE_TEST_SUITE_P(Conversions, Language,
+    testing::Values(LanguageCase { "intOperatorFloat",
+                        R"($var1 = 7 + 1.3; print ($var1 + " " + whatIs("$var1"));)", "8.3 float variable" },
+        LanguageCase { "floatOperatorInt", R"($var2 = 7.9 + 2; print ($var2 + " " + whatIs("$var2"));)",
+            "9.9 float variable" },
+        LanguageCase { "intOperatorVector",
+            R"($var3 = 2 + <<4, 5, 6>>; print ($var3 + " " + whatIs("$var3"));)", "6 7 8 vector variable" },
+        LanguageCase { "vectorOperatorFloat",
+            R"($race = <<2, 3, 0>> * 0.5; print ($race + " " + whatIs("$race"));)",
+            "1 1.5 0 vector variable" },
+        LanguageCase { "stringOperatorInt",
+            R"($var4 = 0007 + " Lives!"; print ($var4 + "|" + whatIs("$var4") + "|" + ("500" + 5));)",
+            "7 Lives!|string variable|5005" },
+        LanguageCase {
+            "intOperatorIntStaysInt", R"(float $s = 1 / 3; print ($s + " " + 1.0 / 3.0);)", "0 0.333333" },
+        LanguageCase { "floatFromVectorIsItsLength", "float $f = <<1, 2, 0>>; print $f;", "2.23607" },
+        LanguageCase {
+            "floatFromInt", R"(float $f = 1; print ($f / 2 + " " + whatIs("$f"));)", "0.5 float variable" },
+        LanguageCase {
+            "intFromFloatTruncates", "int $pi = 3.14; int $n = -3.14; print ($pi + \" \" + $n);", "3 -3" },
+        LanguageCase { "intFromVectorTruncatesItsLength", "int $temp = <<1, 2, 0>>; print $temp;", "2" },
+        LanguageCase {
+            "vectorFromANumberRepeatsIt", "vector $speed = 1.34; print $speed;", "1.34 1.34 1.34" },
+        LanguageCase { "numberFromStringIsItsLeadingNumber",
+            R"(int $i = "12abc"; float $f = " 2.5e1x"; int $z = "x1"; print ($i + " " + $f + " " + $z);)",
+            "12 25 0" },
+        LanguageCase { "stringFromNumbersAndVectors",
+            R"(string $a = 2.50; string $b = <<1, 0.5, 0>>; print ($a + "|" + $b);)", "2.5|1 0.5 0" },
+        LanguageCase { "castVectorFromItsText",
+            R"($Z = (vector) "<<1, 2, 3>>"; print ($Z + "|" + (vector) " <<4.5,-1>>" + "|" + (vector) "7 8 9" + "|" + (vector) "1,2,3");)",
+            "1 2 3|4.5 -1 0|7 8 9|1 2 3" },
+        LanguageCase { "castFloatFromInt",
+            R"($cools = (float) 7; print ($cools / 2 + " " + whatIs("$cools"));)", "3.5 float variable" },
+        LanguageCase { "castStringFromFloat",
+            R"($ools = (string) 47.554; print ($ools + " " + whatIs("$ools") + " " + size($ools));)",
+            "47.554 string variable 6" },
+        LanguageCase { "conversionInFunctionStyle",
+            R"($ly = vector("<<1, 2, 3>>"); $ooly = int(3.67); print ($ly + "|" + $ooly + "|" + float("2.5") / 2 + "|" + string(3) + 1);)",
+            "1 2 3|3|1.25|31" },
+        LanguageCase { "vectorOperatorMatrix",
+            R"(matrix $c[3][3] = <<1, 0, 0; 0, 2, 0; 0, 0, 3>>; $v = <<1, 1, 1>> * $c; print ($v + " " + whatIs("$v"));)",
+            "1 2 3 vector variable" },
+        LanguageCase { "matrixOperatorVector",
+            R"(matrix $c[3][3] = <<1, 0, 0; 0, 2, 0; 0, 0, 3>>; $r = $c * <<1, 1, 1>>; print ($r + " " + whatIs("$r"));)",
+            "<<1; 2; 3>> matrix variable" },
+        LanguageCase { "matrixOperatorString",
+            R"(matrix $m[1][2] = <<1, 2.5>>; $s = $m + " end"; print ($s + "|" + whatIs("$s") + "|" + ("<" + $m));)",
+            "<<1, 2.5>> end|string variable|<<<1, 2.5>>" },
+        LanguageCase {
+            "matrixFromAVector", "matrix $m[2][3] = <<1, 2, 3>>; print $m;", "<<1, 2, 3; 0, 0, 0>>" },
+        LanguageCase { "vectorFromAMatrixRowOrColumn",
+            R"(matrix $r[1][2] = <<1, 2>>; matrix $c[3][1] = <<4; 5; 6>>; vector $a = $r; vector $b = $c; print ($a + "|" + $b);)",
+            "1 2 0|4 5 6" },
+        LanguageCase { "vectorFromALargerMatrix", "matrix $m[2][2]; vector $v = $m;",
+            "// Error: line 1: cannot initialise $v, a vector, with a 2x2 matrix //\n" },
+        LanguageCase { "stringFromAMatrix", "string $s = <<1, 2; 3, 4>>; print $s;", "<<1, 2; 3, 4>>" },
+        LanguageCase { "noNumberFromAMatrix", "float $f = <<1, 2; 3, 4>>;",
+            "// Error: line 1: cannot initialise $f, a float, with a 2x2 matrix //\n" },
+        LanguageCase { "arraysConvertElementByElement",
+            R"(float $f[] = {1.5, 2.5}; int $i[] = $f; string $s[] = $i; print ($i[1] + 1 + " " + $s[0] + 1);)",
+            "3 11" },
+        LanguageCase { "noConversionBetweenArrayAndScalar", "int $a[] = {1}; string $s = $a;",
+            "// Error: line 1: cannot initialise $s, a string, with an int[] //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One row per built-in (or pair of mirror-image built-ins), pure ones here;
@@ -748,6 +905,10 @@ while (!feof($f)) print (fgetword($f) + ";"); fclose $f; })",
             R"({ int $f = fopen("b.bin"); fwrite $f "ab"; fwrite($f, 7); fwrite($f, 2.5); fclose $f; $f = fopen("b.bin", "r");
 string $s; int $i; float $x; $s = fread($f, $s); $i = fread($f, $i); $x = fread($f, $x); print ($s + $i + " " + $x); fclose $f; })",
             "ab7 2.5" },
+        LanguageCase { "fwriteBareNumbersAsNumbers",
+            R"({ int $f = fopen("n.bin"); fwrite $f 3; fwrite $f -2.5; fwrite $f "3"; fclose $f; $f = fopen("n.bin", "r");
+int $i; float $x; string $s; $i = fread($f, $i); $x = fread($f, $x); $s = fread($f, $s); print ($i + " " + $x + " " + $s); fclose $f; })",
+            "3 -2.5 3" },
         LanguageCase { "pwd", R"(print gmatch(pwd(), "*/hostbatch_files_test.[0-9]*");)", "1" },
         LanguageCase { "scriptPathForSourceAndAutoLoading",
             R"({ sysFile -md "lib"; int $f = fopen("lib/greet.mel"); fprint $f "print \"loaded \"; global proc greet() { print \"hi \"; }"; fclose $f;
@@ -774,6 +935,72 @@ TEST_F(SessionWithEcho, OpenFilesCloseWithTheSession)
         EXPECT_EQ(openDescriptors(), before + 2);
     }
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// An embedding calls a name with values, as one statement that stands on no
+// line of a script.
+TEST_F(SessionWithEcho, CallsANameWithValuesAsAStatementOfItsOwn)
+{
+    std::vector<mel::StatementOutcome> pieces;
+    const mel::Interpreter::Report keep
+        = [&pieces](mel::StatementOutcome& piece) { pieces.push_back(piece); };
+    mel::Interpreter& interpreter = session.interpreter();
+
+    // A command gets every value as text, an array element by element.
+    const mel::StatementOutcome command = interpreter.call("echoStrings",
+        { mel::Value(std::string("-f")), mel::Value(3), mel::Value(2.5),
+            mel::Value(std::vector<std::string> { "a b", "" }) },
+        keep);
+    EXPECT_EQ(command.command, "echoStrings");
+    EXPECT_EQ(command.status, MS::kSuccess);
+    EXPECT_EQ(command.result, host::CommandResult(std::vector<std::string> { "-f", "3", "2.5", "a b", "" }));
+
+    // A built-in gets the values as they are, and its errors name no line.
+    EXPECT_EQ(interpreter.call("size", { mel::Value(std::vector<double> { 1.5, 2 }) }, keep).result,
+        host::CommandResult(2));
+    const mel::StatementOutcome unknownFlag = interpreter.call("getFileList", { mel::Value("-nope") }, keep);
+    EXPECT_FALSE(unknownFlag.status);
+    EXPECT_EQ(unknownFlag.lines,
+        (std::vector<EditorLine> { { LineKind::Error, "getFileList: unknown flag '-nope'" } }));
+
+    // A procedure, through the same lookup.
+    transcriptOf(session, "proc string twice(string $s) { return $s + $s; }");
+    EXPECT_EQ(interpreter.call("twice", { mel::Value(std::string("ab")) }, keep).result,
+        host::CommandResult(std::string("abab")));
+    const mel::StatementOutcome missing = interpreter.call("noSuchName", {}, keep);
+    EXPECT_EQ(missing.status, MS::kNotFound);
+    EXPECT_EQ(missing.lines,
+        (std::vector<EditorLine> { { LineKind::Error, "Cannot find procedure \"noSuchName\"." } }));
+    EXPECT_TRUE(pieces.empty());
+}
+
+// With values given, a statement's value comes as MEL has it: an assignment's
+// and an expression's too, a float array as floats; a command's result stays one.
+TEST_F(SessionWithEcho, GivesEachStatementsValueWhenAsked)
+{
+    const auto valuesOf = [this](const std::string& script) {
+        std::vector<std::optional<mel::Value>> values;
+        std::vector<host::CommandResult> results;
+        session.runScript(script, true, [&](mel::StatementOutcome& outcome) {
+            values.push_back(outcome.value);
+            results.push_back(outcome.result);
+        });
+        return std::make_pair(values, results);
+    };
+    transcriptOf(session, "proc float[] halves() { return {1.5, 2}; }");
+    const std::string script = "$t = 5; $t + 1.5; float $f[] = {1}; echoInt 4; halves();";
+    const auto [untouched, results] = valuesOf(script);
+    EXPECT_EQ(untouched, std::vector<std::optional<mel::Value>>(5));
+    EXPECT_EQ(results[1], host::CommandResult());
+    EXPECT_EQ(results[4], host::CommandResult(std::vector<std::string> { "1.5", "2" }));
+
+    session.interpreter().giveValues(true);
+    const auto [values, given] = valuesOf(script);
+    const std::vector<std::optional<mel::Value>> expected = { mel::Value(5), mel::Value(6.5), std::nullopt,
+        std::nullopt, mel::Value(std::vector<double> { 1.5, 2 }) };
+    EXPECT_EQ(values, expected);
+    EXPECT_EQ(given[3], host::CommandResult(4));
+    EXPECT_EQ(given[4], host::CommandResult());
 }
 
 TEST_F(SessionWithEcho, TopLevelVariablesAndProceduresLastTheSession)
@@ -812,8 +1039,13 @@ TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
         "// Error: line 1: an array of more than 100 elements //\n// "
         "Error: line 1: a string of more than 10 "
         "bytes //\n");
-    // A command's string result counts against the string limit, not the array
-    // limit.
+    // A matrix counts its elements against the array limit, as declared and as a product makes one.
+    EXPECT_EQ(
+        transcriptOf(session, "matrix $m[11][10];\nmatrix $ma[100][1]; matrix $mb[1][100]; $mc = $ma * $mb;"),
+        "// Error: line 1: an array of more than 100 elements //\n// Error: line 2: an array of more than "
+        "100 "
+        "elements //\n");
+    // A command's string result counts against the string limit, not the array limit.
     limits.valueSize = 3;
     session.interpreter().setLimits(limits);
     EXPECT_EQ(transcriptOf(session,
@@ -929,15 +1161,20 @@ TEST_F(SessionWithEcho, TokenizeOfALongTextStopsAtTheArrayLimit)
 
 // A stream read a few bytes at a time runs each statement as soon as its `;`
 // has been read, and an `if` once it is known that no `else` follows.
-TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
-{
-    const std::string input = "echoInt 1; /* ; */ echoStrings \"a;\"\n  (\";\"); if (0) print \"x\";\n"
-                              "else print \"y\"; int $i = 2; echoInt\n$i";
-    std::size_t given = 0;
-    std::vector<std::size_t> givenAtReport;
-    std::vector<std::string> transcripts;
+// What running a stream handed over one byte a read gave: each statement's
+// transcript, and how many bytes had been read when it was reported.
+struct ByteStream {
+    bool succeeded = false;
     bool readFailed = true;
-    const bool succeeded = session.runStream(
+    std::vector<std::string> transcripts;
+    std::vector<std::size_t> givenAtReport;
+};
+
+ByteStream streamOneByteAtATime(host::Session& session, const std::string& input)
+{
+    ByteStream run;
+    std::size_t given = 0;
+    run.succeeded = session.runStream(
         [&](char* buffer, std::size_t) -> long {
             if (given == input.size())
                 return 0;
@@ -946,29 +1183,56 @@ TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
         },
         false,
         [&](const mel::StatementOutcome& outcome) {
-            givenAtReport.push_back(given);
+            run.givenAtReport.push_back(given);
             std::string text;
             hostbatch::appendText(text, outcome);
-            transcripts.push_back(text);
+            run.transcripts.push_back(text);
         },
-        readFailed);
-    EXPECT_TRUE(succeeded);
-    EXPECT_FALSE(readFailed);
-    EXPECT_EQ(transcripts,
+        run.readFailed);
+    return run;
+}
+
+TEST_F(SessionWithEcho, StreamRunsEachStatementOnceComplete)
+{
+    const std::string input = "echoInt 1; /* ; */ echoStrings \"a;\"\n  (\";\"); if (0) print \"x\";\n"
+                              "else print \"y\"; int $i = 2; echoInt\n$i";
+    const ByteStream run = streamOneByteAtATime(session, input);
+    EXPECT_TRUE(run.succeeded);
+    EXPECT_FALSE(run.readFailed);
+    EXPECT_EQ(run.transcripts,
         (std::vector<std::string> {
             "// Result: 1 //\n", "// Result: a; ; //\n", "y", "", "// Result: 2 //\n" }));
     const std::size_t firstSemicolon = input.find(';') + 1;
     const std::size_t elseEnd = input.find("\"y\";") + 4;
-    ASSERT_EQ(givenAtReport.size(), 5u);
-    EXPECT_EQ(givenAtReport[0], firstSemicolon);
+    ASSERT_EQ(run.givenAtReport.size(), 5u);
+    EXPECT_EQ(run.givenAtReport[0], firstSemicolon);
     // The `if` waits for the word after its `;`: not `else`, so it ends there.
-    EXPECT_GE(givenAtReport[2], elseEnd);
-    EXPECT_LE(givenAtReport[2], input.find("int $i") + 5);
+    EXPECT_GE(run.givenAtReport[2], elseEnd);
+    EXPECT_LE(run.givenAtReport[2], input.find("int $i") + 5);
+}
+
+// The forms whose reading looks ahead (a bracketed first argument, a call,
+// a matrix over lines, a continued string, CR line ends) still run as soon as
+// their `;` has been read, one byte at a time.
+TEST_F(SessionWithEcho, StreamRunsLookAheadFormsOnceComplete)
+{
+    const std::string input
+        = "echoStrings (\"a\" + 1) 2;\rprint (\"b\")\n;matrix $m[1][2] = <<1,\n 2>>; print "
+          "$m;\r\nprint \"c\\\nd\";";
+    const ByteStream run = streamOneByteAtATime(session, input);
+    EXPECT_TRUE(run.succeeded);
+    EXPECT_FALSE(run.readFailed);
+    EXPECT_EQ(
+        run.transcripts, (std::vector<std::string> { "// Result: a1 2 //\n", "b", "", "<<1, 2>>", "cd" }));
+    std::vector<std::size_t> semicolons;
+    for (std::size_t at = input.find(';'); at != std::string::npos; at = input.find(';', at + 1))
+        semicolons.push_back(at + 1);
+    EXPECT_EQ(run.givenAtReport, semicolons);
 }
 
 TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked)
 {
-    const std::string input = "echoInt 1;\n\nechoInt 2; echo\"\\q\";\nechoInt 3;";
+    const std::string input = "echoInt 1;\n\nechoInt 2; int $a = ;\nechoInt 3;";
     std::size_t given = 0;
     std::string transcript;
     bool readFailed = false;
@@ -983,8 +1247,8 @@ TEST_F(SessionWithEcho, StreamReportsSyntaxErrorsWithTheirLineAndGoesOnWhenAsked
         readFailed);
     EXPECT_FALSE(succeeded);
     EXPECT_EQ(transcript,
-        "// Result: 1 //\n// Result: 2 //\n// Error: line "
-        "3.17: unknown escape \\q in string //\n// Result: "
+        "// Result: 1 //\n// Result: 2 //\n// Error: line 3.21: expected an expression, found ';' //\n// "
+        "Result: "
         "3 "
         "//\n");
 }

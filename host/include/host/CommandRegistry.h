@@ -44,6 +44,12 @@ public:
     bool contains(const std::string& name) const;
     /// The names `owner` has registered, sorted.
     std::vector<std::string> commandsOf(const PluginRecord& owner) const;
+    /// Every registered name, sorted.
+    std::vector<std::string> commandNames() const;
+    /// The syntax `name` was registered with (empty when it gave none), so that
+    /// a caller can check flags and their argument types before running it; null
+    /// for a name not registered. Valid until the command is deregistered.
+    const MSyntax* syntaxOf(const std::string& name) const;
 
     /// Runs `name` with `args`: creates the command object, parses nothing itself
     /// (the command does), calls doIt, and deletes the object. An unknown name,

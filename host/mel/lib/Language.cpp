@@ -68,7 +68,7 @@ void size(Call& call)
     // `$a[size($a)] = x` quadratic.
     Value scratch;
     const Value& value = call.valueOf(0, scratch);
-    if (value.type() == Type::Int || value.type() == Type::Float || value.type() == Type::Vector)
+    if (value.type() != Type::String && !value.isArray())
         failType(call, "a string or an array", value.type());
     call.give(static_cast<int>(std::min<std::size_t>(value.size(), 2147483647)));
 }

@@ -62,6 +62,12 @@ enum class Opcode : std::uint8_t {
     GreaterInt,
     GreaterEqualInt,
     AddIntConstant,  ///< int `a` = int `b` + `c`, wrapped
+    EqualIntConstant,  ///< int `a` = int `b` == `c`, and so on for the other comparisons
+    NotEqualIntConstant,
+    LessIntConstant,
+    LessEqualIntConstant,
+    GreaterIntConstant,
+    GreaterEqualIntConstant,
     StepInt,  ///< int `a` += `b`, wrapped: ++ and -- on an int register
     AddFloat,
     SubtractFloat,
@@ -130,27 +136,29 @@ enum class Opcode : std::uint8_t {
 /// Every opcode, in the order of Opcode: for tables indexed by it.
 #define MEL_OPCODES(OP)                                                                                      \
     OP(Nop)                                                                                                  \
-    OP(Step) OP(Jump) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue) OP( \
-        MoveScalar) OP(MoveValue) OP(IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt)         \
-        OP(UnboxFloat) OP(Convert) OP(Store) OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt) OP(          \
-            SubtractInt) OP(MultiplyInt) OP(DivideInt) OP(RemainderInt) OP(NegateInt) OP(NotInt)             \
-            OP(EqualInt) OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) OP(GreaterInt) OP(GreaterEqualInt) OP( \
-                AddIntConstant) OP(StepInt) OP(AddFloat) OP(SubtractFloat) OP(MultiplyFloat) OP(DivideFloat) \
-                OP(RemainderFloat) OP(NegateFloat) OP(EqualFloat) OP(NotEqualFloat) OP(LessFloat)            \
-                    OP(LessEqualFloat) OP(GreaterFloat) OP(GreaterEqualFloat) OP(MathFloat) OP(Combine)      \
-                        OP(StepValue) OP(NegateValue) OP(Concatenate) OP(AppendText) OP(MakeArray)           \
-                            OP(MakeVector) OP(MakeMatrix) OP(MakeMatrixOfSize) OP(MatrixElement)             \
-                                OP(SetMatrixElement) OP(VariableMatrixElement) OP(VariableSetMatrixElement)  \
-                                    OP(Component) OP(ElementInt) OP(ElementFloat) OP(Element)                \
-                                        OP(SetElementInt) OP(SetElementFloat) OP(SetElement)                 \
-                                            OP(StepElementInt) OP(Size) OP(ResizeArray) OP(CheckScalar)      \
-                                                OP(CheckArray) OP(CaseMatches) OP(VariableGet)               \
-                                                    OP(VariableSet) OP(VariableDeclare) OP(VariableElement)  \
-                                                        OP(VariableSetElement) OP(VariableAppend)            \
-                                                            OP(ClearFlags) OP(Define) OP(EnterBlock)         \
-                                                                OP(LeaveBlock) OP(PrepareCall) OP(Call)      \
-                                                                    OP(Yield) OP(Return) OP(ReturnFlow)      \
-                                                                        OP(Fail) OP(End)
+    OP(Step) OP(Jump) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue)     \
+        OP(MoveScalar) OP(MoveValue) OP(IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt) OP(  \
+            UnboxFloat) OP(Convert) OP(Store) OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt)             \
+            OP(SubtractInt) OP(MultiplyInt) OP(DivideInt) OP(RemainderInt) OP(NegateInt) OP(NotInt) OP(      \
+                EqualInt) OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) OP(GreaterInt) OP(GreaterEqualInt)    \
+                OP(AddIntConstant) OP(EqualIntConstant) OP(NotEqualIntConstant) OP(LessIntConstant) OP(      \
+                    LessEqualIntConstant) OP(GreaterIntConstant) OP(GreaterEqualIntConstant) OP(StepInt)     \
+                    OP(AddFloat) OP(SubtractFloat) OP(MultiplyFloat) OP(DivideFloat) OP(RemainderFloat) OP(  \
+                        NegateFloat) OP(EqualFloat) OP(NotEqualFloat) OP(LessFloat) OP(LessEqualFloat)       \
+                        OP(GreaterFloat) OP(GreaterEqualFloat) OP(MathFloat) OP(Combine) OP(StepValue)       \
+                            OP(NegateValue) OP(Concatenate) OP(AppendText) OP(MakeArray) OP(MakeVector)      \
+                                OP(MakeMatrix) OP(MakeMatrixOfSize) OP(MatrixElement) OP(SetMatrixElement)   \
+                                    OP(VariableMatrixElement) OP(VariableSetMatrixElement) OP(Component)     \
+                                        OP(ElementInt) OP(ElementFloat) OP(Element) OP(SetElementInt)        \
+                                            OP(SetElementFloat) OP(SetElement) OP(StepElementInt) OP(Size)   \
+                                                OP(ResizeArray) OP(CheckScalar) OP(CheckArray)               \
+                                                    OP(CaseMatches) OP(VariableGet) OP(VariableSet)          \
+                                                        OP(VariableDeclare) OP(VariableElement)              \
+                                                            OP(VariableSetElement) OP(VariableAppend)        \
+                                                                OP(ClearFlags) OP(Define) OP(EnterBlock)     \
+                                                                    OP(LeaveBlock) OP(PrepareCall) OP(Call)  \
+                                                                        OP(Yield) OP(Return) OP(ReturnFlow)  \
+                                                                            OP(Fail) OP(End)
 
 /// An 8-byte register: an int or a float, as the code that uses it knows, or
 /// what a PrepareCall found for its Call.
@@ -193,7 +201,7 @@ struct DeclarationInfo {
 
 /// One argument of a call.
 struct Argument {
-    Register value;  ///< Where its value is, once computed (procedures, commands).
+    Register value;  ///< Where its value is, once computed (procedures, commands): any bank.
     std::int32_t start = -1;  ///< For a built-in: the first instruction of its code, which yields it.
     std::int32_t variable = -1;  ///< When it is a variable alone: its reference (references index).
     std::int32_t constant = -1;  ///< For a built-in, when it is a literal: its value (values index), no code.

@@ -1298,6 +1298,21 @@ private:
             = { Opcode::Nop, Opcode::Nop, Opcode::EqualInt, Opcode::NotEqualInt, Opcode::LessInt,
                   Opcode::LessEqualInt, Opcode::GreaterInt, Opcode::GreaterEqualInt, Opcode::AddInt,
                   Opcode::SubtractInt, Opcode::MultiplyInt, Opcode::DivideInt, Opcode::RemainderInt };
+        // An int literal on the right is an immediate: one instruction fewer.
+        static const Opcode kWithConstant[]
+            = { Opcode::Nop, Opcode::Nop, Opcode::EqualIntConstant, Opcode::NotEqualIntConstant,
+                  Opcode::LessIntConstant, Opcode::LessEqualIntConstant, Opcode::GreaterIntConstant,
+                  Opcode::GreaterEqualIntConstant, Opcode::AddIntConstant, Opcode::AddIntConstant };
+        const Instruction& last = code_->instructions.back();
+        if (static_cast<int>(op) <= static_cast<int>(Op::Subtract) && last.op == Opcode::LoadInt
+            && last.a == b.index && b.index == scalarTop_ - 1 && b.index != a.index
+            && !(op == Op::Subtract && last.b == std::numeric_limits<std::int32_t>::min())) {
+            const std::int32_t constant = op == Op::Subtract ? -last.b : last.b;
+            code_->instructions.back() = Instruction { Opcode::Nop, 0, 0, 0, 0 };
+            const Register reg = into >= 0 ? Register { Bank::Int, into } : allocate(Bank::Int);
+            emit(kWithConstant[static_cast<int>(op)], line, reg.index, a.index, constant);
+            return { reg, Type::Int };
+        }
         const Register reg = into >= 0 ? Register { Bank::Int, into } : allocate(Bank::Int);
         emit(kOpcodes[static_cast<int>(op)], line, reg.index, a.index, b.index);
         return { reg, Type::Int };
@@ -1722,7 +1737,7 @@ private:
             if (operand->kind == Expr::Kind::Variable)
                 argument.variable = reference(*operand);
             else
-                argument.value = box(expression(*operand), operand->line);
+                argument.value = expression(*operand).reg;  // an int or float stays unboxed
             if ((operand->kind == Expr::Kind::Int || operand->kind == Expr::Kind::Float)
                 && !operand->text.empty())
                 argument.word = text(operand->text);  // a command gets a number word as it was written

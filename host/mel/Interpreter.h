@@ -222,6 +222,7 @@ private:
     void passArgument(
         const Value& value, const Procedure& procedure, std::size_t i, Register to, Frame& callee, int line);
     CallResult callCommand(Frame& frame, const CallSite& site);
+    static Value registerValue(const Frame& frame, Register reg);
     // The value of the variable `reference` names, as reading it gives it.
     Value read(Frame& frame, const Reference& reference);
     // The variable itself, when it is declared and holds a value (not an

@@ -415,6 +415,16 @@ Value Interpreter::argumentValue(Frame& frame, const CallSite& site, std::size_t
     return frame.values[exit.reg];
 }
 
+// A register's value, whichever its bank.
+Value Interpreter::registerValue(const Frame& frame, Register reg)
+{
+    if (reg.bank == Bank::Int)
+        return frame.scalars[reg.index].i;
+    if (reg.bank == Bank::Float)
+        return frame.scalars[reg.index].f;
+    return frame.values[reg.index];
+}
+
 // ---- variables reached through references
 
 Value* Interpreter::place(Frame& frame, const Reference& reference)
@@ -640,11 +650,15 @@ bool Interpreter::callProcedure(Frame& frame, const CallSite& site, const Proced
             continue;
         }
         if (argument.variable < 0) {
-            const Value& value = frame.values[argument.value.index];
-            if (to.bank == Bank::Int && value.index() == 0)
-                callee.scalars[to.index].i = *std::get_if<int>(&value);
-            else
-                passArgument(value, procedure, i, to, callee, site.line);
+            if (argument.value.bank == Bank::Int && to.bank == Bank::Int) {
+                callee.scalars[to.index].i = frame.scalars[argument.value.index].i;
+                continue;
+            }
+            if (argument.value.bank == Bank::Float && to.bank == Bank::Float) {
+                callee.scalars[to.index].f = frame.scalars[argument.value.index].f;
+                continue;
+            }
+            passArgument(registerValue(frame, argument.value), procedure, i, to, callee, site.line);
             continue;
         }
         const Reference& reference = frame.code->references[std::size_t(argument.variable)];
@@ -736,7 +750,7 @@ Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& s
         }
         const Value value = argument.variable >= 0
             ? read(frame, frame.code->references[std::size_t(argument.variable)])
-            : frame.values[argument.value.index];
+            : registerValue(frame, argument.value);
         if (!value.isArray()) {
             args.addArg(MString(value.text()));
             continue;
@@ -1063,6 +1077,24 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         NEXT();
     opAddIntConstant:
         s[in->a].i = add(s[in->b].i, in->c);
+        NEXT();
+    opEqualIntConstant:
+        s[in->a].i = s[in->b].i == in->c;
+        NEXT();
+    opNotEqualIntConstant:
+        s[in->a].i = s[in->b].i != in->c;
+        NEXT();
+    opLessIntConstant:
+        s[in->a].i = s[in->b].i < in->c;
+        NEXT();
+    opLessEqualIntConstant:
+        s[in->a].i = s[in->b].i <= in->c;
+        NEXT();
+    opGreaterIntConstant:
+        s[in->a].i = s[in->b].i > in->c;
+        NEXT();
+    opGreaterEqualIntConstant:
+        s[in->a].i = s[in->b].i >= in->c;
         NEXT();
     opStepInt:
         s[in->a].i = add(s[in->a].i, in->b);

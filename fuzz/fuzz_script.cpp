@@ -91,6 +91,8 @@ public:
     {
         return call_.variableType(name);
     }
+    void checkInterrupt() override { call_.checkInterrupt(); }
+    [[noreturn]] void endRun(std::optional<int> status) override { call_.endRun(status); }
     mel::SessionStore& store() override { return call_.store(); }
 
 protected:

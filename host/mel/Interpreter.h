@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -30,6 +31,10 @@ struct Limits {
     std::size_t stringSize = 0;  ///< Bytes of a string.
     std::size_t sourceSize = 0;  ///< Bytes of a script file, or of one statement read from a stream.
     std::size_t outputSize = 0;  ///< Bytes of lines one statement holds when they are not streamed.
+    /// Bytes the process holds allocated, looked at every few milliseconds of
+    /// a statement and as a built-in's result grows: what the session holds in
+    /// all, its variables, values and plug-ins' buffers together.
+    std::size_t memory = 0;
 };
 
 /// Runs MEL: sources read whole or as they arrive, statement by statement,
@@ -64,6 +69,9 @@ public:
     void streamLines(bool on) { streamLines_ = on; }
     /// Makes the running source stop after the statement that is running.
     void requestStop() { stopRequested_ = true; }
+    /// Whether a script ended the run (quit), and the exit status it asked for.
+    bool runEnded() const { return runEnded_; }
+    std::optional<int> endStatus() const { return endStatus_; }
 
     /// Checks the whole of `text` and, when it parses, defines its procedures
     /// and runs its top-level statements in order, handing each outcome to
@@ -142,6 +150,9 @@ private:
     void setScriptFile(std::string path) { sourcing_ = std::move(path); }
     // Runs the statements `reader` gives; false when one failed or did not parse.
     bool runStatements(StatementReader& reader, bool keepGoing, const Report& report);
+    // Once a top-level source has ended: the scripts evalDeferred queued, each
+    // as a source of its own, or none when the source stopped early.
+    bool runDeferred(bool sourceSucceeded, bool keepGoing, const Report& report);
     StatementOutcome runStatement(const Stmt& statement);
     // Runs one top-level statement and fills `outcome`'s status and result: a
     // statement that only calls something takes the callee's result (a command's
@@ -205,8 +216,17 @@ private:
         if (--ticksLeft_ == 0)
             checkpoint(line);
     }
-    // Ctrl-C, the step bound and the output held, looked at once a run of steps.
+    // Ctrl-C, the step bound, the output and the memory held, looked at once a run of steps.
     void checkpoint(int line);
+    void checkInterrupt(int line)
+    {
+        if (interrupt_ != nullptr && *interrupt_ != 0)
+            failInterrupted(line);
+    }
+    [[noreturn]] void failInterrupted(int line);
+    // The memory bound, looked at when a few milliseconds have passed since the last look.
+    void checkMemory(int line);
+    [[noreturn]] void endRun(std::optional<int> status);
     // Out of line, so that the checks of tick and DepthGuard, made at every
     // step, stay small enough to be inlined.
     [[noreturn]] void failDepth(int line, bool call);
@@ -223,6 +243,9 @@ private:
     bool timeStatements_ = false;
     bool streamLines_ = false;
     bool stopRequested_ = false;
+    bool runEnded_ = false;
+    std::optional<int> endStatus_;
+    std::int64_t nextMemoryCheck_ = 0;  // nanoseconds of the coarse monotonic clock
     // Hands a running statement's lines on as they pile up, when streamed.
     std::function<void(std::vector<Line>&&)> lineSink_;
     std::uint64_t steps_ = 0;  // counted up to the last checkpoint

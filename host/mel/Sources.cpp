@@ -8,6 +8,7 @@
 #include <host/ScriptEditor.h>
 
 #include <chrono>
+#include <deque>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -50,7 +51,8 @@ bool Interpreter::runScript(
         define(std::move(procedure));
     procedures.clear();
     StatementReader reader(text);
-    return runStatements(reader, keepGoing, report);
+    const bool succeeded = runStatements(reader, keepGoing, report);
+    return runDeferred(succeeded, keepGoing, report);
 }
 
 bool Interpreter::runStream(const Read& read, bool keepGoing, const Report& report, bool& readFailed)
@@ -58,7 +60,48 @@ bool Interpreter::runStream(const Read& read, bool keepGoing, const Report& repo
     StatementReader reader(read, limits_.sourceSize);
     const bool succeeded = runStatements(reader, keepGoing, report);
     readFailed = reader.readFailed();
-    return succeeded;
+    return runDeferred(succeeded && !readFailed, keepGoing && !readFailed, report);
+}
+
+// A batch host has no idle time: what evalDeferred queued runs once the source
+// it was queued in has ended, as the host runs it once the script is done.
+bool Interpreter::runDeferred(bool sourceSucceeded, bool keepGoing, const Report& report)
+{
+    std::deque<DeferredScripts::Script>& deferred = store_.get<DeferredScripts>().scripts;
+    // A source that stopped early (at a failure, or when asked) ran only in part.
+    bool allSucceeded = sourceSucceeded;
+    if (!sourceSucceeded && !keepGoing)
+        deferred.clear();
+    while (!deferred.empty() && !stopRequested_) {
+        const std::string text = std::move(deferred.front().text);
+        deferred.pop_front();
+        std::vector<std::shared_ptr<const Procedure>> procedures;
+        std::string error;
+        try {
+            if (!hoistProcedures(text, procedures, error)) {
+                report(failureOf("evalDeferred: " + error));
+                allSucceeded = false;
+                if (!keepGoing)
+                    break;
+                continue;
+            }
+        } catch (const std::bad_alloc&) {
+            report(failureOf("out of memory"));
+            allSucceeded = false;
+            break;
+        }
+        for (auto& procedure : procedures)
+            define(std::move(procedure));
+        procedures.clear();
+        StatementReader reader(text);
+        if (runStatements(reader, keepGoing, report))
+            continue;
+        allSucceeded = false;
+        if (!keepGoing || stopRequested_)
+            break;
+    }
+    deferred.clear();
+    return allSucceeded;
 }
 
 bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const Report& report)
@@ -99,7 +142,7 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         if (!outcome.status)
             allSucceeded = false;
         if (stopRequested_ || (!outcome.status && !keepGoing))
-            return false;
+            return allSucceeded;
     }
 }
 

@@ -1,0 +1,31 @@
+#include "Memory.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MEL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MEL_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#if defined(MEL_ADDRESS_SANITIZER)
+#include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
+#endif
+
+namespace mel {
+
+std::size_t allocatedBytes()
+{
+#if defined(MEL_ADDRESS_SANITIZER)
+    // Its allocator replaces malloc's, whose own count then stays near zero.
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    // Every arena's chunks in use, and the chunks mapped on their own.
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+}  // namespace mel

@@ -1,11 +1,9 @@
 // Built-ins on the process and the system around it: shell commands, the
 // environment, the working folder and what the host is.
+#include "Shell.h"
 #include "Support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-
-extern char** environ;
 
 namespace mel {
 
@@ -33,49 +29,35 @@ struct Progress {
 };
 
 // system(command): runs the command in the shell, with no standard input (a
-// script read from it must not lose its text), and gives what it printed.
+// script read from it must not lose its text), and gives what it printed once
+// the shell has exited: a command it started in the background and that still
+// holds the output does not hold the statement.
 void system(Call& call)
 {
     const std::string command = call.text(0);
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0)
-        call.fail("system: cannot run the command: " + std::string(std::strerror(errno)));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
-    const char* arguments[] = { "sh", "-c", command.c_str(), nullptr };
-    pid_t child = 0;
-    const int spawned
-        = ::posix_spawn(&child, "/bin/sh", &actions, nullptr, const_cast<char* const*>(arguments), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipe[1]);
+    ShellCommand shell;
+    std::string error;
+    const host::FileDescriptor pipe = shell.start(command, ShellCommand::Direction::FromCommand, error);
+    if (pipe.get() < 0)
+        call.fail("system: cannot run the command: " + error);
     std::string output;
-    if (spawned == 0) {
-        char chunk[65536];
-        while (true) {
-            const ssize_t count = ::read(pipe[0], chunk, sizeof chunk);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                break;
-            output.append(chunk, std::size_t(count));
-            try {
-                call.checkText(output.size());
-            } catch (...) {
-                // A command that prints without end is stopped, not waited for.
-                ::kill(child, SIGKILL);
-                ::close(pipe[0]);
-                while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) { }
-                throw;
-            }
+    char chunk[65536];
+    while (shell.waitForPipe(call, pipe.get(), POLLIN)) {
+        const ssize_t count = ::read(pipe.get(), chunk, sizeof chunk);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (count <= 0)
+            break;
+        output.append(chunk, std::size_t(count));
+        try {
+            call.checkText(output.size());
+        } catch (...) {
+            // A command that prints without end is stopped, not waited for.
+            shell.kill();
+            throw;
         }
     }
-    ::close(pipe[0]);
-    if (spawned != 0)
-        call.fail("system: cannot run the command: " + std::string(std::strerror(spawned)));
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    shell.waitForExit(call);
     call.give(std::move(output));
 }
 

@@ -63,30 +63,34 @@ namespace host {
 
 namespace {
 
-// The smallest limit on memory.max of the control group this process is in
-// and those above it; 0 when none is set (or there is no cgroup v2).
+// The smallest memory limit of the control group this process is in and of
+// those above it (cgroup v2's memory.max, or v1's memory.limit_in_bytes); 0
+// when none is set.
 std::uint64_t controlGroupLimit()
 {
     std::ifstream groups("/proc/self/cgroup");
     std::string line;
-    std::string path;
-    while (std::getline(groups, line))
-        if (line.rfind("0::", 0) == 0)
-            path = line.substr(3);
-    if (path.empty())
-        return 0;
     std::uint64_t smallest = 0;
-    for (std::filesystem::path group = std::filesystem::path("/sys/fs/cgroup") / path.substr(1);
-         group.string().size() >= std::string("/sys/fs/cgroup").size(); group = group.parent_path()) {
-        std::ifstream limitFile(group / "memory.max");
-        std::string limit;
-        if (limitFile >> limit && !limit.empty()
-            && limit.find_first_not_of("0123456789") == std::string::npos) {
-            const std::uint64_t bytes = std::stoull(limit);
-            smallest = smallest == 0 ? bytes : std::min(smallest, bytes);
+    while (std::getline(groups, line)) {
+        const bool unified = line.rfind("0::", 0) == 0;
+        const std::size_t memory = line.find(":memory:");
+        if (!unified && memory == std::string::npos)
+            continue;
+        const std::filesystem::path base = unified ? "/sys/fs/cgroup" : "/sys/fs/cgroup/memory";
+        const char* const file = unified ? "memory.max" : "memory.limit_in_bytes";
+        const std::string path = line.substr(unified ? 3 : memory + 8);
+        for (std::filesystem::path group = base / std::filesystem::path(path).relative_path();;
+             group = group.parent_path()) {
+            std::ifstream limitFile(group / file);
+            std::string limit;
+            if (limitFile >> limit && !limit.empty() && limit.size() < 20
+                && limit.find_first_not_of("0123456789") == std::string::npos) {
+                const std::uint64_t bytes = std::stoull(limit);
+                smallest = smallest == 0 ? bytes : std::min(smallest, bytes);
+            }
+            if (group == base || group == group.parent_path())
+                break;
         }
-        if (group == group.parent_path())
-            break;
     }
     return smallest;
 }

@@ -1030,6 +1030,78 @@ TEST(Interrupt, EndsTheRunningStatementWithAnError)
     EXPECT_EQ(run.err, "");
 }
 
+// Ctrl-C while a statement waits for a shell command that would take long or
+// never end: the statement ends as interrupted, and the command's whole
+// process group is killed. The command writes its shell's process id, which
+// is its group's, once it runs.
+struct ShellWaitRow {
+    const char* name;
+    std::string statement;
+};
+
+class InterruptShellWait : public testing::TestWithParam<ShellWaitRow> { };
+
+// The processes of process group `group` still alive: a killed one whose
+// parent has not reaped it yet is a zombie, and counts no more.
+std::vector<pid_t> livingMembers(pid_t group)
+{
+    std::vector<pid_t> living;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+        std::ifstream statFile(entry.path() / "stat");
+        std::string stat;
+        if (!std::getline(statFile, stat))
+            continue;
+        // pid (comm) state ppid pgrp ...: comm may hold spaces, so read after its ')'.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        char state = 0;
+        pid_t parent = 0;
+        pid_t processGroup = 0;
+        if (fields >> state >> parent >> processGroup && processGroup == group && state != 'Z')
+            living.push_back(std::stoi(entry.path().filename().string()));
+    }
+    return living;
+}
+
+TEST_P(InterruptShellWait, KillsTheCommandsProcessGroup)
+{
+    Workspace folder;
+    const pid_t child = folder.launch("wait", GetParam().statement + "\n", {}, "");
+    ASSERT_GT(child, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    const auto exited = [child] {
+        siginfo_t info {};
+        return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child;
+    };
+    pid_t group = 0;
+    while (group == 0 && !exited() && std::chrono::steady_clock::now() < deadline) {
+        std::ifstream written(folder.file("group"));
+        if (!(written >> group))
+            group = 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(child, SIGINT);
+    while (!exited() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool ended = exited();
+    if (!ended)
+        kill(child, SIGKILL);
+    const HostbatchRun run = folder.collect("wait", child);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(run.out, error("line 1: interrupted"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "");
+    ASSERT_GT(group, 0);
+    EXPECT_EQ(livingMembers(group), std::vector<pid_t>());
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, InterruptShellWait,
+    testing::Values(ShellWaitRow { "system_sleep", "system \"echo $$ > group; sleep 30\";" },
+        ShellWaitRow { "popen_that_never_ends",
+            "{ int $p = popen(\"echo $$ > group; while :; do sleep 1; done\", \"r\"); fgetline($p); }" },
+        ShellWaitRow { "pclose_of_one_that_never_reads",
+            "{ int $p = popen(\"echo $$ > group; sleep 30 < /dev/null\", \"w\"); pclose $p; }" }),
+    [](const testing::TestParamInfo<ShellWaitRow>& info) { return std::string(info.param.name); });
+
 // A file changed by another thread while one hostbatch reads it again and again.
 struct ChangingRow {
     const char* name;

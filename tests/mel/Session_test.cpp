@@ -644,9 +644,11 @@ TEST_F(SessionWithEcho, MemoryBoundEndsTheStatementThatHoldsTooMuch)
     mel::Limits limits;
     limits.memory = mel::allocatedBytes() + (std::size_t { 64 } << 20);
     session.interpreter().setLimits(limits);
+    // A thousand strings of 1 MiB: far longer than the 10 ms between looks
+    // goes by once the bound is passed.
     const std::string script
-        = "{ string $s = \"0123456789abcdef\"; for ($i = 0; $i < 18; $i++) $s += $s;\n"
-          "string $a[]; for ($i = 0; $i < 40; $i++) $a[$i] = $s + $i; print \"kept all\"; }\n"
+        = "{ string $s = \"0123456789abcdef\"; for ($i = 0; $i < 16; $i++) $s += $s;\n"
+          "string $a[]; for ($i = 0; $i < 1000; $i++) $a[$i] = $s + $i; print \"kept all\"; }\n"
           "print \"next\";";
     EXPECT_EQ(transcriptOf(session, script),
         "// Error: line 2: the session holds more than " + std::to_string(limits.memory) + " bytes //\nnext");

@@ -1002,6 +1002,24 @@ TEST(PixelBudget, ComesFromTheEnvironment)
     }
 }
 
+// The batch's fixed folders are relative: after chdir, resizeFunction reads
+// the list and writes the outputs of the working folder it is in.
+TEST(BatchFolders, FollowTheWorkingFolder)
+{
+    Workspace folder;
+    fs::create_directories(folder.file(std::string("elsewhere/") + kOutputFolder));
+    fs::create_directories(folder.file("elsewhere/images"));
+    writeGradient(folder.file("elsewhere/images/a.png"), 20, 20, "png");
+    const std::string list = "a.png\n";
+    writeBytes(folder.file(std::string("elsewhere/") + kListFile), Bytes(list.begin(), list.end()));
+    const HostbatchRun run
+        = folder.hostbatch("chdir \"elsewhere\";\nresizeFunction -folder \"images/\" -size 8 -number 2;\n");
+    EXPECT_EQ(run.out, result("0") + result("a.png"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(fs::exists(folder.file(std::string("elsewhere/") + kOutputFolder + "a.iff")));
+    EXPECT_FALSE(fs::exists(folder.file(std::string(kOutputFolder) + "a.iff")));
+}
+
 // Ctrl-C at a running statement ends it with its error line, and hostbatch with
 // the status of a failed statement. The loop makes a file once it runs; the
 // minute is only there to end a hostbatch that never starts or never stops.

@@ -150,6 +150,9 @@ private:
     void setScriptFile(std::string path) { sourcing_ = std::move(path); }
     // Runs the statements `reader` gives; false when one failed or did not parse.
     bool runStatements(StatementReader& reader, bool keepGoing, const Report& report);
+    // Checks the whole of `text`, defines its procedures and runs its statements;
+    // a syntax error is one failing outcome, with `what` before it.
+    bool runWhole(std::string_view text, bool keepGoing, const Report& report, const char* what);
     // Once a top-level source has ended: the scripts evalDeferred queued, each
     // as a source of its own, or none when the source stopped early.
     bool runDeferred(bool sourceSucceeded, bool keepGoing, const Report& report);

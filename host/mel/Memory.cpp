@@ -9,7 +9,8 @@
 #endif
 
 #if defined(MEL_ADDRESS_SANITIZER)
-#include <sanitizer/allocator_interface.h>
+// The sanitizers' public allocator interface; GCC ships no header for it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #else
 #include <malloc.h>
 #endif

@@ -30,17 +30,26 @@ StatementOutcome failureOf(const std::string& what)
 bool Interpreter::runScript(
     std::string_view text, bool keepGoing, const Report& report, const std::string& file)
 {
-    // Its procedures name the file, as those of a sourced file do.
-    setScriptFile(file);
-    const struct ForgetFile {
-        Interpreter& interpreter;
-        ~ForgetFile() { interpreter.setScriptFile(std::string()); }
-    } forgetFile { *this };
+    bool succeeded = false;
+    {
+        // Its procedures name the file, as those of a sourced file do.
+        setScriptFile(file);
+        const struct ForgetFile {
+            Interpreter& interpreter;
+            ~ForgetFile() { interpreter.setScriptFile(std::string()); }
+        } forgetFile { *this };
+        succeeded = runWhole(text, keepGoing, report, "");
+    }
+    return runDeferred(succeeded, keepGoing, report);
+}
+
+bool Interpreter::runWhole(std::string_view text, bool keepGoing, const Report& report, const char* what)
+{
     std::vector<std::shared_ptr<const Procedure>> procedures;
     std::string error;
     try {
         if (!hoistProcedures(text, procedures, error)) {
-            report(failureOf(error));
+            report(failureOf(what + error));
             return false;
         }
     } catch (const std::bad_alloc&) {
@@ -51,8 +60,7 @@ bool Interpreter::runScript(
         define(std::move(procedure));
     procedures.clear();
     StatementReader reader(text);
-    const bool succeeded = runStatements(reader, keepGoing, report);
-    return runDeferred(succeeded, keepGoing, report);
+    return runStatements(reader, keepGoing, report);
 }
 
 bool Interpreter::runStream(const Read& read, bool keepGoing, const Report& report, bool& readFailed)
@@ -75,26 +83,7 @@ bool Interpreter::runDeferred(bool sourceSucceeded, bool keepGoing, const Report
     while (!deferred.empty() && !stopRequested_) {
         const std::string text = std::move(deferred.front().text);
         deferred.pop_front();
-        std::vector<std::shared_ptr<const Procedure>> procedures;
-        std::string error;
-        try {
-            if (!hoistProcedures(text, procedures, error)) {
-                report(failureOf("evalDeferred: " + error));
-                allSucceeded = false;
-                if (!keepGoing)
-                    break;
-                continue;
-            }
-        } catch (const std::bad_alloc&) {
-            report(failureOf("out of memory"));
-            allSucceeded = false;
-            break;
-        }
-        for (auto& procedure : procedures)
-            define(std::move(procedure));
-        procedures.clear();
-        StatementReader reader(text);
-        if (runStatements(reader, keepGoing, report))
+        if (runWhole(text, keepGoing, report, "evalDeferred: "))
             continue;
         allSucceeded = false;
         if (!keepGoing || stopRequested_)

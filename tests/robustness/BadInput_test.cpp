@@ -1023,25 +1023,39 @@ TEST(BatchFolders, FollowTheWorkingFolder)
 // Ctrl-C at a running statement ends it with its error line, and hostbatch with
 // the status of a failed statement. The loop makes a file once it runs; the
 // minute is only there to end a hostbatch that never starts or never stops.
-TEST(Interrupt, EndsTheRunningStatementWithAnError)
+// Starts hostbatch on `script`, sends it one Ctrl-C once `running` holds (or
+// it has exited), and gives what it printed; `ended` says whether that ended
+// it within the minute, after which it is killed.
+HostbatchRun interruptOnce(
+    const Workspace& folder, const std::string& script, const std::function<bool()>& running, bool& ended)
 {
-    Workspace folder;
-    const pid_t child = folder.launch("spin", "{ fclose(fopen(\"running\")); while (1) ; }\n", {}, "");
-    ASSERT_GT(child, 0);
+    const pid_t child = folder.launch("interrupted", script, {}, "");
+    ended = false;
+    if (child <= 0)
+        return HostbatchRun();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     const auto exited = [child] {
         siginfo_t info {};
         return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child;
     };
-    while (!fs::exists(folder.file("running")) && !exited() && std::chrono::steady_clock::now() < deadline)
+    while (!running() && !exited() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(child, SIGINT);
     while (!exited() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool ended = exited();
+    ended = exited();
     if (!ended)
         kill(child, SIGKILL);
-    const HostbatchRun run = folder.collect("spin", child);
+    return folder.collect("interrupted", child);
+}
+
+TEST(Interrupt, EndsTheRunningStatementWithAnError)
+{
+    Workspace folder;
+    bool ended = false;
+    const HostbatchRun run = interruptOnce(
+        folder, "{ fclose(fopen(\"running\")); while (1) ; }\n",
+        [&folder] { return fs::exists(folder.file("running")); }, ended);
     EXPECT_TRUE(ended);
     EXPECT_EQ(run.out, error("line 1: interrupted"));
     EXPECT_EQ(run.exitCode, 1);
@@ -1083,27 +1097,13 @@ std::vector<pid_t> livingMembers(pid_t group)
 TEST_P(InterruptShellWait, KillsTheCommandsProcessGroup)
 {
     Workspace folder;
-    const pid_t child = folder.launch("wait", GetParam().statement + "\n", {}, "");
-    ASSERT_GT(child, 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    const auto exited = [child] {
-        siginfo_t info {};
-        return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child;
-    };
     pid_t group = 0;
-    while (group == 0 && !exited() && std::chrono::steady_clock::now() < deadline) {
+    const auto running = [&folder, &group] {
         std::ifstream written(folder.file("group"));
-        if (!(written >> group))
-            group = 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(child, SIGINT);
-    while (!exited() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool ended = exited();
-    if (!ended)
-        kill(child, SIGKILL);
-    const HostbatchRun run = folder.collect("wait", child);
+        return static_cast<bool>(written >> group);
+    };
+    bool ended = false;
+    const HostbatchRun run = interruptOnce(folder, GetParam().statement + "\n", running, ended);
     EXPECT_TRUE(ended);
     EXPECT_EQ(run.out, error("line 1: interrupted"));
     EXPECT_EQ(run.exitCode, 1);

@@ -58,6 +58,15 @@ OpenFile& fileAt(Call& call, std::size_t i)
     return found->second;
 }
 
+// Keeps `open` for the session and gives the call its id.
+void giveId(Call& call, OpenFile open)
+{
+    OpenFiles& state = call.store().get<OpenFiles>();
+    const int id = state.nextFile++;
+    state.files[id] = std::move(open);
+    call.give(id);
+}
+
 // fopen(path[, mode]): "r", "w" (the default) or "a", each also with "+" or "b";
 // the file's id, or 0 when it cannot be opened or is no regular file.
 void fopen(Call& call)
@@ -90,10 +99,7 @@ void fopen(Call& call)
         call.give(0);
         return;
     }
-    OpenFiles& state = call.store().get<OpenFiles>();
-    const int id = state.nextFile++;
-    state.files[id] = OpenFile { nullptr, std::unique_ptr<std::FILE, OpenFile::Closer>(file), path, false };
-    call.give(id);
+    giveId(call, OpenFile { nullptr, std::unique_ptr<std::FILE, OpenFile::Closer>(file), path, false });
 }
 
 // Takes the file or pipe argument `i` names out of the session's table.
@@ -138,11 +144,8 @@ void popen(Call& call)
         return;
     }
     pipe.release();
-    OpenFiles& state = call.store().get<OpenFiles>();
-    const int id = state.nextFile++;
-    state.files[id]
-        = OpenFile { std::move(shell), std::unique_ptr<std::FILE, OpenFile::Closer>(file), command, false };
-    call.give(id);
+    giveId(call,
+        OpenFile { std::move(shell), std::unique_ptr<std::FILE, OpenFile::Closer>(file), command, false });
 }
 
 // pclose(id): closes a pipe and gives its command's exit status (0 when it

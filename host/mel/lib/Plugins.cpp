@@ -46,55 +46,60 @@ std::optional<PluginHost::Plugin> findPlugin(const PluginHost& host, const std::
     call.failShown(status);
 }
 
+// Reads flags of `table` and the plug-ins after them, and runs `step` on each
+// in turn, which gives a status and the name it did it to (or none). The first
+// that fails fails the call with the host's reason, those before it done; the
+// call gives the names.
+template <typename Step> void eachPlugin(Call& call, const std::vector<FlagSpec>& table, const Step& step)
+{
+    const Flags flags = readFlags(call, table);
+    if (flags.positional.empty())
+        call.fail(call.name() + ": no plug-in given");
+    std::vector<std::string> names;
+    for (const std::size_t i : flags.positional) {
+        std::string name;
+        std::string error;
+        const MStatus status = step(flags, flags.text(call, i), name, error);
+        if (!status)
+            failWith(call, status, error);
+        if (!name.empty())
+            names.push_back(std::move(name));
+    }
+    call.give(std::move(names));
+}
+
 // loadPlugin [-quiet] PATH_OR_NAME...: the names of the plug-ins it loaded.
 // One loaded already is left as it is, with a warning unless -quiet, and is
-// not among them; the first that cannot be loaded fails the call with the
-// loader's reason, those before it staying loaded.
+// not among them.
 void loadPlugin(Call& call, PluginHost& host)
 {
     static const std::vector<FlagSpec> table = { { "-quiet", "-qt" } };
-    const Flags flags = readFlags(call, table);
-    if (flags.positional.empty())
-        call.fail("loadPlugin: no plug-in given");
-    std::vector<std::string> loaded;
-    for (const std::size_t i : flags.positional) {
-        const std::string argument = flags.text(call, i);
-        const std::string name = nameOf(argument);
-        if (findPlugin(host, name)) {
-            if (!flags.find(0))
-                host::ScriptEditor::show(
-                    host::LineKind::Warning, "Plug-in \"" + name + "\" is already loaded");
-            continue;
-        }
-        std::string error;
-        const MStatus status = host.load(argument, error);
-        if (!status)
-            failWith(call, status, error);
-        loaded.push_back(name);
-    }
-    call.give(std::move(loaded));
+    eachPlugin(call, table,
+        [&host](const Flags& flags, const std::string& argument, std::string& name, std::string& error) {
+            const std::string loading = nameOf(argument);
+            if (findPlugin(host, loading)) {
+                if (!flags.find(0))
+                    host::ScriptEditor::show(
+                        host::LineKind::Warning, "Plug-in \"" + loading + "\" is already loaded");
+                return MStatus(MS::kSuccess);
+            }
+            const MStatus status = host.load(argument, error);
+            name = loading;
+            return status;
+        });
 }
 
-// unloadPlugin [-force] NAME...: the names of the plug-ins it unloaded; the
-// first that is not loaded, or whose uninitializePlugin fails, fails the call.
+// unloadPlugin [-force] NAME...: the names of the plug-ins it unloaded; one
+// that is not loaded, or whose uninitializePlugin fails, fails the call.
 void unloadPlugin(Call& call, PluginHost& host)
 {
     static const std::vector<FlagSpec> table = { { "-force", "-f" } };
-    const Flags flags = readFlags(call, table);
-    if (flags.positional.empty())
-        call.fail("unloadPlugin: no plug-in given");
-    std::vector<std::string> unloaded;
-    for (const std::size_t i : flags.positional) {
-        const std::string argument = flags.text(call, i);
-        const std::optional<PluginHost::Plugin> plugin = findPlugin(host, argument);
-        const std::string name = plugin ? plugin->name : argument;
-        std::string error;
-        const MStatus status = host.unload(name, error);
-        if (!status)
-            failWith(call, status, error);
-        unloaded.push_back(name);
-    }
-    call.give(std::move(unloaded));
+    eachPlugin(call, table,
+        [&host](const Flags&, const std::string& argument, std::string& name, std::string& error) {
+            const std::optional<PluginHost::Plugin> plugin = findPlugin(host, argument);
+            name = plugin ? plugin->name : argument;
+            return host.unload(name, error);
+        });
 }
 
 // pluginInfo [-query] -FLAG [PLUG-IN]: what is loaded. -listPlugins and

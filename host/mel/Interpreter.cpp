@@ -6,8 +6,6 @@
 #include <maya/MArgList.h>
 #include <maya/MString.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +17,13 @@ namespace mel {
 Interpreter::Interpreter(host::CommandRegistry& registry)
     : registry_(registry)
 {
+}
+
+void Interpreter::setLimits(const Limits& limits)
+{
+    limits_ = limits;
+    if (limits_.memory != 0)
+        MemoryClock::start();
 }
 
 void Interpreter::addBuiltin(Builtin builtin)
@@ -86,13 +91,10 @@ void Interpreter::checkMemory(int line)
 {
     // Looked at every few milliseconds: time enough for a script to allocate
     // a few hundred MiB at most meanwhile, and a look costs microseconds.
-    constexpr std::int64_t kInterval = 10'000'000;
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const std::int64_t nanoseconds = std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-    if (nanoseconds < nextMemoryCheck_)
+    const std::uint64_t tick = MemoryClock::now();
+    if (tick == memoryLooked_)
         return;
-    nextMemoryCheck_ = nanoseconds + kInterval;
+    memoryLooked_ = tick;
     if (allocatedBytes() > limits_.memory)
         failLimit(line, "the session holds more than " + std::to_string(limits_.memory) + " bytes");
 }

@@ -56,7 +56,7 @@ public:
     /// The names of the built-ins, sorted.
     std::vector<std::string> builtinNames() const;
 
-    void setLimits(const Limits& limits) { limits_ = limits; }
+    void setLimits(const Limits& limits);
     const Limits& limits() const { return limits_; }
     /// A flag that, once set (by a signal handler), ends the running statement
     /// with "interrupted" and is cleared; one set between statements stops the next.
@@ -227,7 +227,7 @@ private:
             failInterrupted(line);
     }
     [[noreturn]] void failInterrupted(int line);
-    // The memory bound, looked at when a few milliseconds have passed since the last look.
+    // The memory bound, looked at once a MemoryClock tick since the last look.
     void checkMemory(int line);
     [[noreturn]] void endRun(std::optional<int> status);
     // Out of line, so that the checks of tick and DepthGuard, made at every
@@ -248,7 +248,7 @@ private:
     bool stopRequested_ = false;
     bool runEnded_ = false;
     std::optional<int> endStatus_;
-    std::int64_t nextMemoryCheck_ = 0;  // nanoseconds of the coarse monotonic clock
+    std::uint64_t memoryLooked_ = ~std::uint64_t { 0 };  // the MemoryClock tick of the last look
     // Hands a running statement's lines on as they pile up, when streamed.
     std::function<void(std::vector<Line>&&)> lineSink_;
     std::uint64_t steps_ = 0;  // counted up to the last checkpoint

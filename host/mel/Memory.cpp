@@ -15,7 +15,27 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include <malloc.h>
 #endif
 
+#include <chrono>
+#include <mutex>
+#include <thread>
+
 namespace mel {
+
+std::atomic<std::uint64_t> MemoryClock::ticks_ { 0 };
+
+void MemoryClock::start()
+{
+    static std::once_flag started;
+    std::call_once(started, [] {
+        // Detached, it sleeps until the process ends: nothing waits for it.
+        std::thread([] {
+            while (true) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kTickMilliseconds));
+                ticks_.fetch_add(1, std::memory_order_relaxed);
+            }
+        }).detach();
+    });
+}
 
 std::size_t allocatedBytes()
 {

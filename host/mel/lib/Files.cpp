@@ -623,8 +623,8 @@ void basename(Call& call)
 }
 
 // The extension of the last name of a path: what follows its last '.', "" for
-// none. A name that starts with its only dot (".profile") has none, as the
-// host's script, which splits the name at its dots, finds none.
+// none. A name that starts with its only dot (".profile") is a hidden file's
+// whole name and has none; the host's own examples show only plain names.
 std::string_view extensionOf(std::string_view path)
 {
     const std::size_t slash = path.find_last_of("/\\");

@@ -796,6 +796,7 @@ void optionVar(Call& call)
     const Flags flags = readFlags(call, table);
     refusePositional(call, flags);
     OptionVars& options = loadedOptions(call);
+    // The rows from Query on ask; the first of them given answers.
     for (const Flags::Given& flag : flags.given) {
         if (flag.row < Query)
             continue;

@@ -1,5 +1,7 @@
 #include "Interpreter.h"
 
+#include "Memory.h"
+
 #include <host/ScriptEditor.h>
 #include <maya/MArgList.h>
 #include <maya/MString.h>
@@ -15,6 +17,13 @@ namespace mel {
 Interpreter::Interpreter(host::CommandRegistry& registry)
     : registry_(registry)
 {
+}
+
+void Interpreter::setLimits(const Limits& limits)
+{
+    limits_ = limits;
+    if (limits_.memory != 0)
+        MemoryClock::start();
 }
 
 void Interpreter::addBuiltin(Builtin builtin)
@@ -70,17 +79,44 @@ void Interpreter::checkpoint(int line)
     // A run never reaches past the step bound, so the bound holds to the step.
     constexpr std::uint64_t kRun = 16;
     steps_ += ticksGranted_;
-    if (interrupt_ != nullptr && *interrupt_ != 0) {
-        // Seen once: a Ctrl-C that came while no statement could stop (between
-        // statements, or in a command) stops the next one as it starts.
-        *interrupt_ = 0;
-        failLimit(line, "interrupted");
-    }
+    checkInterrupt(line);
     if (limits_.steps != 0 && steps_ > limits_.steps)
         failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
     checkOutput(line);
+    if (limits_.memory != 0)
+        checkMemory(line);
     const std::uint64_t run = limits_.steps != 0 ? std::min(kRun, limits_.steps - steps_ + 1) : kRun;
     ticksGranted_ = ticksLeft_ = static_cast<unsigned>(run);
+}
+
+void Interpreter::failInterrupted(int line)
+{
+    // Seen once: a Ctrl-C that came while no statement could stop (between
+    // statements, or in a command) stops the next one as it starts.
+    *interrupt_ = 0;
+    failLimit(line, "interrupted");
+}
+
+void Interpreter::checkMemory(int line)
+{
+    // Looked at every few milliseconds: time enough for a script to allocate
+    // a few hundred MiB at most meanwhile, and a look costs microseconds.
+    const std::uint64_t tick = MemoryClock::now();
+    if (tick == memoryLooked_)
+        return;
+    memoryLooked_ = tick;
+    if (allocatedBytes() > limits_.memory)
+        failLimit(line, "the session holds more than " + std::to_string(limits_.memory) + " bytes");
+}
+
+void Interpreter::endRun(std::optional<int> status)
+{
+    stopRequested_ = true;
+    runEnded_ = true;
+    endStatus_ = status;
+    store_.get<DeferredScripts>().scripts.clear();
+    // Not catchable, so that nothing of the statement runs after it, and a success.
+    throw Failure { MS::kSuccess, false };
 }
 
 void Interpreter::checkOutput(int line)

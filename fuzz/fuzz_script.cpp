@@ -5,8 +5,10 @@
 // growth); every outcome of a failing statement shows at least one error line
 // or comes from a command; nothing is left in the script editor afterwards.
 // The built-ins run too, those on files confined to the scratch folder: a path
-// argument that is absolute or climbs out with ".." fails the call, and
-// `system` and `putenv` are replaced by ones that touch nothing.
+// argument that is absolute or climbs out with ".." fails the call; `system`,
+// `popen`, `putenv`, `chdir` and `trace` are replaced by ones that touch
+// nothing, and optionVar keeps its variables in memory, as without a home
+// folder.
 #include <mel/Parser.h>
 #include <mel/lib/Library.h>
 #include <session/Session.h>
@@ -14,6 +16,7 @@
 #include <host/ScriptEditor.h>
 
 #include <dlfcn.h>
+#include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +45,7 @@ void enterEmptyScratchFolder()
         const std::filesystem::path folder = std::filesystem::temp_directory_path() / "fuzz_script";
         std::filesystem::create_directories(folder);
         std::filesystem::current_path(folder);
+        ::unsetenv("HOME");  // optionVar then saves nothing
         return true;
     }();
     (void)entered;
@@ -80,7 +84,6 @@ public:
     void give(mel::Value value) override { call_.give(std::move(value)); }
     void checkSize(std::size_t size) override { call_.checkSize(size); }
     void checkText(std::size_t size) override { call_.checkText(size); }
-    void checkInterrupt() override { call_.checkInterrupt(); }
     void runText(const std::string& text, const char* what, bool giveValue) override
     {
         call_.runText(text, what, giveValue);
@@ -92,6 +95,8 @@ public:
     {
         return call_.variableType(name);
     }
+    void checkInterrupt() override { call_.checkInterrupt(); }
+    [[noreturn]] void endRun(std::optional<int> status) override { call_.endRun(status); }
     mel::SessionStore& store() override { return call_.store(); }
 
 protected:
@@ -121,6 +126,21 @@ void confineBuiltins(host::Session& session)
         session.interpreter().addBuiltin(std::move(row));
     }
     session.interpreter().addBuiltin({ "system", 1, 1, [](mel::Call& call) { call.give(call.text(0)); } });
+    // A command that cannot be started, as popen gives it.
+    session.interpreter().addBuiltin({ "popen", 2, 2, [](mel::Call& call) {
+                                          (void)call.text(0);
+                                          (void)call.text(1);
+                                          call.give(0);
+                                      } });
+    // The working folder stays the scratch folder the next input is cleared in.
+    session.interpreter().addBuiltin({ "chdir", 1, 1, [](mel::Call& call) {
+                                          (void)call.text(0);
+                                          call.give(0);
+                                      } });
+    session.interpreter().addBuiltin({ "trace", 1, 2, [](mel::Call& call) {
+                                          for (std::size_t i = 0; i < call.count(); ++i)
+                                              (void)call.text(i);
+                                      } });
     session.interpreter().addBuiltin({ "putenv", 2, 2, [](mel::Call& call) {
                                           (void)call.text(0);
                                           (void)call.text(1);

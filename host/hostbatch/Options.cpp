@@ -2,6 +2,7 @@
 #include "Options.h"
 
 #include <mel/ScriptFile.h>
+#include <session/Session.h>
 
 #include <algorithm>
 #include <climits>
@@ -46,6 +47,10 @@ host's script editor.
                     calls   procedures, eval and source running inside one
                             another (default 1000; however many, the script
                             nests no deeper than 6000 levels)
+                    memory  bytes the session holds in all, its values and
+                            the plug-ins' images together, looked at every
+                            10 ms (default half of this machine's memory, or
+                            of its control group's limit when smaller)
                   A statement past a bound fails with an error; Ctrl-C stops the
                   running statement the same way (a second one ends hostbatch)
   -c COMMAND      run COMMAND, a script given on the command line
@@ -100,7 +105,9 @@ load shows are printed like those of a loadPlugin statement.
 
 Exit status: 0 when every statement succeeded, 1 when one failed (the run stops
 there unless --keep-going) or the transcript could not be written, 2 for a usage
-error, an unreadable script, or a --plugin that could not be fully loaded.
+error, an unreadable script, or a --plugin that could not be fully loaded. A
+script's quit (or exit) ends the run there, with -exitCode N as the status
+(modulo 256) or, without it, the status of the run so far.
 
 Example:
   hostbatch --plugin ./pictile.so -c 'queryFunction -f "image.png" -qX'
@@ -166,6 +173,8 @@ bool setLimit(const std::string& setting, mel::Limits& limits)
         limits.steps = value;
     else if (name == "calls")
         limits.callDepth = static_cast<int>(std::min<unsigned long long>(value, INT_MAX));
+    else if (name == "memory")
+        limits.memory = static_cast<std::size_t>(value);
     else
         return false;
     return true;
@@ -188,6 +197,7 @@ mel::Limits defaultLimits()
     limits.stringSize = std::size_t { 64 } << 20;
     limits.sourceSize = std::size_t { 64 } << 20;
     limits.outputSize = std::size_t { 64 } << 20;
+    limits.memory = host::Session::defaultMemoryBound();
     return limits;
 }
 
@@ -236,8 +246,9 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& error)
             continue;
         } else if (argument == "--limit") {
             if (!hasValue || !setLimit(argv[++i], options.limits)) {
-                error
-                    = "option '--limit' needs NAME=N, NAME one of array, string, script, output, steps, calls"
+                error = "option '--limit' needs NAME=N, NAME one of array, string, script, output, steps, "
+                        "calls, "
+                        "memory"
                     + std::string(kHelpHint);
                 return false;
             }

@@ -200,16 +200,18 @@ int runHostbatch(int argc, char** argv)
         }
         if (writer.failed())
             break;
-        if (succeeded)
-            continue;
-        allSucceeded = false;
-        if (!options.keepGoing)
-            break;
+        if (!succeeded)
+            allSucceeded = false;
+        if (interpreter.runEnded() || (!succeeded && !options.keepGoing))
+            break;  // after quit nothing more runs
     }
     if (!writer.finish()) {
         std::fprintf(stderr, "hostbatch: cannot write the transcript: %s\n", std::strerror(writer.error()));
         return 1;
     }
+    // quit -exitCode N decides, as the system takes an exit status: its low byte.
+    if (interpreter.runEnded() && interpreter.endStatus())
+        return *interpreter.endStatus() & 0xff;
     return allSucceeded ? 0 : 1;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,9 +51,6 @@ public:
     virtual void checkSize(std::size_t size) = 0;
     /// Fails unless `size` bytes of a string are within the string limit.
     virtual void checkText(std::size_t size) = 0;
-    /// Fails with "interrupted", as the interpreter's checkpoint does, once
-    /// Ctrl-C has been pressed: a built-in that may run long calls this as it goes.
-    virtual void checkInterrupt() = 0;
     /// Runs script text at the top level of the session, as eval and source do;
     /// with `giveValue`, the call's value is that of its last statement when that
     /// called something.
@@ -68,6 +66,15 @@ public:
     virtual std::string procedureFile(const std::string& name) = 0;
     /// The type of the variable `$name` in reach of the call, if declared.
     virtual std::optional<Type> variableType(const std::string& name) = 0;
+    /// Fails the call with "interrupted", as Ctrl-C ends a statement, once
+    /// Ctrl-C has been pressed: a built-in that waits or works long looks here
+    /// now and then.
+    virtual void checkInterrupt() = 0;
+    /// Ends the running top-level statement at once, as a success that catch
+    /// does not stop, and the run with it (quit): the source stops there, no
+    /// deferred script runs, and the interpreter's runEnded() and endStatus()
+    /// tell the program, with `status` the exit status asked for, if any.
+    [[noreturn]] virtual void endRun(std::optional<int> status) = 0;
 
     /// Shows "line L: what" as an error and fails the call.
     [[noreturn]] void fail(const std::string& what)
@@ -88,6 +95,17 @@ public:
 protected:
     /// Throws the interpreter's failure: with `what`, after showing "line L: what".
     virtual void raise(const std::string* what, MStatus status) = 0;
+};
+
+/// The scripts evalDeferred has queued, kept in the session store, in the
+/// order they run: the interpreter runs them, one after another, as top-level
+/// sources of their own once the top-level source running has ended.
+struct DeferredScripts {
+    struct Script {
+        std::string text;
+        int priority = 0;  ///< 0 normal, 1 low, 2 lowest: a queue is kept in this order.
+    };
+    std::deque<Script> scripts;
 };
 
 /// A built-in's body.

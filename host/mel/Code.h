@@ -136,7 +136,8 @@ enum class Opcode : std::uint8_t {
 /// Every opcode, in the order of Opcode: for tables indexed by it.
 #define MEL_OPCODES(OP)                                                                                      \
     OP(Nop)                                                                                                  \
-    OP(Step) OP(Jump) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue)     \
+    OP(Step)                                                                                                 \
+    OP(Jump) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue)              \
         OP(MoveScalar) OP(MoveValue) OP(IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt) OP(  \
             UnboxFloat) OP(Convert) OP(Store) OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt)             \
             OP(SubtractInt) OP(MultiplyInt) OP(DivideInt) OP(RemainderInt) OP(NegateInt) OP(NotInt) OP(      \

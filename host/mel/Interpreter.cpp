@@ -1,5 +1,7 @@
 #include "Interpreter.h"
 
+#include "Memory.h"
+
 #include <host/ScriptEditor.h>
 #include <maya/MArgList.h>
 #include <maya/MString.h>
@@ -11,6 +13,13 @@
 #include <utility>
 
 namespace mel {
+
+void Interpreter::setLimits(const Limits& limits)
+{
+    limits_ = limits;
+    if (limits_.memory != 0)
+        MemoryClock::start();
+}
 
 void Interpreter::addBuiltin(Builtin builtin)
 {
@@ -69,18 +78,45 @@ void Interpreter::checkpoint(int line)
     // Steps come counted a run of code at a time: the bound holds to the run.
     constexpr std::int64_t kRun = 128;
     steps_ += std::uint64_t(ticksGranted_ - ticksLeft_);
-    if (interrupt_ != nullptr && *interrupt_ != 0) {
-        // Seen once: a Ctrl-C that came while no statement could stop (between
-        // statements, or in a command) stops the next one as it starts.
-        *interrupt_ = 0;
-        failLimit(line, "interrupted");
-    }
+    checkInterrupt(line);
     if (limits_.steps != 0 && steps_ > limits_.steps)
         failLimit(line, "the statement ran more than " + std::to_string(limits_.steps) + " steps");
     checkOutput(line);
+    if (limits_.memory != 0)
+        checkMemory(line);
     const std::int64_t run
         = limits_.steps != 0 ? std::min<std::int64_t>(kRun, std::int64_t(limits_.steps - steps_) + 1) : kRun;
     ticksGranted_ = ticksLeft_ = run;
+}
+
+void Interpreter::failInterrupted(int line)
+{
+    // Seen once: a Ctrl-C that came while no statement could stop (between
+    // statements, or in a command) stops the next one as it starts.
+    *interrupt_ = 0;
+    failLimit(line, "interrupted");
+}
+
+void Interpreter::checkMemory(int line)
+{
+    // Looked at every few milliseconds: time enough for a script to allocate
+    // a few hundred MiB at most meanwhile, and a look costs microseconds.
+    const std::uint64_t tick = MemoryClock::now();
+    if (tick == memoryLooked_)
+        return;
+    memoryLooked_ = tick;
+    if (allocatedBytes() > limits_.memory)
+        failLimit(line, "the session holds more than " + std::to_string(limits_.memory) + " bytes");
+}
+
+void Interpreter::endRun(std::optional<int> status)
+{
+    stopRequested_ = true;
+    runEnded_ = true;
+    endStatus_ = status;
+    store_.get<DeferredScripts>().scripts.clear();
+    // Not catchable, so that nothing of the statement runs after it, and a success.
+    throw Failure { MS::kSuccess, false };
 }
 
 void Interpreter::checkOutput(int line)

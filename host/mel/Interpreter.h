@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -31,6 +32,10 @@ struct Limits {
     std::size_t stringSize = 0;  ///< Bytes of a string.
     std::size_t sourceSize = 0;  ///< Bytes of a script file, or of one statement read from a stream.
     std::size_t outputSize = 0;  ///< Bytes of lines one statement holds when they are not streamed.
+    /// Bytes the process holds allocated, looked at every few milliseconds of
+    /// a statement and as a built-in's result grows: what the session holds in
+    /// all, its variables, values and plug-ins' buffers together.
+    std::size_t memory = 0;
 };
 
 /// Runs MEL: sources read whole or as they arrive, statement by statement,
@@ -61,7 +66,7 @@ public:
     /// command, or a script on MAYA_SCRIPT_PATH named after it (looked for last).
     NameKind lookup(const std::string& name);
 
-    void setLimits(const Limits& limits) { limits_ = limits; }
+    void setLimits(const Limits& limits);
     const Limits& limits() const { return limits_; }
     /// A flag that, once set (by a signal handler), ends the running statement
     /// with "interrupted" and is cleared; one set between statements stops the next.
@@ -80,6 +85,9 @@ public:
     /// first: only calls give a result, converted to a command's, as a
     /// transcript shows it).
     void giveValues(bool on) { giveValues_ = on; }
+    /// Whether a script ended the run (quit), and the exit status it asked for.
+    bool runEnded() const { return runEnded_; }
+    std::optional<int> endStatus() const { return endStatus_; }
 
     /// Checks the whole of `text` and, when it parses, defines its procedures
     /// and runs its top-level statements in order, handing each outcome to
@@ -185,6 +193,12 @@ private:
     // When lines are streamed, hands those of the statement starting now to
     // `report` as they pile up, as outcomes of `command` holding only lines.
     void streamLinesTo(const Report& report, const std::string& command);
+    // Checks the whole of `text`, defines its procedures and runs its statements;
+    // a syntax error is one failing outcome, with `what` before it.
+    bool runWhole(std::string_view text, bool keepGoing, const Report& report, const char* what);
+    // Once a top-level source has ended: the scripts evalDeferred queued, each
+    // as a source of its own, or none when the source stopped early.
+    bool runDeferred(bool sourceSucceeded, bool keepGoing, const Report& report);
     StatementOutcome runStatement(const Stmt& statement);
     // Runs one top-level statement and fills `outcome`'s status and result: a
     // statement that only calls something takes the callee's result (a command's
@@ -278,8 +292,17 @@ private:
         if ((ticksLeft_ -= steps) <= 0)
             checkpoint(line);
     }
-    // Ctrl-C, the step bound and the output held, looked at once a run of steps.
+    // Ctrl-C, the step bound, the output and the memory held, looked at once a run of steps.
     void checkpoint(int line);
+    void checkInterrupt(int line)
+    {
+        if (interrupt_ != nullptr && *interrupt_ != 0)
+            failInterrupted(line);
+    }
+    [[noreturn]] void failInterrupted(int line);
+    // The memory bound, looked at once a MemoryClock tick since the last look.
+    void checkMemory(int line);
+    [[noreturn]] void endRun(std::optional<int> status);
     // Out of line, so that the checks of tick and DepthGuard, made at every
     // step, stay small enough to be inlined.
     [[noreturn]] void failDepth(int line, int levels, bool call);
@@ -297,6 +320,9 @@ private:
     bool streamLines_ = false;
     bool giveValues_ = false;
     bool stopRequested_ = false;
+    bool runEnded_ = false;
+    std::optional<int> endStatus_;
+    std::uint64_t memoryLooked_ = ~std::uint64_t { 0 };  // the MemoryClock tick of the last look
     // Hands a running statement's lines on as they pile up, when streamed.
     std::function<void(std::vector<Line>&&)> lineSink_;
     std::uint64_t steps_ = 0;  // counted up to the last checkpoint

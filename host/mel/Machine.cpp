@@ -218,7 +218,6 @@ public:
             before = host::ScriptEditor::take();
         }
         bool succeeded = true;
-        bool dropErrors = false;
         try {
             value(i);
         } catch (const Failure& failure) {
@@ -227,13 +226,12 @@ public:
                 throw;
             }
             succeeded = false;
-            dropErrors = quiet;
         } catch (...) {
             restore(before, false);
             throw;
         }
         if (quiet)
-            restore(before, dropErrors);
+            restore(before, true);
         return succeeded;
     }
 
@@ -244,16 +242,23 @@ public:
         result_.value = std::move(value);
     }
 
-    void checkSize(std::size_t size) override { interpreter_.checkSize(size, site_.line); }
-    void checkText(std::size_t size) override { interpreter_.checkText(size, site_.line); }
-
-    void checkInterrupt() override
+    // A built-in's result grows through these, so they also look at the memory held.
+    void checkSize(std::size_t size) override
     {
-        if (interpreter_.interrupt_ != nullptr && *interpreter_.interrupt_ != 0) {
-            *interpreter_.interrupt_ = 0;
-            interpreter_.failLimit(site_.line, "interrupted");
-        }
+        interpreter_.checkSize(size, site_.line);
+        if (interpreter_.limits_.memory != 0)
+            interpreter_.checkMemory(site_.line);
     }
+    void checkText(std::size_t size) override
+    {
+        interpreter_.checkText(size, site_.line);
+        if (interpreter_.limits_.memory != 0)
+            interpreter_.checkMemory(site_.line);
+    }
+
+    void checkInterrupt() override { interpreter_.checkInterrupt(site_.line); }
+
+    [[noreturn]] void endRun(std::optional<int> status) override { interpreter_.endRun(status); }
 
     void runText(const std::string& text, const char* what, bool giveValue) override
     {
@@ -309,14 +314,15 @@ private:
         throw Failure { status, true };
     }
 
-    // Shows again the lines taken before an attempt, then those it showed.
-    static void restore(std::vector<host::EditorLine>& before, bool dropErrors)
+    // Shows again the lines taken before an attempt, then those it showed, but
+    // for its errors and warnings when it was quiet.
+    static void restore(std::vector<host::EditorLine>& before, bool quiet)
     {
         std::vector<host::EditorLine> during = host::ScriptEditor::take();
         for (host::EditorLine& line : before)
             host::ScriptEditor::show(line.kind, std::move(line.text));
         for (host::EditorLine& line : during)
-            if (!dropErrors || line.kind != host::LineKind::Error)
+            if (!quiet || (line.kind != host::LineKind::Error && line.kind != host::LineKind::Warning))
                 host::ScriptEditor::show(line.kind, std::move(line.text));
     }
 
@@ -584,8 +590,8 @@ Interpreter::CallResult Interpreter::callBuiltin(Frame& frame, const CallSite& s
             : fewest == most                  ? std::to_string(fewest)
                                               : std::to_string(fewest) + " to " + std::to_string(most);
         fail(site.line,
-            site.name + " takes " + expected + " argument" + (bounded && most == 1 ? "" : "s") + ", not "
-                + std::to_string(count));
+            site.name + " takes " + expected + " argument" + ((bounded ? most : fewest) == 1 ? "" : "s")
+                + ", not " + std::to_string(count));
     }
     const DepthGuard depth(*this, site.line, site.depth, false);
     CallResult result;

@@ -9,6 +9,7 @@
 #include <host/ScriptEditor.h>
 
 #include <chrono>
+#include <deque>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -30,17 +31,26 @@ void reportFailure(const Interpreter::Report& report, const std::string& what)
 bool Interpreter::runScript(
     std::string_view text, bool keepGoing, const Report& report, const std::string& file)
 {
-    // Its procedures name the file, as those of a sourced file do.
-    setScriptFile(file);
-    const struct ForgetFile {
-        Interpreter& interpreter;
-        ~ForgetFile() { interpreter.setScriptFile(std::string()); }
-    } forgetFile { *this };
+    bool succeeded = false;
+    {
+        // Its procedures name the file, as those of a sourced file do.
+        setScriptFile(file);
+        const struct ForgetFile {
+            Interpreter& interpreter;
+            ~ForgetFile() { interpreter.setScriptFile(std::string()); }
+        } forgetFile { *this };
+        succeeded = runWhole(text, keepGoing, report, "");
+    }
+    return runDeferred(succeeded, keepGoing, report);
+}
+
+bool Interpreter::runWhole(std::string_view text, bool keepGoing, const Report& report, const char* what)
+{
     std::vector<std::shared_ptr<const Procedure>> procedures;
     std::string error;
     try {
         if (!hoistProcedures(text, procedures, error)) {
-            reportFailure(report, error);
+            reportFailure(report, what + error);
             return false;
         }
     } catch (const std::bad_alloc&) {
@@ -59,7 +69,29 @@ bool Interpreter::runStream(const Read& read, bool keepGoing, const Report& repo
     StatementReader reader(read, limits_.sourceSize);
     const bool succeeded = runStatements(reader, keepGoing, report);
     readFailed = reader.readFailed();
-    return succeeded;
+    return runDeferred(succeeded && !readFailed, keepGoing && !readFailed, report);
+}
+
+// A batch host has no idle time: what evalDeferred queued runs once the source
+// it was queued in has ended, as the host runs it once the script is done.
+bool Interpreter::runDeferred(bool sourceSucceeded, bool keepGoing, const Report& report)
+{
+    std::deque<DeferredScripts::Script>& deferred = store_.get<DeferredScripts>().scripts;
+    // A source that stopped early (at a failure, or when asked) ran only in part.
+    bool allSucceeded = sourceSucceeded;
+    if (!sourceSucceeded && !keepGoing)
+        deferred.clear();
+    while (!deferred.empty() && !stopRequested_) {
+        const std::string text = std::move(deferred.front().text);
+        deferred.pop_front();
+        if (runWhole(text, keepGoing, report, "evalDeferred: "))
+            continue;
+        allSucceeded = false;
+        if (!keepGoing || stopRequested_)
+            break;
+    }
+    deferred.clear();
+    return allSucceeded;
 }
 
 bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const Report& report)
@@ -93,7 +125,7 @@ bool Interpreter::runStatements(StatementReader& reader, bool keepGoing, const R
         if (!outcome.status)
             allSucceeded = false;
         if (stopRequested_ || (!outcome.status && !keepGoing))
-            return false;
+            return allSucceeded;
     }
 }
 

@@ -4,6 +4,13 @@
 
 #include <host/ScriptEditor.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <utility>
 
 namespace host {
@@ -14,31 +21,33 @@ Session::Session()
 {
     ScriptEditor::take();  // lines from before the session belong to no statement
     mel::openStandardLibrary(interpreter_);
-    // The loader belongs to the session: the interpreter knows these two only as rows.
-    interpreter_.addBuiltin(
-        mel::Builtin { "loadPlugin", 1, 1, [this](mel::Call& call) { loadOrUnload(call, true); } });
-    interpreter_.addBuiltin(
-        mel::Builtin { "unloadPlugin", 1, 1, [this](mel::Call& call) { loadOrUnload(call, false); } });
+    // The loader belongs to the session: the library knows it only through PluginHost.
+    for (mel::Builtin& builtin : mel::pluginBuiltins(*this))
+        interpreter_.addBuiltin(std::move(builtin));
 }
 
-// loadPlugin "PATH or NAME" and unloadPlugin "NAME"; the loader's reason, or the
-// status's when it gives none, is the error line.
-void Session::loadOrUnload(mel::Call& call, bool load)
+MStatus Session::load(const std::string& pathOrName, std::string& error)
 {
-    const std::string argument = call.text(0);
-    MStatus status;
-    std::string error;
-    if (load) {
-        const PluginLoader::LoadOutcome outcome = loader_.load(argument);
-        status = outcome.status;
-        error = outcome.error;
-    } else {
-        status = loader_.unload(argument, error);
+    const PluginLoader::LoadOutcome outcome = loader_.load(pathOrName);
+    error = outcome.error;
+    return outcome.status;
+}
+
+MStatus Session::unload(const std::string& name, std::string& error)
+{
+    return loader_.unload(name, error);
+}
+
+std::vector<mel::PluginHost::Plugin> Session::plugins() const
+{
+    std::vector<Plugin> plugins;
+    for (const std::string& name : loader_.loadedPlugins()) {
+        const PluginRecord* record = loader_.record(name);
+        if (record != nullptr)
+            plugins.push_back(Plugin {
+                record->name, record->path, record->vendor, record->version, registry_.commandsOf(*record) });
     }
-    if (status)
-        return;
-    ScriptEditor::show(LineKind::Error, error.empty() ? std::string(status.errorString().asChar()) : error);
-    call.failShown(status);
+    return plugins;
 }
 
 PluginLoader::LoadOutcome Session::loadPlugin(const std::string& path, std::vector<mel::Line>& lines)
@@ -46,6 +55,57 @@ PluginLoader::LoadOutcome Session::loadPlugin(const std::string& path, std::vect
     PluginLoader::LoadOutcome outcome = loader_.load(path);
     lines = ScriptEditor::take();
     return outcome;
+}
+
+}  // namespace host
+
+namespace host {
+
+namespace {
+
+// The smallest memory limit of the control group this process is in and of
+// those above it (cgroup v2's memory.max, or v1's memory.limit_in_bytes); 0
+// when none is set.
+std::uint64_t controlGroupLimit()
+{
+    std::ifstream groups("/proc/self/cgroup");
+    std::string line;
+    std::uint64_t smallest = 0;
+    while (std::getline(groups, line)) {
+        const bool unified = line.rfind("0::", 0) == 0;
+        const std::size_t memory = line.find(":memory:");
+        if (!unified && memory == std::string::npos)
+            continue;
+        const std::filesystem::path base = unified ? "/sys/fs/cgroup" : "/sys/fs/cgroup/memory";
+        const char* const file = unified ? "memory.max" : "memory.limit_in_bytes";
+        const std::string path = line.substr(unified ? 3 : memory + 8);
+        for (std::filesystem::path group = base / std::filesystem::path(path).relative_path();;
+             group = group.parent_path()) {
+            std::ifstream limitFile(group / file);
+            std::string limit;
+            if (limitFile >> limit && !limit.empty() && limit.size() < 20
+                && limit.find_first_not_of("0123456789") == std::string::npos) {
+                const std::uint64_t bytes = std::stoull(limit);
+                smallest = smallest == 0 ? bytes : std::min(smallest, bytes);
+            }
+            if (group == base || group == group.parent_path())
+                break;
+        }
+    }
+    return smallest;
+}
+
+}  // namespace
+
+std::size_t Session::defaultMemoryBound()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    std::uint64_t memory = pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize) : 0;
+    const std::uint64_t group = controlGroupLimit();
+    if (group != 0 && (memory == 0 || group < memory))
+        memory = group;
+    return static_cast<std::size_t>(memory / 2);
 }
 
 }  // namespace host

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,5 +107,50 @@ TEST(EndToEndSources, SameTranscriptFromAFileTheCommandLineAndStandardInput)
 
 INSTANTIATE_TEST_SUITE_P(Cases, EndToEnd, testing::ValuesIn(caseNames()),
     [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+// A script of the library's path, pipe, deferred, option and system built-ins
+// prints the same from a file, from -c and on standard input (where each
+// statement runs as it is read, and the deferred one once the input ends).
+TEST(SameTranscript, FromAFileFromDashCAndOnStandardInput)
+{
+    const std::string script = R"(string $path = "/data/shots/frame.0042.exr";
+print (basename($path, ".exr") + " " + basenameEx($path) + " " + dirname($path) + " " + fileExtension($path) + "\n");
+int $p = popen("printf 'x\\ny\\n'; exit 2", "r");
+while (!feof($p)) { string $line = fgetline($p); if (size($line)) print ("got " + $line); }
+print ("status " + pclose($p) + "\n");
+evalDeferred "print \"deferred\\n\"";
+optionVar -iv "runs" 1;
+print (`optionVar -q "runs"` + " " + `about -batch` + " " + gmatch(`date -format "YYYY-MM-DD"`, "[0-9]*-[0-9]*-[0-9]*") + "\n");
+float $start = `timerX`;
+print ((`timerX -startTime $start` >= 0) + " " + chdir("."));
+if (catchQuiet(`error "quietly"`)) print (" " + getLastError() + "\n");
+print (system("echo system") + `pluginInfo -q -loaded "echo_plugin"`);
+)";
+    const std::string expected
+        = "frame.0042 frame.0042 /data/shots exr\ngot x\ngot y\nstatus 2\n1 1 1\n1 0 quietly\n"
+          "system\n0deferred\n";
+    const fs::path work = fs::path(WORK_DIR) / "same_transcript";
+    fs::remove_all(work);
+    fs::create_directories(work / "home");
+    {
+        std::ofstream file(work / "script.mel", std::ios::binary);
+        file << script;
+    }
+    const std::string prefix = "cd " + shellQuoted(work) + " && HOME=" + shellQuoted(work / "home") + " "
+        + shellQuoted(HOSTBATCH_BINARY) + " ";
+    std::string quotedScript = "'";
+    for (const char c : script)
+        quotedScript += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quotedScript += "'";
+    for (const std::string& source :
+        { std::string("script.mel"), "-c " + quotedScript, std::string("- <script.mel") }) {
+        const std::string command = prefix + source + " >out.txt 2>err.txt";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << source;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << source;
+        EXPECT_EQ(readFile(work / "out.txt"), expected) << source;
+        EXPECT_EQ(readFile(work / "err.txt"), "") << source;
+    }
+}
 
 }  // namespace

@@ -2,8 +2,10 @@
 // against the echo plug-in; and what the end-to-end transcripts cannot show:
 // the arguments a command receives, the status prints kept with a statement,
 // the built-ins' argument checks, streaming and the limits.
+#include "Options.h"
 #include "Transcript.h"
 
+#include <mel/Memory.h>
 #include <session/Session.h>
 
 #include <gtest/gtest.h>
@@ -12,9 +14,13 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <thread>
@@ -641,10 +647,9 @@ print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArray
         LanguageCase { "randFollowsSeed",
             R"({ seed(7); } float $a = rand(10); { seed(7); } float $b = rand(0, 10); print (($a == $b) + " " + ($a >= 0 && $a < 10));)",
             "1 1" },
-        LanguageCase { "catchQuietDropsTheError",
-            "print catchQuiet(`echoMessages`); print catchQuiet($nope);",
-            "echoMessages: some information\n// Warning: echoMessages: a "
-            "warning //\n11" },
+        LanguageCase { "catchQuietDropsErrorsAndWarnings",
+            "print catchQuiet(`echoMessages`); print catchQuiet($nope); print catchQuiet(`warning \"w\"`);",
+            "echoMessages: some information\n110" },
         LanguageCase { "exists",
             R"(proc p() { } print ("" + exists("print") + exists("p") + exists("echoInt") + exists("nothing"));)",
             "1110" },
@@ -673,7 +678,61 @@ print (intArrayToString($n, ",") + " " + $f[0] + "," + $f[2] + " " + stringArray
             "progressWindow -endProgress;",
             "// Result: 1 //\n// Result: 1 //\n7" },
         LanguageCase { "builtinArgumentRange", "tokenize \"a\";",
-            "// Error: line 1: tokenize takes 2 to 3 arguments, not 1 //\n" }),
+            "// Error: line 1: tokenize takes 2 to 3 arguments, not 1 //\n" },
+        LanguageCase { "builtinWithoutUpperBound", "eval;",
+            "// Error: line 1: eval takes at least 1 argument, not 0 //\n" },
+        LanguageCase { "basename",
+            R"(print (basename("/usr/people/gamera/gamera.mel", ".mel") + "|" + basename("/usr/people/gamera/gamera.mel", "") + "|" + basename("dir/sub/", "") + "|" + basename(".mel", ".mel") + "|" + basename("/", "") + "|" + basename("", ".x") + "|");)",
+            "gamera|gamera.mel|sub|.mel|||" },
+        LanguageCase { "basenameEx",
+            R"(print (basenameEx("/usr/people/gamera/gamera.mel") + "|" + basenameEx("C:/aw/godzilla/hello.c") + "|" + basenameEx("a.tar.gz") + "|" + basenameEx("dir.d/noext") + "|" + basenameEx("") + "|");)",
+            "gamera|hello|a.tar|noext||" },
+        LanguageCase { "dirname",
+            R"(print (dirname("/usr/people/gamera/gamera.mel") + "|" + dirname("C:/aw/godzilla/hello.c") + "|" + dirname("a/b/") + "|" + dirname("/top") + "|" + dirname("name") + "|" + dirname("") + "|");)",
+            "/usr/people/gamera|C:/aw/godzilla|a|/|||" },
+        LanguageCase { "fileExtension",
+            R"(print (fileExtension("file.txt") + "|" + fileExtension("/usr/images/picture.jpg") + "|" + fileExtension("frame.012.tif") + "|" + fileExtension("c:\\Pictures\\me.jpg") + "|" + fileExtension("dir.d/noext") + "|" + fileExtension(".profile") + "|" + fileExtension("") + "|");)",
+            "txt|jpg|tif|jpg||||" },
+        LanguageCase { "aboutFlags",
+            R"(print (`about -api` + " " + `about -linux` + `about -l64` + `about -x64` + `about -windows` + `about -mac` + `about -nt` + " " + (`about -v` == `about -version`) + " " + gmatch(`about -product`, "hostbatch (pictile) *") + " " + (`about` == `about -p`) + " " + gmatch(`about -cd`, "[0-9][0-9][0-9][0-9]/[0-9][0-9]/[0-9][0-9]"));)",
+            "600 111000 1 1 1 1" },
+        LanguageCase { "timerXMeasuresFromTheStart",
+            R"(float $start = `timerX`; system "sleep 0.05"; float $elapsed = `timerX -startTime $start`; print (($elapsed >= 0.05) + " " + ($elapsed < 60) + " " + ($start >= 0));)",
+            "// Result:  //\n1 1 1" },
+        LanguageCase { "dateFormats",
+            R"(print ("" + gmatch(`date`, "[0-9][0-9][0-9][0-9]/[0-9][0-9]/[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]") + gmatch(`date -date`, "[0-9][0-9][0-9][0-9]/[0-9][0-9]/[0-9][0-9]") + gmatch(`date -time`, "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]") + gmatch(`date -sd -st`, "[0-9][0-9]/[0-9][0-9] [0-9][0-9]:[0-9][0-9]") + gmatch(`date -format "on YY (YYYY) at hh, x"`, "on [0-9][0-9] ([0-9][0-9][0-9][0-9]) at [0-9][0-9], x")); date -nope;)",
+            "11111// Error: line 1: date: unknown flag '-nope' //\n" },
+        LanguageCase { "getLastError",
+            R"(int $c = catchQuiet(`error "boom"`); print (getLastError() + "|"); $c = catch($nope); print getLastError();)",
+            "boom|// Error: line 1: $nope is not declared //\nline 1: $nope is not declared" },
+        LanguageCase { "evalEchoShowsWhatItRuns",
+            R"(evalEcho "print 5"; int $v = `evalEcho "echoInt 6"`; print $v;)", "print 5\n5echoInt 6\n6" },
+        LanguageCase { "traceLeavesTheTranscriptAlone",
+            R"(trace "to standard error\n"; trace -where "x"; print "after";)", "after" },
+        LanguageCase { "evalDeferredRunsWhenTheSourceEnds",
+            R"(evalDeferred -lowestPriority "print \"last \""; evalDeferred "print \"second \""; evalDeferred -evaluateNext "print \"first \""; print (size(`evalDeferred -list`) + " " + size(`evalDeferred -list -lp`) + " "); print "source ";)",
+            "3 1 source first second last " },
+        LanguageCase { "evalDeferredChecksItsScriptAtOnce", R"(evalDeferred "print ("; evalDeferred -lp;)",
+            "// Error: line 1: evalDeferred: line 1.8: expected an expression, found the end of the script "
+            "//\n"
+            "// Error: line 1: evalDeferred takes one script //\n" },
+        LanguageCase {
+            "quitEndsTheRunAtOnce", R"(print "a"; { catch(`quit -force`); print "b"; } print "c";)", "a" },
+        LanguageCase { "pluginInfo",
+            R"(print ("" + `pluginInfo -q -loaded "echo_plugin"` + `pluginInfo -query -l "echo_plugin.so"` + `pluginInfo -q -l "nope"` + " " + `pluginInfo -q -vendor echo_plugin` + " " + `pluginInfo -q -version echo_plugin` + " " + `pluginInfo -q -av echo_plugin` + " " + `pluginInfo -q -n echo_plugin` + "\n"); print `pluginInfo -q -listPlugins`; print (stringArrayCount("echoInt", `pluginInfo -q -command echo_plugin`) + "\n"); pluginInfo -q -path "nope";)",
+            "110 pictile tests 1.0 600 echo_plugin\necho_plugin\n1\n// Error: line 1: pluginInfo: plug-in "
+            "\"nope\" is not loaded //\n" },
+        LanguageCase { "pluginInfoPathIsAbsolute",
+            std::string("print (`pluginInfo -q -path echo_plugin` == \"")
+                + std::filesystem::absolute(ECHO_PLUGIN).lexically_normal().string() + "\");",
+            "1" },
+        LanguageCase { "loadPluginGivesTheNames",
+            std::string("loadPlugin \"") + ECHO_PLUGIN + "\"; loadPlugin -quiet \"" + ECHO_PLUGIN
+                + "\"; unloadPlugin \"echo_plugin.so\"; loadPlugin \"" + ECHO_PLUGIN
+                + "\"; unloadPlugin \"echo_plugin\" \"echo_plugin\";",
+            "// Warning: Plug-in \"echo_plugin\" is already loaded //\n// Result:  //\n// Result:  //\n// "
+            "Result: echo_plugin //\n"
+            "// Result: echo_plugin //\n// Error: Plug-in \"echo_plugin\" is not loaded //\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The library's built-ins on text, arrays, numbers and vectors, one row each
@@ -915,8 +974,36 @@ int $i; float $x; string $s; $i = fread($f, $i); $x = fread($f, $x); $s = fread(
 putenv "MAYA_SCRIPT_PATH" "none:lib"; greet; source "greet.mel"; print whatIs("greet"); putenv "MAYA_SCRIPT_PATH" ""; })",
             "loaded hi loaded Mel procedure found in: lib/greet.mel" },
         LanguageCase { "sourceRefusesAFolder", R"(sysFile -md "d"; source "d";)",
-            "// Result: 1 //\n// Error: line 1: cannot read script "
-            "'d': it is a folder //\n" },
+            "// Result: 1 //\n// Error: line 1: cannot read script 'd': it is a folder //\n" },
+        LanguageCase { "chdirMovesWhatRelativePathsMean",
+            R"({ sysFile -md "sub"; print chdir("sub"); print gmatch(pwd(), "*/sub"); fclose(fopen("here.txt")); print chdir(".."); }
+print ("" + `filetest -f "sub/here.txt"` + " " + chdir("missing") + " " + gmatch(pwd(), "*/hostbatch_files_test.[0-9]*"));)",
+            "0101 -1 1" },
+        LanguageCase { "fflushAndFrewindReadBackWhatWasWritten",
+            R"({ int $f = fopen("t.txt", "w+"); fprint $f "hello\n"; print fflush($f); frewind $f; print fgetline($f); print feof($f); frewind $f; print fgetword($f); fclose $f; })",
+            "0hello\n0hello" },
+        LanguageCase { "popenReadsTheOutputAndPcloseGivesTheExitStatus",
+            R"({ int $p = popen("printf 'one\ntwo'; exit 3", "r"); while (!feof($p)) print ("[" + fgetline($p) + "]"); print (" " + pclose($p)); }
+{ int $q = popen("exit 0", "r"); print (" [" + fgetline($q) + "] " + pclose($q)); })",
+            "[one\n][two] 3 [] 0" },
+        LanguageCase { "popenWritesTheInput",
+            R"({ int $p = popen("tr a-z A-Z > up.txt; exit 1", "w"); fprint $p "pipe\n"; fwrite $p "d"; print pclose($p);
+int $f = fopen("up.txt", "r"); print fgetline($f); print fread($f, ""); fclose $f; })",
+            "1PIPE\nD" },
+        LanguageCase { "popenModesAndIds",
+            R"({ int $f = fopen("f.txt"); pclose $f; } popen "true" "a"; { int $p = popen("true", "r"); fclose $p; pclose $p; }
+{ int $p = popen("true", "r"); frewind $p; })",
+            "// Error: line 1: pclose: file id 1 is not a pipe (use fclose) //\n"
+            "// Error: line 1: popen: unknown mode 'a' (use r or w) //\n"
+            "// Error: line 1: pclose: file id 2 is not open //\n"
+            "// Error: line 2: frewind: file id 3 is a pipe //\n" },
+        LanguageCase { "popenWriteToACommandThatHasEnded",
+            R"({ int $p = popen("exit 0", "w"); system "sleep 0.1"; string $s = "0123456789abcdef"; for ($i = 0; $i < 13; $i++) $s += $s; fprint $p $s; })",
+            "// Error: line 1: fprint: cannot write to 'exit 0': Broken pipe //\n" },
+        LanguageCase { "sysFileCopyKeepsTheModeAndNeverCopiesOntoItself",
+            R"({ int $f = fopen("run.sh"); fprint $f "#!/bin/sh\n"; fclose $f; system "chmod 755 run.sh"; }
+print ("" + `sysFile -copy "copy.sh" "run.sh"` + `filetest -x "copy.sh"` + `filetest -s "copy.sh"` + `sysFile -copy "run.sh" "run.sh"` + `filetest -s "run.sh"` + `sysFile -copy "x" "missing"`);)",
+            "111010" },
         LanguageCase { "sourceInsideALoop",
             R"({ int $f = fopen("count.mel"); fprint $f "global int $n; $n++;"; fclose $f; }
 global int $n; for ($i = 0; $i < 3; $i++) source "count.mel"; print $n;)",
@@ -1054,6 +1141,103 @@ TEST_F(SessionWithEcho, ValueSizeLimitsBoundGrowth)
         "hello// Error: line 1: a string of more than 10 bytes //\n");
 }
 
+// The bound on what the session holds counts values wherever they are, many
+// small ones together; the statement that passes it fails, and the session
+// goes on once the values are gone.
+TEST_F(SessionWithEcho, MemoryBoundEndsTheStatementThatHoldsTooMuch)
+{
+    mel::Limits limits;
+    limits.memory = mel::allocatedBytes() + (std::size_t { 64 } << 20);
+    session.interpreter().setLimits(limits);
+    // A thousand strings of 1 MiB: far longer than the 10 ms between looks
+    // goes by once the bound is passed.
+    const std::string script
+        = "{ string $s = \"0123456789abcdef\"; for ($i = 0; $i < 16; $i++) $s += $s;\n"
+          "string $a[]; for ($i = 0; $i < 1000; $i++) $a[$i] = $s + $i; print \"kept all\"; }\n"
+          "print \"next\";";
+    EXPECT_EQ(transcriptOf(session, script),
+        "// Error: line 2: the session holds more than " + std::to_string(limits.memory) + " bytes //\nnext");
+}
+
+// With hostbatch's defaults the bound is half of the memory the machine has,
+// or its control group lets the process have.
+TEST(MemoryBound, DefaultsToHalfOfTheMachine)
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::uint64_t kilobytes = 0;
+    while (meminfo >> key >> kilobytes && key != "MemTotal:")
+        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    ASSERT_EQ(key, "MemTotal:");
+    const std::uint64_t half = kilobytes * 1024 / 2;
+    const std::size_t bound = hostbatch::defaultLimits().memory;
+    EXPECT_EQ(bound, host::Session::defaultMemoryBound());
+    EXPECT_GT(bound, 0u);
+    EXPECT_LE(bound, half);
+    // Smaller only when the control group's limit is: its own, not one above.
+    std::ifstream groups("/proc/self/cgroup");
+    std::uint64_t groupLimit = std::numeric_limits<std::uint64_t>::max();
+    for (std::string line; std::getline(groups, line);) {
+        const bool unified = line.rfind("0::", 0) == 0;
+        const std::size_t memory = line.find(":memory:");
+        if (!unified && memory == std::string::npos)
+            continue;
+        std::ifstream limitFile(unified
+                ? "/sys/fs/cgroup" + line.substr(3) + "/memory.max"
+                : "/sys/fs/cgroup/memory" + line.substr(memory + 8) + "/memory.limit_in_bytes");
+        std::uint64_t limit = 0;
+        if (limitFile >> limit)
+            groupLimit = std::min(groupLimit, limit);
+    }
+    if (groupLimit / 2 >= half)
+        EXPECT_GE(bound, half - 4096);
+    else
+        EXPECT_LE(bound, groupLimit / 2);
+}
+
+// Standard error, as trace writes it.
+TEST_F(SessionWithEcho, TraceWritesToStandardErrorOnly)
+{
+    testing::internal::CaptureStderr();
+    const std::string transcript
+        = transcriptOf(session, "print \"a\";\ntrace -where \"here\\n\"; trace \"b\";");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "line 2: here\nb");
+    EXPECT_EQ(transcript, "a");
+}
+
+// Deferred scripts run when their source ends, or not at all when it stopped
+// at a failure; quit drops them too.
+TEST_F(SessionWithEcho, DeferredScriptsRunOnlyWhenTheSourceRanToItsEnd)
+{
+    EXPECT_EQ(
+        transcriptOf(session, "evalDeferred \"print \\\"later\\\"\"; print $nope; print \"on \";", false),
+        "// Error: line 1: $nope is not declared //\n");
+    EXPECT_EQ(
+        transcriptOf(session, "evalDeferred \"print \\\"later\\\"\"; print $nope; print \"on \";", true),
+        "// Error: line 1: $nope is not declared //\non later");
+    EXPECT_EQ(transcriptOf(session, "print \"next source\";"), "next source");
+    EXPECT_EQ(transcriptOf(session, "evalDeferred \"print 1\"; quit;"), "");
+}
+
+TEST_F(SessionWithEcho, QuitTellsTheProgramItsExitStatus)
+{
+    EXPECT_FALSE(session.interpreter().runEnded());
+    const auto outcomes = runScript("proc stop() { quit -exitCode 3; } stop(); print \"never\";");
+    ASSERT_EQ(outcomes.size(), 2u);  // the procedure's definition, and the call
+    EXPECT_TRUE(outcomes[1].status);
+    EXPECT_TRUE(session.interpreter().runEnded());
+    EXPECT_EQ(session.interpreter().endStatus(), std::optional<int>(3));
+}
+
+// A command the shell leaves running in the background, holding the output,
+// does not hold the statement once the shell has exited.
+TEST_F(SessionWithEcho, SystemReturnsOnceTheShellHasExited)
+{
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(transcriptOf(session, "print system(\"sleep 20 & echo started\");"), "started\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
 // Printing much in one statement holds little when its lines are streamed, and
 // is bounded when they are held.
 TEST_F(SessionWithEcho, PrintedLinesStreamOrStopAtTheOutputLimit)
@@ -1157,6 +1341,105 @@ TEST_F(SessionWithEcho, TokenizeOfALongTextStopsAtTheArrayLimit)
                   "string $s = \"a \"; for ($i = 0; $i < 24; $i++) "
                   "$s += $s;\nstring $t[]; tokenize($s, $t);"),
         "// Error: line 2: an array of more than 1000 elements //\n");
+}
+
+// HOME pointed at a fresh folder for the test's lifetime, so that optionVar's
+// file goes there.
+class ScratchHome : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* home = std::getenv("HOME");
+        previous_ = home != nullptr ? std::optional<std::string>(home) : std::nullopt;
+        home_ = std::filesystem::temp_directory_path() / ("hostbatch_home_test." + std::to_string(getpid()));
+        std::filesystem::remove_all(home_);
+        std::filesystem::create_directories(home_);
+        setenv("HOME", home_.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (previous_)
+            setenv("HOME", previous_->c_str(), 1);
+        else
+            unsetenv("HOME");
+        std::filesystem::remove_all(home_);
+    }
+
+    std::filesystem::path prefs() const { return home_ / "maya" / "prefs"; }
+    std::vector<std::string> prefsFiles() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(prefs()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::optional<std::string> previous_;
+    std::filesystem::path home_;
+};
+
+TEST_F(ScratchHome, OptionVarsLastFromOneSessionToTheNext)
+{
+    {
+        host::Session first;
+        EXPECT_EQ(transcriptOf(first,
+                      "optionVar -iv \"count\" 3 -fv \"ratio\" 0.1 -sv \"name\" \"tab\\tand\\\\ line\\n\";\n"
+                      "optionVar -sva \"list\" \"x\" -sva \"list\" \"y\" -iv \"first\" 1 -iva \"first\" 2 "
+                      "-iva \"gone\" 5;\n"
+                      "optionVar -rm \"gone\" -sva \"empty\" \"e\" -ca \"empty\";"),
+            "");
+    }
+    EXPECT_EQ(prefsFiles(), (std::vector<std::string> { "optionVars", "optionVars.lock" }));
+    host::Session second;
+    EXPECT_EQ(
+        transcriptOf(second,
+            "print (`optionVar -q \"count\"` + \"|\" + (`optionVar -q \"ratio\"` == 0.1) + \"|\" + "
+            "`optionVar -q \"name\"` + \"|\" + stringArrayToString(`optionVar -q \"list\"`, \",\") + \"|\" + "
+            "intArrayToString(`optionVar -q \"first\"`, \",\") + \"|\" + `optionVar -q \"none\"` + \"|\");\n"
+            "print (\"\" + `optionVar -ex \"count\"` + `optionVar -ex \"gone\"` + `optionVar -ex \"empty\"` "
+            "+ \" \" + "
+            "`optionVar -as \"list\"` + `optionVar -as \"count\"` + `optionVar -as \"none\"` + \" \" + "
+            "stringArrayToString(`optionVar -list`, \",\"));"),
+        "3|1|tab\tand\\ line\n|x,y|1,2|0|100 210 count,first,list,name,ratio");
+}
+
+// Each change is made on the file as it is by then: another session's changes
+// meanwhile stay.
+TEST_F(ScratchHome, OptionVarsOfSessionsSideBySideAllStay)
+{
+    host::Session one;
+    host::Session two;
+    transcriptOf(one, "optionVar -q \"x\";");
+    transcriptOf(two, "optionVar -q \"x\";");
+    transcriptOf(one, "optionVar -iv \"one\" 1;");
+    transcriptOf(two, "optionVar -iv \"two\" 2;");
+    host::Session three;
+    EXPECT_EQ(transcriptOf(three, "print stringArrayToString(`optionVar -list`, \",\");"), "one,two");
+}
+
+TEST_F(ScratchHome, OptionVarsFileThatCannotBeReadIsLeftAlone)
+{
+    std::filesystem::create_directories(prefs());
+    {
+        std::ofstream file(prefs() / "optionVars");
+        file << "iv\tgood\t7\nnonsense line\nxv\tbad\t1\nsv\tescape\tbad\\q\n";
+    }
+    host::Session damaged;
+    EXPECT_EQ(transcriptOf(damaged, "print `optionVar -q \"good\"`; print `optionVar -list`;"),
+        "// Warning: optionVar: 3 unreadable lines of '" + (prefs() / "optionVars").string()
+            + "' were left out //\n7good\n");
+    std::filesystem::remove(prefs() / "optionVars");
+    std::filesystem::create_directories(prefs() / "optionVars");
+    host::Session folder;
+    EXPECT_EQ(transcriptOf(folder, "optionVar -iv \"kept\" 1; print `optionVar -q \"kept\"`;"),
+        "// Warning: optionVar: cannot read '" + (prefs() / "optionVars").string()
+            + "': it is no regular file of at most 64 MiB; changes last this session only //\n1");
+    EXPECT_TRUE(std::filesystem::is_directory(prefs() / "optionVars"));
+    unsetenv("HOME");
+    host::Session homeless;
+    EXPECT_EQ(transcriptOf(homeless, "optionVar -sv \"s\" \"v\"; print `optionVar -q \"s\"`;"), "v");
 }
 
 // A stream read a few bytes at a time runs each statement as soon as its `;`

@@ -16,6 +16,9 @@ namespace host {
 /// Who registered a command: a loaded plug-in, or the host itself (tests).
 struct PluginRecord {
     std::string name;
+    std::string path = {};  ///< The library's absolute path, for a loaded plug-in.
+    std::string vendor = {};  ///< As the plug-in's first MFnPlugin names them.
+    std::string version = {};
 };
 
 /// The outcome of running one command.
@@ -73,7 +76,7 @@ class OPENMAYA_EXPORT ObjectAccess {
 public:
     struct LoadingPlugin {
         CommandRegistry* registry;
-        const PluginRecord* record;
+        PluginRecord* record;
     };
     static MObject objectFor(LoadingPlugin& plugin);
     /// Null for an object that names no plug-in.

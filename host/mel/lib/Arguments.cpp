@@ -127,7 +127,9 @@ Flags readFlags(Call& call, const std::vector<FlagSpec>& table)
     Flags flags;
     for (std::size_t i = 0; i < call.count(); ++i)
         flags.arguments.push_back(call.value(i));
+    // A -query that takes a value (optionVar -query NAME) is a flag like the others.
     const std::size_t queryRow = findFlag(table, "-query");
+    const bool queryMode = queryRow < table.size() && table[queryRow].values == 0;
     for (std::size_t i = 0; i < call.count(); ++i) {
         const Value& argument = flags.arguments[i];
         const std::string word
@@ -139,7 +141,7 @@ Flags readFlags(Call& call, const std::vector<FlagSpec>& table)
         const std::size_t row = findFlag(table, word);
         if (row == table.size())
             call.fail(call.name() + ": unknown flag '" + word + "'");
-        if (row == queryRow)
+        if (row == queryRow && queryMode)
             flags.query = true;
         flags.given.push_back(Flags::Given { row, i + 1 });
         const std::size_t values = flags.query ? 0 : std::size_t(table[row].values);

@@ -2,11 +2,16 @@
 // and what a name or a variable is.
 #include "Support.h"
 
+#include <mel/Parser.h>
 #include <mel/ScriptPath.h>
 
 #include <host/ScriptEditor.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <iterator>
+#include <memory>
 #include <type_traits>
 
 namespace mel {
@@ -55,6 +60,79 @@ void eval(Call& call)
     for (std::size_t i = 1; i < call.count(); ++i)
         text += ' ' + call.text(i);
     call.runText(text, "eval", true);
+}
+
+// evalEcho: eval that shows the text it runs first, as the host echoes it.
+void evalEcho(Call& call)
+{
+    const std::string text = call.text(0);
+    host::ScriptEditor::show(host::LineKind::Info, text);
+    call.runText(text, "evalEcho", true);
+}
+
+// evalDeferred [-evaluateNext | -lowPriority | -lowestPriority] SCRIPT, or
+// -list: a batch host has no idle time, so SCRIPT runs once the top-level
+// source running has ended (the lower priorities after the others,
+// -evaluateNext before them all). It is checked now, so that a syntax error
+// shows where it was queued. -list gives the scripts waiting, of the priority
+// given or of all.
+void evalDeferred(Call& call)
+{
+    enum { EvaluateNext, LowPriority, LowestPriority, List };
+    static const std::vector<FlagSpec> table = {
+        { "-evaluateNext", "-en" },
+        { "-lowPriority", "-low" },
+        { "-lowestPriority", "-lp" },
+        { "-list", "-ls" },
+    };
+    const Flags flags = readFlags(call, table);
+    const int priority = flags.find(LowestPriority) ? 2 : flags.find(LowPriority) ? 1 : 0;
+    std::deque<DeferredScripts::Script>& scripts = call.store().get<DeferredScripts>().scripts;
+    if (flags.find(List)) {
+        const bool any = !flags.find(LowestPriority) && !flags.find(LowPriority);
+        std::vector<std::string> texts;
+        for (const DeferredScripts::Script& script : scripts)
+            if (any || script.priority == priority)
+                texts.push_back(script.text);
+        call.give(std::move(texts));
+        return;
+    }
+    if (flags.positional.size() != 1)
+        call.fail("evalDeferred takes one script");
+    std::string text = flags.text(call, flags.positional[0]);
+    std::vector<std::shared_ptr<const Procedure>> procedures;
+    std::string error;
+    if (!hoistProcedures(text, procedures, error))
+        call.fail("evalDeferred: " + error);
+    if (flags.find(EvaluateNext)) {
+        scripts.push_front({ std::move(text), 0 });
+        return;
+    }
+    auto after = scripts.end();
+    while (after != scripts.begin() && std::prev(after)->priority > priority)
+        --after;
+    scripts.insert(after, { std::move(text), priority });
+}
+
+// trace [-where] TEXT: the text on standard error as it is, away from the
+// transcript; -where puts the line it was called from before it.
+void trace(Call& call)
+{
+    static const std::vector<FlagSpec> table = { { "-where", "-w" } };
+    const Flags flags = readFlags(call, table);
+    if (flags.positional.size() != 1)
+        call.fail("trace takes one text");
+    const std::string text = flags.text(call, flags.positional[0]);
+    if (flags.find(0))
+        std::fprintf(stderr, "line %d: ", call.line());
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+// The text of the last error shown, caught or not; "" before the first.
+void getLastError(Call& call)
+{
+    call.give(host::ScriptEditor::lastError());
 }
 
 void source(Call& call)
@@ -125,6 +203,10 @@ std::vector<Builtin> languageBuiltins()
         { "catch", 1, 1, catchFailure },
         { "catchQuiet", 1, 1, catchQuiet },
         { "eval", 1, Builtin::kAnyCount, eval },
+        { "evalEcho", 1, 1, evalEcho },
+        { "evalDeferred", 1, 4, evalDeferred },
+        { "trace", 1, 2, trace },
+        { "getLastError", 0, 0, getLastError },
         { "source", 1, 1, source },
         { "size", 1, 1, size },
         { "clear", 1, 1, clear },

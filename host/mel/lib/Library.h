@@ -10,8 +10,8 @@ class Interpreter;
 
 /// Every built-in of MEL's library that needs nothing of the host but its
 /// commands, family by family: the language, strings, arrays, math, vectors,
-/// files and the system. A session opens these, then adds its own (the plug-in
-/// loader's); an embedding opens the same.
+/// files and the system. A session opens these, then the plug-in family over
+/// its loader (pluginBuiltins, Plugins.h); an embedding opens the same.
 std::vector<Builtin> standardLibrary();
 
 /// Adds every row of the standard library to `interpreter`.

@@ -99,8 +99,8 @@ struct Flags {
 /// Reads every argument of `call`: a word starting with '-' and a letter must
 /// be a flag of `table` ("NAME: unknown flag 'WORD'"), followed by its values
 /// ("NAME: WORD needs a value"); anything else is positional. A table that has
-/// "-query" puts the call in query mode once it is given, where flags take no
-/// values, as the host's query mode reads them.
+/// a "-query" taking no value puts the call in query mode once it is given,
+/// where flags take no values, as the host's query mode reads them.
 Flags readFlags(Call& call, const std::vector<FlagSpec>& table);
 
 /// Whether the shell pattern `pattern` (`*`, `?`, `[abc]`, `[a-z]`, `[!a]`,

@@ -28,6 +28,7 @@ enum class Opcode : std::uint8_t {
     Nop,  ///< nothing: a place kept while compiling, dropped when the code is done
     Step,  ///< counts `a` steps; every so often looks at what may end the statement
     Jump,  ///< to `a`
+    JumpToStep,  ///< to `a`, a Step, and counts its steps: a loop's way round
     JumpIfZero,  ///< to `b` when int `a` is 0
     JumpIfNotZero,  ///< to `b` when int `a` is not 0
     Truth,  ///< int `a` = whether value `b` is true, as a condition takes it
@@ -68,6 +69,24 @@ enum class Opcode : std::uint8_t {
     LessEqualIntConstant,
     GreaterIntConstant,
     GreaterEqualIntConstant,
+    MultiplyIntConstant,  ///< int `a` = int `b` * `c`, wrapped
+    DivideIntConstant,  ///< int `a` = int `b` / `c`, `c` not 0
+    RemainderIntConstant,  ///< int `a` = int `b` % `c`, `c` not 0
+    // A comparison of ints that a JumpIfZero follows: int `a` = the comparison,
+    // then, when it is 0, to that jump's `b`, else past it: one dispatch for
+    // the two, and the jump is still there for code that lands on it.
+    EqualIntBranch,
+    NotEqualIntBranch,
+    LessIntBranch,
+    LessEqualIntBranch,
+    GreaterIntBranch,
+    GreaterEqualIntBranch,
+    EqualIntConstantBranch,
+    NotEqualIntConstantBranch,
+    LessIntConstantBranch,
+    LessEqualIntConstantBranch,
+    GreaterIntConstantBranch,
+    GreaterEqualIntConstantBranch,
     StepInt,  ///< int `a` += `b`, wrapped: ++ and -- on an int register
     AddFloat,
     SubtractFloat,
@@ -125,41 +144,43 @@ enum class Opcode : std::uint8_t {
     PrepareCall,  ///< finds what calls[`a`] calls, a procedure or a command, before its arguments run, into
                   ///< scalar `b`
     Call,  ///< value `a` = the call calls[`b`] (a procedure or command as the PrepareCall into scalar `c`
-           ///< found it)
+           ///< found it); with `x` 1, scalar `a` = the number the procedure returns (see Code::assumed)
     Yield,  ///< an argument's code ends: its value is in register `a` of bank `b` (`x` 1: a temporary)
     Return,  ///< the procedure returns value `a` (none when `a` < 0)
+    ReturnInt,  ///< the procedure, which returns an int, returns int `a`
+    ReturnFloat,  ///< the procedure, which returns a float, returns float `a`
     ReturnFlow,  ///< break (`a` 1) or continue (`a` 2) left the procedure's body
     Fail,  ///< fails with texts[`a`]
     End,  ///< the code ends
 };
 
 /// Every opcode, in the order of Opcode: for tables indexed by it.
-#define MEL_OPCODES(OP)                                                                                      \
-    OP(Nop)                                                                                                  \
-    OP(Step)                                                                                                 \
-    OP(Jump) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) OP(LoadFloat) OP(LoadValue)              \
-        OP(MoveScalar) OP(MoveValue) OP(IntToFloat) OP(FloatToInt) OP(BoxInt) OP(BoxFloat) OP(UnboxInt) OP(  \
-            UnboxFloat) OP(Convert) OP(Store) OP(NumberOf) OP(IndexOf) OP(CheckIndex) OP(AddInt)             \
-            OP(SubtractInt) OP(MultiplyInt) OP(DivideInt) OP(RemainderInt) OP(NegateInt) OP(NotInt) OP(      \
-                EqualInt) OP(NotEqualInt) OP(LessInt) OP(LessEqualInt) OP(GreaterInt) OP(GreaterEqualInt)    \
-                OP(AddIntConstant) OP(EqualIntConstant) OP(NotEqualIntConstant) OP(LessIntConstant) OP(      \
-                    LessEqualIntConstant) OP(GreaterIntConstant) OP(GreaterEqualIntConstant) OP(StepInt)     \
-                    OP(AddFloat) OP(SubtractFloat) OP(MultiplyFloat) OP(DivideFloat) OP(RemainderFloat) OP(  \
-                        NegateFloat) OP(EqualFloat) OP(NotEqualFloat) OP(LessFloat) OP(LessEqualFloat)       \
-                        OP(GreaterFloat) OP(GreaterEqualFloat) OP(MathFloat) OP(Combine) OP(StepValue)       \
-                            OP(NegateValue) OP(Concatenate) OP(AppendText) OP(MakeArray) OP(MakeVector)      \
-                                OP(MakeMatrix) OP(MakeMatrixOfSize) OP(MatrixElement) OP(SetMatrixElement)   \
-                                    OP(VariableMatrixElement) OP(VariableSetMatrixElement) OP(Component)     \
-                                        OP(ElementInt) OP(ElementFloat) OP(Element) OP(SetElementInt)        \
-                                            OP(SetElementFloat) OP(SetElement) OP(StepElementInt) OP(Size)   \
-                                                OP(ResizeArray) OP(CheckScalar) OP(CheckArray)               \
-                                                    OP(CaseMatches) OP(VariableGet) OP(VariableSet)          \
-                                                        OP(VariableDeclare) OP(VariableElement)              \
-                                                            OP(VariableSetElement) OP(VariableAppend)        \
-                                                                OP(ClearFlags) OP(Define) OP(EnterBlock)     \
-                                                                    OP(LeaveBlock) OP(PrepareCall) OP(Call)  \
-                                                                        OP(Yield) OP(Return) OP(ReturnFlow)  \
-                                                                            OP(Fail) OP(End)
+// clang-format off
+#define MEL_OPCODES(OP) \
+    OP(Nop) OP(Step) OP(Jump) OP(JumpToStep) OP(JumpIfZero) OP(JumpIfNotZero) OP(Truth) OP(LoadInt) \
+    OP(LoadFloat) OP(LoadValue) OP(MoveScalar) OP(MoveValue) OP(IntToFloat) OP(FloatToInt) \
+    OP(BoxInt) OP(BoxFloat) OP(UnboxInt) OP(UnboxFloat) OP(Convert) OP(Store) OP(NumberOf) \
+    OP(IndexOf) OP(CheckIndex) OP(AddInt) OP(SubtractInt) OP(MultiplyInt) OP(DivideInt) \
+    OP(RemainderInt) OP(NegateInt) OP(NotInt) OP(EqualInt) OP(NotEqualInt) OP(LessInt) \
+    OP(LessEqualInt) OP(GreaterInt) OP(GreaterEqualInt) OP(AddIntConstant) OP(EqualIntConstant) \
+    OP(NotEqualIntConstant) OP(LessIntConstant) OP(LessEqualIntConstant) OP(GreaterIntConstant) \
+    OP(GreaterEqualIntConstant) OP(MultiplyIntConstant) OP(DivideIntConstant) \
+    OP(RemainderIntConstant) OP(EqualIntBranch) OP(NotEqualIntBranch) OP(LessIntBranch) \
+    OP(LessEqualIntBranch) OP(GreaterIntBranch) OP(GreaterEqualIntBranch) OP(EqualIntConstantBranch) \
+    OP(NotEqualIntConstantBranch) OP(LessIntConstantBranch) OP(LessEqualIntConstantBranch) \
+    OP(GreaterIntConstantBranch) OP(GreaterEqualIntConstantBranch) OP(StepInt) OP(AddFloat) \
+    OP(SubtractFloat) OP(MultiplyFloat) OP(DivideFloat) OP(RemainderFloat) OP(NegateFloat) \
+    OP(EqualFloat) OP(NotEqualFloat) OP(LessFloat) OP(LessEqualFloat) OP(GreaterFloat) \
+    OP(GreaterEqualFloat) OP(MathFloat) OP(Combine) OP(StepValue) OP(NegateValue) OP(Concatenate) \
+    OP(AppendText) OP(MakeArray) OP(MakeVector) OP(MakeMatrix) OP(MakeMatrixOfSize) \
+    OP(MatrixElement) OP(SetMatrixElement) OP(VariableMatrixElement) OP(VariableSetMatrixElement) \
+    OP(Component) OP(ElementInt) OP(ElementFloat) OP(Element) OP(SetElementInt) OP(SetElementFloat) \
+    OP(SetElement) OP(StepElementInt) OP(Size) OP(ResizeArray) OP(CheckScalar) OP(CheckArray) \
+    OP(CaseMatches) OP(VariableGet) OP(VariableSet) OP(VariableDeclare) OP(VariableElement) \
+    OP(VariableSetElement) OP(VariableAppend) OP(ClearFlags) OP(Define) OP(EnterBlock) \
+    OP(LeaveBlock) OP(PrepareCall) OP(Call) OP(Yield) OP(Return) OP(ReturnInt) OP(ReturnFloat) \
+    OP(ReturnFlow) OP(Fail) OP(End)
+// clang-format on
 
 /// An 8-byte register: an int or a float, as the code that uses it knows, or
 /// what a PrepareCall found for its Call.
@@ -294,6 +315,18 @@ struct Code {
         std::int32_t flag;
     };
     std::vector<DeclaredGlobal> declaredGlobals;
+    /// The procedures whose calls give their numbers unboxed, each with the
+    /// type it returned when the code was compiled. A procedure's code is
+    /// compiled again before it runs once one of them returns another type;
+    /// a call that finds another type while the code runs converts what it
+    /// returns to the type it was compiled for, as an assignment would.
+    struct Assumed {
+        std::string procedure;
+        Type type;
+    };
+    std::vector<Assumed> assumed;
+    /// The generation of procedures `assumed` was last found true in.
+    mutable std::uint64_t checkedIn = 0;
 };
 
 }  // namespace mel

@@ -137,10 +137,12 @@ struct Uses {
 
 class Compiler {
 public:
-    Compiler(CodeKind kind, std::string what, const std::unordered_map<std::string, Builtin>& builtins)
+    Compiler(CodeKind kind, std::string what, const std::unordered_map<std::string, Builtin>& builtins,
+        const NumberReturned& numberReturned)
         : kind_(kind)
         , what_(std::move(what))
         , builtins_(builtins)
+        , numberReturned_(numberReturned)
         , code_(std::make_shared<Code>())
     {
     }
@@ -179,6 +181,7 @@ public:
 
     std::shared_ptr<const Code> procedure(const Procedure& procedure)
     {
+        returnType_ = procedure.returnsValue ? StaticType(procedure.returnType) : StaticType();
         collectGlobals(*procedure.body, globals_);
         openRegion(procedure.line);
         openScope(false);
@@ -358,6 +361,10 @@ private:
             named.to
                 = named.to == std::numeric_limits<std::int32_t>::max() ? kept : moved[std::size_t(named.to)];
         }
+        // A jump to a Step counts the steps itself: a loop's turn one dispatch shorter.
+        for (Instruction& instruction : instructions)
+            if (instruction.op == Opcode::Jump && instructions[std::size_t(instruction.a)].op == Opcode::Step)
+                instruction.op = Opcode::JumpToStep;
         code_->instructions = std::move(instructions);
         code_->lines = std::move(lines);
         return code_;
@@ -382,7 +389,41 @@ private:
 
     std::int32_t jump(Opcode op, int line, std::int32_t condition = 0)
     {
-        return op == Opcode::Jump ? emit(op, line, -1) : emit(op, line, condition, -1);
+        if (op == Opcode::Jump)
+            return emit(op, line, -1);
+        if (op == Opcode::JumpIfZero)
+            branchOnComparison(condition);
+        return emit(op, line, condition, -1);
+    }
+
+    // A comparison of ints just made into the register a JumpIfZero is about
+    // to test takes the jump itself.
+    void branchOnComparison(std::int32_t condition)
+    {
+        static const std::pair<Opcode, Opcode> kBranching[] = {
+            { Opcode::EqualInt, Opcode::EqualIntBranch },
+            { Opcode::NotEqualInt, Opcode::NotEqualIntBranch },
+            { Opcode::LessInt, Opcode::LessIntBranch },
+            { Opcode::LessEqualInt, Opcode::LessEqualIntBranch },
+            { Opcode::GreaterInt, Opcode::GreaterIntBranch },
+            { Opcode::GreaterEqualInt, Opcode::GreaterEqualIntBranch },
+            { Opcode::EqualIntConstant, Opcode::EqualIntConstantBranch },
+            { Opcode::NotEqualIntConstant, Opcode::NotEqualIntConstantBranch },
+            { Opcode::LessIntConstant, Opcode::LessIntConstantBranch },
+            { Opcode::LessEqualIntConstant, Opcode::LessEqualIntConstantBranch },
+            { Opcode::GreaterIntConstant, Opcode::GreaterIntConstantBranch },
+            { Opcode::GreaterEqualIntConstant, Opcode::GreaterEqualIntConstantBranch },
+        };
+        if (code_->instructions.empty())
+            return;
+        Instruction& last = code_->instructions.back();
+        if (last.a != condition)
+            return;
+        for (const auto& [comparison, branching] : kBranching)
+            if (last.op == comparison) {
+                last.op = branching;
+                return;
+            }
     }
 
     void jumpTo(std::int32_t target, int line) { patch(jump(Opcode::Jump, line), target); }
@@ -808,8 +849,19 @@ private:
     void compileReturn(const Stmt& statement)
     {
         std::int32_t reg = -1;
-        if (statement.expression)
-            reg = box(expression(*statement.expression), statement.line).index;
+        if (statement.expression) {
+            const Operand returned = expression(*statement.expression);
+            // A number the procedure returns as its own type goes back unboxed.
+            if (kind_ == CodeKind::Procedure && returnType_ == Type::Int && returned.type == Type::Int) {
+                emit(Opcode::ReturnInt, statement.line, returned.reg.index);
+                return;
+            }
+            if (kind_ == CodeKind::Procedure && returnType_ == Type::Float && isNumber(returned.type)) {
+                emit(Opcode::ReturnFloat, statement.line, asFloat(returned, statement.line).index);
+                return;
+            }
+            reg = box(returned, statement.line).index;
+        }
         if (kind_ == CodeKind::Procedure) {
             emit(Opcode::Return, statement.line, reg);
             return;
@@ -1302,11 +1354,13 @@ private:
         static const Opcode kWithConstant[]
             = { Opcode::Nop, Opcode::Nop, Opcode::EqualIntConstant, Opcode::NotEqualIntConstant,
                   Opcode::LessIntConstant, Opcode::LessEqualIntConstant, Opcode::GreaterIntConstant,
-                  Opcode::GreaterEqualIntConstant, Opcode::AddIntConstant, Opcode::AddIntConstant };
+                  Opcode::GreaterEqualIntConstant, Opcode::AddIntConstant, Opcode::AddIntConstant,
+                  Opcode::MultiplyIntConstant, Opcode::DivideIntConstant, Opcode::RemainderIntConstant };
         const Instruction& last = code_->instructions.back();
-        if (static_cast<int>(op) <= static_cast<int>(Op::Subtract) && last.op == Opcode::LoadInt
-            && last.a == b.index && b.index == scalarTop_ - 1 && b.index != a.index
-            && !(op == Op::Subtract && last.b == std::numeric_limits<std::int32_t>::min())) {
+        const bool divides = op == Op::Divide || op == Op::Remainder;
+        if (last.op == Opcode::LoadInt && last.a == b.index && b.index == scalarTop_ - 1 && b.index != a.index
+            && !(op == Op::Subtract && last.b == std::numeric_limits<std::int32_t>::min())
+            && !(divides && last.b == 0)) {
             const std::int32_t constant = op == Op::Subtract ? -last.b : last.b;
             code_->instructions.back() = Instruction { Opcode::Nop, 0, 0, 0, 0 };
             const Register reg = into >= 0 ? Register { Bank::Int, into } : allocate(Bank::Int);
@@ -1743,11 +1797,15 @@ private:
                 argument.word = text(operand->text);  // a command gets a number word as it was written
             site.arguments.push_back(argument);
         }
-        const Register reg = allocate(Bank::Value);
+        const StaticType number = topLevel ? StaticType() : numberReturned(call.text);
+        const Register reg = allocate(bankOf(number));
         const std::int32_t index = add(code_->calls, std::move(site));
         code_->instructions[std::size_t(prepare)].a = index;
-        emit(Opcode::Call, call.line, reg.index, index, callee.index);
-        return { reg, std::nullopt };
+        emit(Opcode::Call, call.line, reg.index, index, callee.index,
+            !number ? 0 : number == Type::Int ? 1 : 2);
+        if (number)
+            code_->assumed.push_back({ call.text, *number });
+        return { reg, number };
     }
 
     // A variable written alone as an argument: its register, or its name.
@@ -1833,6 +1891,14 @@ private:
     // ---- types
 
     // The type `expression` will have, where it is known before it runs.
+    // A procedure's number type, for a call of it; none for a built-in's name.
+    StaticType numberReturned(const std::string& name) const
+    {
+        if (!numberReturned_ || builtins_.count(name) != 0)
+            return std::nullopt;
+        return numberReturned_(name);
+    }
+
     StaticType inferType(const Expr& expression)
     {
         switch (expression.kind) {
@@ -1886,8 +1952,10 @@ private:
             return Type::Float;
         case Expr::Kind::Call: {
             const auto builtin = builtins_.find(expression.text);
-            if (builtin != builtins_.end() && builtin->second.floatFunction != nullptr
-                && expression.operands.size() == 1 && isNumber(inferType(*expression.operands[0])))
+            if (builtin == builtins_.end())
+                return numberReturned(expression.text);
+            if (builtin->second.floatFunction != nullptr && expression.operands.size() == 1
+                && isNumber(inferType(*expression.operands[0])))
                 return Type::Float;
             return std::nullopt;
         }
@@ -1917,11 +1985,13 @@ public:
 
 private:
     const Hints* hints_ = nullptr;
+    StaticType returnType_;  // a procedure's, when it returns a value
     std::unordered_map<std::string, std::vector<StaticType>> stored_;
     std::unordered_map<std::string, StaticType> firstStored_;
     CodeKind kind_;
     std::string what_;
     const std::unordered_map<std::string, Builtin>& builtins_;
+    const NumberReturned& numberReturned_;
     std::shared_ptr<Code> code_;
     std::vector<Scope> scopes_;
     std::vector<Loop> loops_;
@@ -1939,20 +2009,21 @@ private:
 }  // namespace
 
 std::shared_ptr<const Code> compileStatement(const Stmt& statement, CodeKind kind, const std::string& what,
-    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType, bool giveValue)
+    const std::unordered_map<std::string, Builtin>& builtins, const NumberReturned& numberReturned,
+    const GlobalType& globalType, bool giveValue)
 {
-    Compiler first(kind, what, builtins);
+    Compiler first(kind, what, builtins, numberReturned);
     std::shared_ptr<const Code> code = first.statement(statement, globalType, giveValue);
     const Compiler::Hints hints = first.hints();
     if (hints.empty())
         return code;
-    return Compiler(kind, what, builtins).statement(statement, globalType, giveValue, hints);
+    return Compiler(kind, what, builtins, numberReturned).statement(statement, globalType, giveValue, hints);
 }
 
-std::shared_ptr<const Code> compileProcedure(
-    const Procedure& procedure, const std::unordered_map<std::string, Builtin>& builtins)
+std::shared_ptr<const Code> compileProcedure(const Procedure& procedure,
+    const std::unordered_map<std::string, Builtin>& builtins, const NumberReturned& numberReturned)
 {
-    return Compiler(CodeKind::Procedure, std::string(), builtins).procedure(procedure);
+    return Compiler(CodeKind::Procedure, std::string(), builtins, numberReturned).procedure(procedure);
 }
 
 }  // namespace mel

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -22,6 +23,11 @@ enum class CodeKind {
 /// The global `$name` as it stands, or null.
 using GlobalType = std::function<Value*(const std::string& name)>;
 
+/// The type the procedure defined now as `name` returns when it is a number
+/// (int or float), or none: a call of it gives its number unboxed (see
+/// Code::assumed).
+using NumberReturned = std::function<std::optional<Type>(const std::string& name)>;
+
 /// Compiles one statement that runs at the top level: on its own (`TopLevel`)
 /// or as a statement of eval's or source's text (`Text`, `what` naming which).
 /// Built-ins are resolved from `builtins`, which must outlive the code. A
@@ -30,11 +36,11 @@ using GlobalType = std::function<Value*(const std::string& name)>;
 /// Code::promoted), where the code runs as fast as a procedure's.
 /// With `giveValue`, an expression statement's value is the code's result too.
 std::shared_ptr<const Code> compileStatement(const Stmt& statement, CodeKind kind, const std::string& what,
-    const std::unordered_map<std::string, Builtin>& builtins, const GlobalType& globalType = nullptr,
-    bool giveValue = false);
+    const std::unordered_map<std::string, Builtin>& builtins, const NumberReturned& numberReturned,
+    const GlobalType& globalType = nullptr, bool giveValue = false);
 
 /// Compiles a procedure's body, its parameters in the first registers.
-std::shared_ptr<const Code> compileProcedure(
-    const Procedure& procedure, const std::unordered_map<std::string, Builtin>& builtins);
+std::shared_ptr<const Code> compileProcedure(const Procedure& procedure,
+    const std::unordered_map<std::string, Builtin>& builtins, const NumberReturned& numberReturned);
 
 }  // namespace mel

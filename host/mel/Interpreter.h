@@ -231,8 +231,18 @@ private:
     const Procedure* definedProcedure(const CallSite& site);
     void checkArgumentCount(const CallSite& site, const Procedure& procedure);
     CallResult callBuiltin(Frame& frame, const CallSite& site);
-    // Calls `procedure`; true, with its value in `result`, when it gives one.
-    bool callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure, Value& result);
+    // How a procedure's call gave its value.
+    enum class Returned { Nothing, Value, Number };
+    // Calls `procedure`; its value in `result`, or in `number` when that is
+    // given and the procedure returns a number of register bank `bank`.
+    Returned callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure, Value& result,
+        Scalar* number = nullptr, Bank bank = Bank::Value);
+    // A call compiled to give the number its procedure returned unboxed.
+    void callForNumber(Frame& frame, const Instruction* in, const CallSite& site, const Procedure* procedure);
+    // The type of number the procedure defined as `name` returns, if it returns one.
+    std::optional<Type> numberReturnedBy(const std::string& name) const;
+    // Whether every procedure `code` took to return a number still does.
+    bool assumptionsHold(const Code& code) const;
     void passArgument(
         const Value& value, const Procedure& procedure, std::size_t i, Register to, Frame& callee, int line);
     CallResult callCommand(Frame& frame, const CallSite& site);
@@ -338,6 +348,8 @@ private:
     // Procedures replaced while a statement runs: running code may still be
     // theirs, so they go only when the statement ends.
     std::vector<std::shared_ptr<const Procedure>> replaced_;
+    // And code compiled again because a procedure it calls changed its type.
+    std::vector<std::shared_ptr<const Code>> recompiled_;
     std::unordered_map<std::string, std::string> procedureFiles_;  // those defined by a script file
     std::string sourcing_;  // the script file running, if any
     CallResult lastCall_;  // of the call statement running

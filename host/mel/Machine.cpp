@@ -399,9 +399,36 @@ Interpreter::CallResult Interpreter::runCode(const Code& code)
 
 const Code& Interpreter::compiled(const Procedure& procedure)
 {
-    if (!procedure.code)
-        procedure.code = compileProcedure(procedure, builtins_);
+    const Code* code = procedure.code.get();
+    if (code != nullptr && (code->checkedIn == procedureGeneration_ || code->assumed.empty()))
+        return *code;
+    if (code != nullptr && assumptionsHold(*code)) {
+        code->checkedIn = procedureGeneration_;
+        return *code;
+    }
+    if (code != nullptr)
+        recompiled_.push_back(std::move(procedure.code));  // it may be running
+    procedure.code = compileProcedure(
+        procedure, builtins_, [this](const std::string& name) { return numberReturnedBy(name); });
+    procedure.code->checkedIn = procedureGeneration_;
     return *procedure.code;
+}
+
+std::optional<Type> Interpreter::numberReturnedBy(const std::string& name) const
+{
+    const auto found = procedures_.find(name);
+    if (found == procedures_.end() || !found->second->returnsValue)
+        return std::nullopt;
+    const Type type = found->second->returnType;
+    return type == Type::Int || type == Type::Float ? std::optional<Type>(type) : std::nullopt;
+}
+
+bool Interpreter::assumptionsHold(const Code& code) const
+{
+    for (const Code::Assumed& assumed : code.assumed)
+        if (numberReturnedBy(assumed.procedure) != assumed.type)
+            return false;
+    return true;
 }
 
 Value Interpreter::argumentValue(Frame& frame, const CallSite& site, std::size_t i)
@@ -521,19 +548,21 @@ Interpreter::PendingCall Interpreter::prepareCall(const CallSite& site)
 {
     // A procedure, else a registered command, else a script on
     // MAYA_SCRIPT_PATH named after the procedure, which defines it.
+    // What a site found is kept until procedures change, with its arguments
+    // counted: a site whose count is wrong fails every time it runs.
     PendingCall pending;
     if (site.generation == procedureGeneration_) {
         pending.procedure = site.procedure;
-    } else {
-        auto found = procedures_.find(site.name);
-        if (found == procedures_.end() && !registry_.contains(site.name) && autoLoad(site.name, site.line))
-            found = procedures_.find(site.name);
-        pending.procedure = found != procedures_.end() ? found->second.get() : nullptr;
-        site.procedure = pending.procedure;
-        site.generation = procedureGeneration_;
+        return pending;
     }
+    auto found = procedures_.find(site.name);
+    if (found == procedures_.end() && !registry_.contains(site.name) && autoLoad(site.name, site.line))
+        found = procedures_.find(site.name);
+    pending.procedure = found != procedures_.end() ? found->second.get() : nullptr;
     if (pending.procedure != nullptr)
         checkArgumentCount(site, *pending.procedure);
+    site.procedure = pending.procedure;
+    site.generation = procedureGeneration_;
     return pending;
 }
 
@@ -565,7 +594,7 @@ Interpreter::CallResult Interpreter::call(Frame& frame, const CallSite& site, co
         if (defined != nullptr) {
             checkArgumentCount(site, *defined);
             CallResult result;
-            result.hasValue = callProcedure(frame, site, *defined, result.value);
+            result.hasValue = callProcedure(frame, site, *defined, result.value) != Returned::Nothing;
             return result;
         }
     }
@@ -574,7 +603,7 @@ Interpreter::CallResult Interpreter::call(Frame& frame, const CallSite& site, co
     if (pending->procedure == nullptr)
         return callCommand(frame, site);
     CallResult result;
-    result.hasValue = callProcedure(frame, site, *pending->procedure, result.value);
+    result.hasValue = callProcedure(frame, site, *pending->procedure, result.value) != Returned::Nothing;
     return result;
 }
 
@@ -602,7 +631,8 @@ Interpreter::CallResult Interpreter::callBuiltin(Frame& frame, const CallSite& s
     return result;
 }
 
-bool Interpreter::callProcedure(Frame& frame, const CallSite& site, const Procedure& procedure, Value& result)
+Interpreter::Returned Interpreter::callProcedure(
+    Frame& frame, const CallSite& site, const Procedure& procedure, Value& result, Scalar* number, Bank bank)
 {
     const Code& code = compiled(procedure);
     const DepthGuard depth(*this, site.line, site.depth + 1, true);
@@ -702,21 +732,33 @@ bool Interpreter::callProcedure(Frame& frame, const CallSite& site, const Proced
         fail(site.line,
             std::string(exit.kind == Exit::Kind::Break ? "break" : "continue") + " outside a loop");
     if (!procedure.returnsValue)
-        return false;
+        return Returned::Nothing;
+    if (exit.bank != Bank::Value && exit.bank == bank && number != nullptr) {
+        *number = callee.scalars[exit.reg];
+        return Returned::Number;
+    }
+    if (exit.bank == Bank::Int) {
+        result = callee.scalars[exit.reg].i;
+        return Returned::Value;
+    }
+    if (exit.bank == Bank::Float) {
+        result = callee.scalars[exit.reg].f;
+        return Returned::Value;
+    }
     if (exit.reg < 0) {
         result = Value::ofType(procedure.returnType);
-        return true;
+        return Returned::Value;
     }
     Value& returned = callee.values[exit.reg];
     if (returned.type() == procedure.returnType) {
         result = std::move(returned);
-        return true;
+        return Returned::Value;
     }
     const Type from = returned.type();
     if (!convert(std::move(returned), procedure.returnType, result))
         fail(site.line,
             procedure.name + " returns " + withArticle(procedure.returnType) + ", not " + withArticle(from));
-    return true;
+    return Returned::Value;
 }
 
 // One argument into its parameter's register, converted to its type.
@@ -870,9 +912,13 @@ void Interpreter::callInstruction(Frame& frame, const Instruction* in, std::int3
     PendingCall prepared;
     if (site.builtin == nullptr)
         prepared.procedure = s[in->c].procedure;
+    if (in->x != 0) {
+        callForNumber(frame, in, site, prepared.procedure);
+        return;
+    }
     if (!site.wantsResult && site.builtin == nullptr && prepared.procedure != nullptr) {
         // A procedure's value straight into its register.
-        if (!callProcedure(frame, site, *prepared.procedure, v[in->a]))
+        if (callProcedure(frame, site, *prepared.procedure, v[in->a]) == Returned::Nothing)
             v[in->a] = std::string();
         return;
     }
@@ -887,6 +933,36 @@ void Interpreter::callInstruction(Frame& frame, const Instruction* in, std::int3
         v[in->a] = std::move(result.value);
     else
         v[in->a] = std::string();
+}
+
+void Interpreter::callForNumber(Frame& frame, const Instruction* in, const CallSite& site, const Procedure* procedure)
+{
+    const Bank bank = in->x == 1 ? Bank::Int : Bank::Float;
+    Scalar& number = frame.scalars[in->a];
+    Value value = std::string();
+    if (procedure != nullptr) {
+        if (callProcedure(frame, site, *procedure, value, &number, bank) == Returned::Number)
+            return;
+    } else {
+        // The procedure went while the code ran: a command of its name now.
+        PendingCall none;
+        CallResult result = call(frame, site, &none);
+        if (result.fromCommand)
+            value = fromCommandResult(std::move(result.commandResult));
+        else if (result.hasValue)
+            value = std::move(result.value);
+    }
+    // Its procedure returns another type than when the code was compiled:
+    // the code takes it as the type it was compiled for.
+    const Type type = bank == Bank::Int ? Type::Int : Type::Float;
+    const Type from = value.type();
+    Value converted;
+    if (!convert(std::move(value), type, converted))
+        fail(site.line, site.name + " returns " + withArticle(from) + ", not " + withArticle(type));
+    if (bank == Bank::Int)
+        number.i = std::get<int>(converted);
+    else
+        number.f = std::get<double>(converted);
 }
 
 Value Interpreter::makeMatrix(const Code& code, const Instruction* in, const Scalar* s)
@@ -978,6 +1054,11 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
     opJump:
         pc = in->a;
         DISPATCH();
+    opJumpToStep:
+        pc = in->a;
+        in = &instructions[pc];
+        tick(in->a, line());
+        NEXT();
     opJumpIfZero:
         if (s[in->a].i == 0) {
             pc = in->b;
@@ -1102,6 +1183,36 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
     opGreaterEqualIntConstant:
         s[in->a].i = s[in->b].i >= in->c;
         NEXT();
+    opMultiplyIntConstant:
+        s[in->a].i = wrappedInt(std::int64_t(s[in->b].i) * in->c);
+        NEXT();
+    opDivideIntConstant:
+        s[in->a].i = wrappedInt(std::int64_t(s[in->b].i) / in->c);
+        NEXT();
+    opRemainderIntConstant:
+        s[in->a].i = wrappedInt(std::int64_t(s[in->b].i) % in->c);
+        NEXT();
+#define MEL_BRANCH(name, test)                                                                               \
+    op##name##Branch:                                                                                        \
+        if ((s[in->a].i = (test)) == 0) {                                                                    \
+            pc = in[1].b;                                                                                    \
+            DISPATCH();                                                                                      \
+        }                                                                                                    \
+        pc += 2;                                                                                             \
+        DISPATCH();
+        MEL_BRANCH(EqualInt, s[in->b].i == s[in->c].i)
+        MEL_BRANCH(NotEqualInt, s[in->b].i != s[in->c].i)
+        MEL_BRANCH(LessInt, s[in->b].i < s[in->c].i)
+        MEL_BRANCH(LessEqualInt, s[in->b].i <= s[in->c].i)
+        MEL_BRANCH(GreaterInt, s[in->b].i > s[in->c].i)
+        MEL_BRANCH(GreaterEqualInt, s[in->b].i >= s[in->c].i)
+        MEL_BRANCH(EqualIntConstant, s[in->b].i == in->c)
+        MEL_BRANCH(NotEqualIntConstant, s[in->b].i != in->c)
+        MEL_BRANCH(LessIntConstant, s[in->b].i < in->c)
+        MEL_BRANCH(LessEqualIntConstant, s[in->b].i <= in->c)
+        MEL_BRANCH(GreaterIntConstant, s[in->b].i > in->c)
+        MEL_BRANCH(GreaterEqualIntConstant, s[in->b].i >= in->c)
+#undef MEL_BRANCH
     opStepInt:
         s[in->a].i = add(s[in->a].i, in->b);
         NEXT();
@@ -1340,9 +1451,12 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
     opLeaveBlock:
         environment_.leaveBlock();
         NEXT();
-    opPrepareCall:
-        s[in->b].procedure = prepareCall(code.calls[std::size_t(in->a)]).procedure;
+    opPrepareCall: {
+        const CallSite& site = code.calls[std::size_t(in->a)];
+        s[in->b].procedure
+            = site.generation == procedureGeneration_ ? site.procedure : prepareCall(site).procedure;
         NEXT();
+    }
     opCall:
         callInstruction(frame, in, pc);
         NEXT();
@@ -1350,6 +1464,10 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         return Exit { Exit::Kind::Yield, in->a, static_cast<Bank>(in->b), in->x == 1 };
     opReturn:
         return Exit { Exit::Kind::Return, in->a, Bank::Value };
+    opReturnInt:
+        return Exit { Exit::Kind::Return, in->a, Bank::Int };
+    opReturnFloat:
+        return Exit { Exit::Kind::Return, in->a, Bank::Float };
     opReturnFlow:
         return Exit { in->a == 1 ? Exit::Kind::Break : Exit::Kind::Continue, -1, Bank::Value };
     opFail:

@@ -178,8 +178,8 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
     environment_.leaveAll();
     environment_.enterTopLevel();
     try {
-        CallResult result = runCode(*compileStatement(
-            statement, CodeKind::TopLevel, std::string(), builtins_,
+        CallResult result = runCode(*compileStatement(statement, CodeKind::TopLevel, std::string(), builtins_,
+            [this](const std::string& name) { return numberReturnedBy(name); },
             [this](const std::string& name) { return environment_.global(name); }, giveValues_));
         if (result.fromCommand)
             outcome.result = std::move(result.commandResult);
@@ -194,6 +194,7 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
     environment_.leaveAll();
     // Nothing runs now: the procedures it replaced can go.
     replaced_.clear();
+    recompiled_.clear();
 }
 
 std::vector<Line> Interpreter::takeLines()
@@ -243,6 +244,7 @@ Interpreter::CallResult Interpreter::runText(const std::string& text, int line, 
     StmtPtr statement;
     while (reader.next(statement) == StatementReader::Result::Statement)
         result = runCode(*compileStatement(*statement, CodeKind::Text, what, builtins_,
+            [this](const std::string& name) { return numberReturnedBy(name); },
             [this](const std::string& name) { return environment_.global(name); }));
     return result;
 }

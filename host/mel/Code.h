@@ -251,6 +251,8 @@ struct CallSite {
     int line = 0;
     int depth = 0;  ///< Statements and expressions this call is nested in, within its code.
     bool wantsResult = false;
+    /// Every argument is an int or a float in its register (`value`), variables too.
+    bool scalarArguments = false;
     /// The procedure it found last, valid while no procedure was defined since.
     mutable std::uint64_t generation = 0;
     mutable const Procedure* procedure = nullptr;

@@ -1788,15 +1788,21 @@ private:
         for (const ExprPtr& operand : call.operands) {
             Argument argument;
             argument.line = operand->line;
-            if (operand->kind == Expr::Kind::Variable)
+            if (operand->kind == Expr::Kind::Variable) {
                 argument.variable = reference(*operand);
-            else
+                const Reference& ref = code_->references[std::size_t(argument.variable)];
+                if (ref.reg.index >= 0 && ref.reg.bank != Bank::Value && ref.flag < 0)
+                    argument.value = ref.reg;
+            } else {
                 argument.value = expression(*operand).reg;  // an int or float stays unboxed
+            }
             if ((operand->kind == Expr::Kind::Int || operand->kind == Expr::Kind::Float)
                 && !operand->text.empty())
                 argument.word = text(operand->text);  // a command gets a number word as it was written
             site.arguments.push_back(argument);
         }
+        site.scalarArguments = std::all_of(site.arguments.begin(), site.arguments.end(),
+            [](const Argument& argument) { return argument.value.bank != Bank::Value; });
         const StaticType number = topLevel ? StaticType() : numberReturned(call.text);
         const Register reg = allocate(bankOf(number));
         const std::int32_t index = add(code_->calls, std::move(site));

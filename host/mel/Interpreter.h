@@ -239,6 +239,10 @@ private:
         Scalar* number = nullptr, Bank bank = Bank::Value);
     // A call compiled to give the number its procedure returned unboxed.
     void callForNumber(Frame& frame, const Instruction* in, const CallSite& site, const Procedure* procedure);
+    bool callNumberDirectly(Frame& frame, const Instruction* in, std::int32_t pc);
+    Returned resultOf(const Exit& exit, const Frame& callee, const CallSite& site, const Procedure& procedure,
+        Value& result, Scalar* number, Bank bank);
+    void takeNumber(Value value, Bank bank, Scalar& number, const CallSite& site);
     // The type of number the procedure defined as `name` returns, if it returns one.
     std::optional<Type> numberReturnedBy(const std::string& name) const;
     // Whether every procedure `code` took to return a number still does.

@@ -727,7 +727,14 @@ Interpreter::Returned Interpreter::callProcedure(
         pop.environment = &environment_;
         callee.findsByName = true;
     }
-    const Exit exit = execute(callee, 0);
+    return resultOf(execute(callee, 0), callee, site, procedure, result, number, bank);
+}
+
+// What a procedure's run left: its number into `number` when it is of `bank`,
+// else its value, converted to the procedure's return type, into `result`.
+Interpreter::Returned Interpreter::resultOf(const Exit& exit, const Frame& callee, const CallSite& site,
+    const Procedure& procedure, Value& result, Scalar* number, Bank bank)
+{
     if (exit.kind == Exit::Kind::Break || exit.kind == Exit::Kind::Continue)
         fail(site.line,
             std::string(exit.kind == Exit::Kind::Break ? "break" : "continue") + " outside a loop");
@@ -952,8 +959,13 @@ void Interpreter::callForNumber(Frame& frame, const Instruction* in, const CallS
         else if (result.hasValue)
             value = std::move(result.value);
     }
-    // Its procedure returns another type than when the code was compiled:
-    // the code takes it as the type it was compiled for.
+    takeNumber(std::move(value), bank, number, site);
+}
+
+// A procedure returns another type than when the calling code was compiled:
+// the code takes its value as the type it was compiled for.
+void Interpreter::takeNumber(Value value, Bank bank, Scalar& number, const CallSite& site)
+{
     const Type type = bank == Bank::Int ? Type::Int : Type::Float;
     const Type from = value.type();
     Value converted;
@@ -963,6 +975,47 @@ void Interpreter::callForNumber(Frame& frame, const Instruction* in, const CallS
         number.i = std::get<int>(converted);
     else
         number.f = std::get<double>(converted);
+}
+
+// A call compiled for a number, of a procedure compiled for int and float
+// parameters that the arguments' registers match: no value made, nothing
+// looked up. False, with nothing done, when the call needs more than that.
+bool Interpreter::callNumberDirectly(Frame& frame, const Instruction* in, std::int32_t pc)
+{
+    const CallSite& site = frame.code->calls[std::size_t(in->b)];
+    const Procedure* procedure = frame.scalars[in->c].procedure;
+    if (!site.scalarArguments || procedure == nullptr)
+        return false;
+    const Code* code = procedure->code.get();
+    if (code == nullptr || code->takesArrays || code->usesEnvironment
+        || (code->checkedIn != procedureGeneration_ && !code->assumed.empty()))
+        return false;
+    const std::size_t count = site.arguments.size();
+    if (count != code->parameters.size())
+        return false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (site.arguments[i].value.bank != code->parameters[i].bank)
+            return false;
+    frame.pc = pc;
+    const DepthGuard depth(*this, site.line, site.depth + 1, true);
+    const FrameRegisters<RegisterStacks> registers(*registers_, *code);
+    Frame callee;
+    callee.code = code;
+    callee.scalars = registers.scalars.data;
+    callee.values = registers.values.data;
+    for (std::size_t i = 0; i < count; ++i)
+        callee.scalars[code->parameters[i].index] = frame.scalars[site.arguments[i].value.index];
+    const Exit exit = execute(callee, 0);
+    const Bank bank = in->x == 1 ? Bank::Int : Bank::Float;
+    Scalar& number = frame.scalars[in->a];
+    if (exit.kind == Exit::Kind::Return && exit.bank == bank && procedure->returnsValue) {
+        number = callee.scalars[exit.reg];
+        return true;
+    }
+    Value value = std::string();
+    if (resultOf(exit, callee, site, *procedure, value, &number, bank) != Returned::Number)
+        takeNumber(std::move(value), bank, number, site);
+    return true;
 }
 
 Value Interpreter::makeMatrix(const Code& code, const Instruction* in, const Scalar* s)
@@ -1458,7 +1511,8 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         NEXT();
     }
     opCall:
-        callInstruction(frame, in, pc);
+        if (in->x == 0 || !callNumberDirectly(frame, in, pc))
+            callInstruction(frame, in, pc);
         NEXT();
     opYield:
         return Exit { Exit::Kind::Yield, in->a, static_cast<Bank>(in->b), in->x == 1 };

@@ -1808,7 +1808,9 @@ private:
         const std::int32_t index = add(code_->calls, std::move(site));
         code_->instructions[std::size_t(prepare)].a = index;
         emit(Opcode::Call, call.line, reg.index, index, callee.index,
-            !number ? 0 : number == Type::Int ? 1 : 2);
+            !number                   ? 0
+                : number == Type::Int ? 1
+                                      : 2);
         if (number)
             code_->assumed.push_back({ call.text, *number });
         return { reg, number };

@@ -942,7 +942,8 @@ void Interpreter::callInstruction(Frame& frame, const Instruction* in, std::int3
         v[in->a] = std::string();
 }
 
-void Interpreter::callForNumber(Frame& frame, const Instruction* in, const CallSite& site, const Procedure* procedure)
+void Interpreter::callForNumber(
+    Frame& frame, const Instruction* in, const CallSite& site, const Procedure* procedure)
 {
     const Bank bank = in->x == 1 ? Bank::Int : Bank::Float;
     Scalar& number = frame.scalars[in->a];
@@ -1246,13 +1247,13 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
         s[in->a].i = wrappedInt(std::int64_t(s[in->b].i) % in->c);
         NEXT();
 #define MEL_BRANCH(name, test)                                                                               \
-    op##name##Branch:                                                                                        \
-        if ((s[in->a].i = (test)) == 0) {                                                                    \
-            pc = in[1].b;                                                                                    \
-            DISPATCH();                                                                                      \
-        }                                                                                                    \
-        pc += 2;                                                                                             \
-        DISPATCH();
+    op##name##Branch : if ((s[in->a].i = (test)) == 0)                                                       \
+    {                                                                                                        \
+        pc = in[1].b;                                                                                        \
+        DISPATCH();                                                                                          \
+    }                                                                                                        \
+    pc += 2;                                                                                                 \
+    DISPATCH();
         MEL_BRANCH(EqualInt, s[in->b].i == s[in->c].i)
         MEL_BRANCH(NotEqualInt, s[in->b].i != s[in->c].i)
         MEL_BRANCH(LessInt, s[in->b].i < s[in->c].i)
@@ -1504,7 +1505,7 @@ Interpreter::Exit Interpreter::execute(Frame& frame, std::int32_t pc)
     opLeaveBlock:
         environment_.leaveBlock();
         NEXT();
-    opPrepareCall: {
+    opPrepareCall : {
         const CallSite& site = code.calls[std::size_t(in->a)];
         s[in->b].procedure
             = site.generation == procedureGeneration_ ? site.procedure : prepareCall(site).procedure;

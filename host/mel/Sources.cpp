@@ -178,7 +178,8 @@ void Interpreter::runTopLevel(const Stmt& statement, StatementOutcome& outcome)
     environment_.leaveAll();
     environment_.enterTopLevel();
     try {
-        CallResult result = runCode(*compileStatement(statement, CodeKind::TopLevel, std::string(), builtins_,
+        CallResult result = runCode(*compileStatement(
+            statement, CodeKind::TopLevel, std::string(), builtins_,
             [this](const std::string& name) { return numberReturnedBy(name); },
             [this](const std::string& name) { return environment_.global(name); }, giveValues_));
         if (result.fromCommand)
@@ -243,7 +244,8 @@ Interpreter::CallResult Interpreter::runText(const std::string& text, int line, 
     StatementReader reader(text);
     StmtPtr statement;
     while (reader.next(statement) == StatementReader::Result::Statement)
-        result = runCode(*compileStatement(*statement, CodeKind::Text, what, builtins_,
+        result = runCode(*compileStatement(
+            *statement, CodeKind::Text, what, builtins_,
             [this](const std::string& name) { return numberReturnedBy(name); },
             [this](const std::string& name) { return environment_.global(name); }));
     return result;

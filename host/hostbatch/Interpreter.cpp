@@ -996,7 +996,9 @@ Interpreter::CallResult Interpreter::callCommand(const Expr& call)
             },
             value);
     }
-    host::Invocation invocation = registry_.run(call.text, args);
+    host::Invocation invocation = registry_.run(call.text, args, limits_.valueSize);
+    if (invocation.passedArrayBound)
+        checkSize(limits_.valueSize + 1, call.line);
     if (!invocation.status)
         throw Failure { invocation.status, true };  // the command or the registry has shown why
     std::visit(

@@ -73,7 +73,7 @@ std::vector<std::string> CommandRegistry::commandsOf(const PluginRecord& owner) 
     return names;
 }
 
-Invocation CommandRegistry::run(const std::string& name, const MArgList& args) const
+Invocation CommandRegistry::run(const std::string& name, const MArgList& args, std::size_t arrayBound) const
 {
     Invocation invocation;
     const auto found = commands_.find(name);
@@ -93,6 +93,7 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
 
     // A command is plug-in code: whatever it throws stops at this boundary so
     // that the host keeps running.
+    const ArrayBoundScope bound(arrayBound);
     try {
         std::unique_ptr<MPxCommand> command(static_cast<MPxCommand*>(entry.creator()));
         if (command == nullptr) {
@@ -105,6 +106,8 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
         invocation.status = command->doIt(args);
         command.reset();  // its arrays go first, so that the result is moved, not copied
         scope.settle();
+    } catch (const ArrayBoundPassed&) {
+        // The arrays it had built are gone with the frames the throw left.
     } catch (const std::exception& error) {
         showInternalError(name, error.what());
         invocation = Invocation { MStatus::kFailure, std::monostate {} };
@@ -112,6 +115,9 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
         showInternalError(name, "unknown exception");
         invocation = Invocation { MStatus::kFailure, std::monostate {} };
     }
+    // Also when the command caught the throw and went on.
+    if (bound.passed())
+        invocation = Invocation { MStatus::kFailure, std::monostate {}, true };
     return invocation;
 }
 

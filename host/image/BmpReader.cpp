@@ -154,7 +154,7 @@ MStatus readLayout(const ImageSource& source, Layout& layout)
     if (!knownPixels || (layout.topDown && (compression == kBiRle8 || compression == kBiRle4)))
         return MS::kFailure;
 
-    const MStatus size = checkImageSize(layout.width, layout.height);
+    const MStatus size = checkImageSize(layout.width, layout.height, source.size(), kHeldByReader);
     if (!size)
         return size;
 

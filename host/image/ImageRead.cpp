@@ -12,6 +12,7 @@ namespace host {
 MStatus readImageFile(const char* path, RgbaImage& image)
 {
     image = RgbaImage {};
+    const ReadTime time;
     ImageSource source;
     const MStatus opened = source.open(path);
     if (!opened)

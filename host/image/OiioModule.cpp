@@ -143,8 +143,6 @@ constexpr std::chrono::milliseconds kStartTime { 1000 };
 constexpr int kStartAttempts = 3;
 // The decode gets this much plus kTimePerMegapixel; tens of milliseconds a
 // megapixel is ample for any of these decoders, even under the sanitizers.
-constexpr std::chrono::milliseconds kDecodeTime { 1500 };
-constexpr std::chrono::milliseconds kTimePerMegapixel { 100 };
 // A decoder's own buffers beside the pixels it hands over: OpenImageIO converts
 // in bands of 16 MiB, and some readers (Targa, GIF, ICO, PSD) hold the whole
 // image in its stored form, up to 16 bytes a pixel.
@@ -206,7 +204,7 @@ void limitCpu(std::chrono::milliseconds time)
 
 std::chrono::milliseconds decodeTime(std::uint64_t pixels)
 {
-    return kDecodeTime + kTimePerMegapixel * static_cast<long long>(pixels >> 20);
+    return readTimeFor(pixels);
 }
 
 // The decoding process's end of one read: where the module puts the pixels.
@@ -490,12 +488,12 @@ bool receive(int channel, std::chrono::steady_clock::time_point deadline, ChildM
 
 // The size a decoder reports, checked as any reader's header is: kSuccess or
 // the status of the refusal.
-MStatus checkReportedSize(const ChildMessage& header)
+MStatus checkReportedSize(const ChildMessage& header, std::uint64_t fileBytes)
 {
     if (header.width > UINT32_MAX || header.height > UINT32_MAX || header.depth == 0
         || header.depth > UINT32_MAX)
         return MS::kInvalidParameter;
-    const MStatus size = checkImageSize(header.width, header.height);
+    const MStatus size = checkImageSize(header.width, header.height, fileBytes, kOtherPixelsPerByte);
     if (size && header.width * header.height * header.depth > kMaxImagePixels)
         return MS::kInvalidParameter;
     return size;
@@ -563,7 +561,7 @@ MStatus decodeThrough(
         return finished && !status ? status : MS::kFailure;
     }
     const ChildMessage header = message;
-    MStatus size = checkReportedSize(header);
+    MStatus size = checkReportedSize(header, source.size());
     if (size && ::ftruncate(pixels.get(), static_cast<off_t>(pixelBytes(header))) != 0)
         size = MS::kInsufficientMemory;
     const std::int32_t reply = toModuleStatus(size);

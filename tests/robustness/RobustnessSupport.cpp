@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +87,16 @@ Workspace::~Workspace()
     fs::remove_all(path_, ignored);
 }
 
+void Workspace::runAs(uid_t uid, gid_t gid)
+{
+    uid_ = uid;
+    gid_ = gid;
+    asUser_ = true;
+    ::chown(path_.c_str(), uid, gid);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(path_))
+        ::lchown(entry.path().c_str(), uid, gid);
+}
+
 pid_t Workspace::launch(const std::string& name, const std::string& script,
     const std::vector<std::string>& options, const std::string& asanOptions) const
 {
@@ -116,8 +127,10 @@ pid_t Workspace::launch(const std::string& name, const std::string& script,
         const int output = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int errors = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (input < 0 || output < 0 || errors < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0
-            || dup2(errors, 2) < 0 || chdir(path_.c_str()) != 0)
+            || dup2(errors, 2) < 0 || chdir(path_.c_str()) != 0 || setpgid(0, 0) != 0)
             _exit(127);
+        if (asUser_ && (setgroups(0, nullptr) != 0 || setgid(gid_) != 0 || setuid(uid_) != 0))
+            _exit(126);
         execve(argv[0], argv.data(), environment.data());
         _exit(127);
     }

@@ -45,7 +45,12 @@ public:
     /// Starts one hostbatch per script at once, then waits for all of them.
     std::vector<HostbatchRun> hostbatchTogether(const std::vector<std::string>& scripts) const;
 
-    /// Starts hostbatch on `script`, saved as `name`.mel, without waiting for it.
+    /// From now on runs hostbatch as the user `uid` of group `gid`, and gives
+    /// that user the folder; the caller must be root.
+    void runAs(uid_t uid, gid_t gid);
+
+    /// Starts hostbatch on `script`, saved as `name`.mel, without waiting for it,
+    /// in a process group of its own (whose id is the process's).
     pid_t launch(const std::string& name, const std::string& script, const std::vector<std::string>& options,
         const std::string& asanOptions) const;
     /// Waits for the hostbatch `launch` started as `name`, and gives what it printed.
@@ -53,6 +58,9 @@ public:
 
 private:
     std::filesystem::path path_;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
+    bool asUser_ = false;
 };
 
 Bytes readBytes(const std::string& path);

@@ -43,10 +43,11 @@ struct DecodeRequest {
     char path[4000] = {};  ///< the end of the path, for its extension
 };
 
-/// What a decoding process tells the host of each read: the size the file's
-/// header claims (kHeader) and how the decode ended (kDone).
+/// What a decoding process tells the host: once, that it is ready (kReady);
+/// then of each read the size the file's header claims (kHeader) and how the
+/// decode ended (kDone).
 struct DecodeMessage {
-    enum Kind : std::uint32_t { kHeader = 1, kDone = 2 };
+    enum Kind : std::uint32_t { kHeader = 1, kDone = 2, kReady = 3 };
     std::uint32_t kind = 0;
     std::int32_t status = 0;
     std::uint64_t width = 0;

@@ -74,10 +74,15 @@ constexpr std::chrono::milliseconds kWaitSlice { 100 };
 constexpr int kWaitPerCpuTime = 4;
 constexpr std::chrono::milliseconds kWaitBeyondCpuTime { 10000 };
 // The service opens the module before it answers: OpenImageIO's libraries,
-// some of them slow to start under a sanitizer's allocator.
+// some of them slow to start under a sanitizer's allocator. Later it answers
+// at once.
 constexpr std::chrono::milliseconds kServiceStartTime { 120000 };
-// A new decoding process is a fork of the small service.
-constexpr std::chrono::milliseconds kDecoderStartTime { 10000 };
+constexpr std::chrono::milliseconds kServiceAnswerTime { 10000 };
+// A new decoding process is a fork of the small service, and says it is ready
+// within this, or another takes its place, up to kStartAttempts times: a lock
+// another thread of the service held at the fork would hold it up for ever.
+constexpr std::chrono::milliseconds kDecoderStartTime { 1000 };
+constexpr int kStartAttempts = 3;
 // A decoding process serves at most this many reads before a fresh one takes
 // over, so that whatever a decoder leaves behind stays bounded.
 constexpr int kReadsPerDecoder = 256;
@@ -170,25 +175,14 @@ public:
         if (decoderPid_ > 0 && reads_ < kReadsPerDecoder && !hasHungUp(decoderChannel_.get()))
             return decoderChannel_.get();
         endDecoder();
-        if (!serviceRunning() && !startService(missingModule))
-            return -1;
-        ServiceRequest request;
-        request.kind = ServiceRequest::kStartDecoder;
-        ServiceMessage started;
-        int channel = -1;
-        if (!sendMessage(serviceChannel_.get(), &request, sizeof request)
-            || !awaitMessage(serviceChannel_.get(), kDecoderStartTime)
-            || !receiveMessage(serviceChannel_.get(), &started, sizeof started, &channel, 1)
-            || started.kind != ServiceMessage::kDecoder || started.pid <= 0 || channel < 0) {
-            ::close(channel);
-            endService();
-            return -1;
+        for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+            if (!serviceRunning() && !startService(missingModule))
+                return -1;
+            if (startDecoder())
+                return decoderChannel_.get();
+            endDecoder();
         }
-        decoderChannel_.reset(channel);
-        decoderPid_ = started.pid;
-        reads_ = 0;
-        ++decodersStarted_;
-        return decoderChannel_.get();
+        return -1;
     }
 
     void counted() { ++reads_; }
@@ -209,6 +203,32 @@ public:
     DecodingProcesses processes() const { return { decodersStarted_, decoderPid_ > 0 ? decoderPid_ : 0 }; }
 
 private:
+    // Asks the service for a decoding process and waits for it to say it is
+    // ready; false when it does not, or the service has gone (which is then ended).
+    bool startDecoder()
+    {
+        ServiceRequest request;
+        request.kind = ServiceRequest::kStartDecoder;
+        ServiceMessage started;
+        int channel = -1;
+        if (!sendMessage(serviceChannel_.get(), &request, sizeof request)
+            || !awaitMessage(serviceChannel_.get(), kServiceAnswerTime)
+            || !receiveMessage(serviceChannel_.get(), &started, sizeof started, &channel, 1)
+            || started.kind != ServiceMessage::kDecoder || started.pid <= 0 || channel < 0) {
+            if (channel >= 0)
+                ::close(channel);
+            endService();
+            return false;
+        }
+        decoderChannel_.reset(channel);
+        decoderPid_ = started.pid;
+        reads_ = 0;
+        ++decodersStarted_;
+        DecodeMessage ready;
+        return awaitMessage(channel, kDecoderStartTime) && receiveMessage(channel, &ready, sizeof ready)
+            && ready.kind == DecodeMessage::kReady;
+    }
+
     bool serviceRunning()
     {
         int status = 0;

@@ -184,6 +184,16 @@ const char* readerName(std::int32_t format)
     rlimit data { static_cast<rlim_t>(start + kWorkBytes),
         static_cast<rlim_t>(start + kWorkBytes + 2 * kMaxImagePixels * kStoredBytesPerPixel) };
     ::setrlimit(RLIMIT_DATA, &data);
+    // An allocation of every size class first: one whose lock another thread of
+    // the service held at the fork (some of the module's libraries start
+    // threads, and a sanitizer's allocator takes no care of fork) hangs here,
+    // where the host notices and asks for another process, rather than in a read.
+    for (std::size_t size = 8; size <= (std::size_t(1) << 24); size *= 2)
+        std::free(std::malloc(size));
+    DecodeMessage ready;
+    ready.kind = DecodeMessage::kReady;
+    if (!sendMessage(channel, &ready, sizeof ready))
+        ::_exit(0);
     for (;;) {
         DecodeRequest request;
         int descriptors[2];

@@ -26,7 +26,8 @@ struct HostbatchRun {
 };
 
 /// A fresh folder holding `images/` and the list file's folders, removed with
-/// everything in it when the object goes.
+/// everything in it when the object goes (kept, and named on standard error,
+/// while PICTILE_KEEP_WORKSPACES is set).
 class Workspace {
 public:
     Workspace();

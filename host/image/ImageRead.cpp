@@ -7,6 +7,9 @@
 #include "ImageSource.h"
 #include "OiioModule.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace host {
 
 MStatus readImageFile(const char* path, RgbaImage& image)
@@ -19,6 +22,9 @@ MStatus readImageFile(const char* path, RgbaImage& image)
         return opened;
     unsigned char head[kFormatHeadBytes];
     const std::size_t headBytes = source.readAt(0, head, sizeof head);
+    // Cut since it was opened: no reader would see what the size promised.
+    if (headBytes < std::min<std::uint64_t>(sizeof head, source.size()))
+        return MS::kFailure;
     const ImageFormat format = identifyFormat(head, headBytes, source.path());
     // The common formats by their own libraries, BMP and IFF by the host's own
     // readers, so that a process reading only those never opens the OpenImageIO

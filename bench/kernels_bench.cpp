@@ -143,7 +143,7 @@ BENCHMARK(resultIntoIntArray)->Arg(4194304)->Unit(benchmark::kMillisecond);
 void printIntegerResult(benchmark::State& state)
 {
     const std::vector<unsigned char> pixels = makePhoto(1024, 1024);
-    hostbatch::StatementOutcome outcome;
+    mel::StatementOutcome outcome;
     outcome.command = "averageFunction";
     outcome.result = pictile::averageBlocks(pixels.data(), pictile::BlockGrid { 1024, 1024, 1, 1 }, false);
     std::string out;

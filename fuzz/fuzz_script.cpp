@@ -5,14 +5,18 @@
 // growth); every outcome of a failing statement shows at least one error line
 // or comes from a command; nothing is left in the script editor afterwards.
 // The built-ins run too, those on files confined to the scratch folder: a path
-// argument that is absolute or climbs out with ".." fails the call, and
-// `system` and `putenv` are replaced by ones that touch nothing.
-#include "Parser.h"
-#include "Session.h"
+// argument that is absolute or climbs out with ".." fails the call; `system`,
+// `popen`, `putenv`, `chdir` and `trace` are replaced by ones that touch
+// nothing, and optionVar keeps its variables in memory, as without a home
+// folder.
+#include <mel/Parser.h>
+#include <mel/lib/Library.h>
+#include <session/Session.h>
 
 #include <host/ScriptEditor.h>
 
 #include <dlfcn.h>
+#include <stdlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +45,7 @@ void enterEmptyScratchFolder()
         const std::filesystem::path folder = std::filesystem::temp_directory_path() / "fuzz_script";
         std::filesystem::create_directories(folder);
         std::filesystem::current_path(folder);
+        ::unsetenv("HOME");  // optionVar then saves nothing
         return true;
     }();
     (void)entered;
@@ -51,9 +56,9 @@ void enterEmptyScratchFolder()
 
 // Hands every call on to the built-in's own context, but refuses a text
 // argument that could name a file outside the working folder.
-class ConfinedCall final : public hostbatch::Call {
+class ConfinedCall final : public mel::Call {
 public:
-    explicit ConfinedCall(hostbatch::Call& call)
+    explicit ConfinedCall(mel::Call& call)
         : call_(call)
     {
     }
@@ -61,8 +66,8 @@ public:
     const std::string& name() const override { return call_.name(); }
     int line() const override { return call_.line(); }
     std::size_t count() const override { return call_.count(); }
-    hostbatch::Value value(std::size_t i) override { return call_.value(i); }
-    const hostbatch::Value& valueOf(std::size_t i, hostbatch::Value& scratch) override
+    mel::Value value(std::size_t i) override { return call_.value(i); }
+    const mel::Value& valueOf(std::size_t i, mel::Value& scratch) override
     {
         return call_.valueOf(i, scratch);
     }
@@ -74,9 +79,9 @@ public:
         return text;
     }
     double number(std::size_t i) override { return call_.number(i); }
-    void assign(std::size_t i, hostbatch::Value value) override { call_.assign(i, std::move(value)); }
+    void assign(std::size_t i, mel::Value value) override { call_.assign(i, std::move(value)); }
     bool attempt(std::size_t i, bool quiet) override { return call_.attempt(i, quiet); }
-    void give(hostbatch::Value value) override { call_.give(std::move(value)); }
+    void give(mel::Value value) override { call_.give(std::move(value)); }
     void checkSize(std::size_t size) override { call_.checkSize(size); }
     void checkText(std::size_t size) override { call_.checkText(size); }
     void runText(const std::string& text, const char* what, bool giveValue) override
@@ -84,13 +89,15 @@ public:
         call_.runText(text, what, giveValue);
     }
     void runFile(const std::string& path) override { call_.runFile(path); }
-    hostbatch::NameKind lookup(const std::string& name) override { return call_.lookup(name); }
+    mel::NameKind lookup(const std::string& name) override { return call_.lookup(name); }
     std::string procedureFile(const std::string& name) override { return call_.procedureFile(name); }
-    std::optional<hostbatch::Type> variableType(const std::string& name) override
+    std::optional<mel::Type> variableType(const std::string& name) override
     {
         return call_.variableType(name);
     }
-    hostbatch::BuiltinState& state() override { return call_.state(); }
+    void checkInterrupt() override { call_.checkInterrupt(); }
+    [[noreturn]] void endRun(std::optional<int> status) override { call_.endRun(status); }
+    mel::SessionStore& store() override { return call_.store(); }
 
 protected:
     void raise(const std::string* what, MStatus status) override
@@ -101,28 +108,43 @@ protected:
     }
 
 private:
-    hostbatch::Call& call_;
+    mel::Call& call_;
 };
 
-void confineBuiltins(hostbatch::Session& session)
+void confineBuiltins(host::Session& session)
 {
-    std::vector<hostbatch::Builtin> rows = hostbatch::fileBuiltins();
-    for (hostbatch::Builtin& row : hostbatch::languageBuiltins())
+    std::vector<mel::Builtin> rows = mel::fileBuiltins();
+    for (mel::Builtin& row : mel::languageBuiltins())
         if (row.name == "source")
             rows.push_back(std::move(row));
-    for (hostbatch::Builtin& row : rows) {
-        hostbatch::BuiltinFunction run = std::move(row.run);
-        row.run = [run](hostbatch::Call& call) {
+    for (mel::Builtin& row : rows) {
+        mel::BuiltinFunction run = std::move(row.run);
+        row.run = [run](mel::Call& call) {
             ConfinedCall confined(call);
             run(confined);
         };
-        session.addBuiltin(std::move(row));
+        session.interpreter().addBuiltin(std::move(row));
     }
-    session.addBuiltin({ "system", 1, 1, [](hostbatch::Call& call) { call.give(call.text(0)); } });
-    session.addBuiltin({ "putenv", 2, 2, [](hostbatch::Call& call) {
-                            (void)call.text(0);
-                            (void)call.text(1);
-                        } });
+    session.interpreter().addBuiltin({ "system", 1, 1, [](mel::Call& call) { call.give(call.text(0)); } });
+    // A command that cannot be started, as popen gives it.
+    session.interpreter().addBuiltin({ "popen", 2, 2, [](mel::Call& call) {
+                                          (void)call.text(0);
+                                          (void)call.text(1);
+                                          call.give(0);
+                                      } });
+    // The working folder stays the scratch folder the next input is cleared in.
+    session.interpreter().addBuiltin({ "chdir", 1, 1, [](mel::Call& call) {
+                                          (void)call.text(0);
+                                          call.give(0);
+                                      } });
+    session.interpreter().addBuiltin({ "trace", 1, 2, [](mel::Call& call) {
+                                          for (std::size_t i = 0; i < call.count(); ++i)
+                                              (void)call.text(i);
+                                      } });
+    session.interpreter().addBuiltin({ "putenv", 2, 2, [](mel::Call& call) {
+                                          (void)call.text(0);
+                                          (void)call.text(1);
+                                      } });
 }
 
 }  // namespace
@@ -133,23 +155,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     enterEmptyScratchFolder();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const hostbatch::ParsedSource parsed = hostbatch::parseSource(text);
+    const mel::ParsedSource parsed = mel::parseSource(text);
     if (!parsed.ok() && (!parsed.statements.empty() || parsed.errorLine < 1 || parsed.errorColumn < 1))
         __builtin_trap();
 
-    hostbatch::Session session;
+    host::Session session;
     confineBuiltins(session);
-    std::vector<hostbatch::Line> lines;
+    std::vector<mel::Line> lines;
     if (!session.loadPlugin(ECHO_PLUGIN, lines).status)
         __builtin_trap();
-    hostbatch::Limits limits;
+    mel::Limits limits;
     limits.steps = 2000;
     limits.callDepth = 50;
     limits.valueSize = 1 << 16;
     limits.stringSize = 1 << 16;
-    session.setLimits(limits);
+    session.interpreter().setLimits(limits);
     std::size_t outcomes = 0;
-    session.runScript(text, true, [&outcomes](const hostbatch::StatementOutcome& outcome) {
+    session.runScript(text, true, [&outcomes](const mel::StatementOutcome& outcome) {
         ++outcomes;
         if (outcome.command.empty() && outcome.lines.empty())
             __builtin_trap();  // a syntax error always says where

@@ -22,6 +22,13 @@ MFnPlugin::MFnPlugin(
     , vendor_(vendor)
     , version_(version)
 {
+    // The first function set made for a plug-in, initializePlugin's, names its
+    // vendor and version; uninitializePlugin's usually names neither.
+    LoadingPlugin* loading = loadingPluginOf(plugin_);
+    if (loading != nullptr && loading->record->vendor.empty() && loading->record->version.empty()) {
+        loading->record->vendor = vendor != nullptr ? vendor : "";
+        loading->record->version = version != nullptr ? version : "";
+    }
     if (returnStatus != nullptr)
         *returnStatus = plugin_ != nullptr ? MStatus::kSuccess : MStatus::kInvalidParameter;
 }

@@ -155,40 +155,23 @@ void appendResultJson(TranscriptOut& out, const host::CommandResult& result)
 
 }  // namespace
 
-LineKind fromEditor(host::LineKind kind)
-{
-    switch (kind) {
-    case host::LineKind::Error:
-        return LineKind::Error;
-    case host::LineKind::Warning:
-        return LineKind::Warning;
-    case host::LineKind::Info:
-        return LineKind::Info;
-    case host::LineKind::Output:
-        return LineKind::Output;
-    case host::LineKind::StatusPrint:
-        break;
-    }
-    return LineKind::StatusPrint;
-}
-
 void appendText(TranscriptOut& out, const StatementOutcome& outcome)
 {
     for (const Line& line : outcome.lines) {
         switch (line.kind) {
-        case LineKind::Error:
+        case host::LineKind::Error:
             out.text += "// Error: " + line.text + " //\n";
             break;
-        case LineKind::Warning:
+        case host::LineKind::Warning:
             out.text += "// Warning: " + line.text + " //\n";
             break;
-        case LineKind::Info:
+        case host::LineKind::Info:
             out.text += line.text + '\n';
             break;
-        case LineKind::Output:
+        case host::LineKind::Output:
             out.text += line.text;
             break;
-        case LineKind::StatusPrint:
+        case host::LineKind::StatusPrint:
             break;  // already written to standard error when it was shown
         }
         out.drainIfFull();
@@ -212,27 +195,6 @@ void appendText(std::string& out, const StatementOutcome& outcome)
     out = std::move(whole.text);
 }
 
-namespace {
-
-const char* kindName(LineKind kind)
-{
-    switch (kind) {
-    case LineKind::Error:
-        return "error";
-    case LineKind::Warning:
-        return "warning";
-    case LineKind::Info:
-        return "info";
-    case LineKind::Output:
-        return "output";
-    case LineKind::StatusPrint:
-        break;
-    }
-    return "status";
-}
-
-}  // namespace
-
 void appendJson(TranscriptOut& out, const StatementOutcome& outcome)
 {
     out.text += "{\"command\":";
@@ -244,13 +206,13 @@ void appendJson(TranscriptOut& out, const StatementOutcome& outcome)
     out.text += ",\"lines\":[";
     bool first = true;
     for (const Line& line : outcome.lines) {
-        if (line.kind == LineKind::StatusPrint)
+        if (line.kind == host::LineKind::StatusPrint)
             continue;  // already written to standard error when it was shown
         if (!first)
             out.text += ',';
         first = false;
         out.text += "{\"kind\":";
-        appendJsonString(out.text, kindName(line.kind));
+        appendJsonString(out.text, host::lineKindName(line.kind));
         out.text += ",\"text\":";
         appendJsonString(out.text, line.text);
         out.text += '}';

@@ -1,38 +1,16 @@
 #pragma once
 
-#include <host/CommandResult.h>
-#include <host/ScriptEditor.h>
-#include <maya/MStatus.h>
+#include <mel/Outcome.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace hostbatch {
 
-/// What kind of line a statement produced: the script editor's kinds, and the
-/// text `print` wrote.
-enum class LineKind { Error, Warning, Info, StatusPrint, Output };
-
-struct Line {
-    LineKind kind;
-    std::string text;
-
-    bool operator==(const Line& other) const { return kind == other.kind && text == other.text; }
-};
-
-LineKind fromEditor(host::LineKind kind);
-
-/// What one top-level statement did, as the transcript shows it.
-struct StatementOutcome {
-    std::string command;  ///< The statement's first word; empty for a source that did not parse.
-    MStatus status;
-    host::CommandResult result;
-    std::vector<Line> lines;  ///< The lines it produced, oldest first.
-    std::optional<double> milliseconds;  ///< Its wall time, when the session times statements.
-};
+using mel::Line;
+using mel::StatementOutcome;
 
 /// Text being written: `drain`, when set, is handed the text whenever it has
 /// grown past a chunk, so that a large result never has to be held whole.

@@ -1,120 +1,24 @@
+// hostbatch: runs MEL sources in one session of the host, printing each
+// statement's transcript as it runs.
+#include "Options.h"
 #include "ProgressLine.h"
-#include "ScriptFile.h"
-#include "Session.h"
 #include "Transcript.h"
 
-#include <pthread.h>
+#include <session/ScriptThread.h>
+#include <session/Session.h>
+
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace {
-
-constexpr const char* kUsage
-    = R"(Usage: hostbatch [--plugin PATH]... [--json] [--keep-going] [--time] [--progress | --no-progress]
-                 [--pixel-budget PIXELS] [--limit NAME=N]... [-c COMMAND | SCRIPT | -]...
-
-Runs scripts in the host's command language (MEL) against plug-ins, like the
-host's script editor.
-
-  --plugin PATH   load the plug-in at PATH before any script runs (repeatable)
-  --json          print one JSON object per statement instead of the text transcript
-  --keep-going    run every top-level statement, even after one has failed
-  --time          add each statement's wall time: '// Time: 12.345 ms //' after
-                  its lines, or "ms":12.345 in its JSON object
-  --progress, --no-progress
-                  show, or not, one live line while a command reads or writes
-                  images (files read and written, per second, the last name),
-                  erased when it ends; only when standard error is a terminal,
-                  and by default only without --json
-  --pixel-budget PIXELS
-                  the most pixels an image file may hold to be read, 1 to
-                  1073741824 (default 268435456, 16384 x 16384, or the
-                  environment variable PICTILE_PIXEL_BUDGET)
-  --limit NAME=N  bound what one statement may use (0: no bound); NAME is
-                    array   elements of an array (default 16777216)
-                    string  bytes of a string (default 67108864)
-                    script  bytes of a script file, or of one statement on
-                            standard input (default 67108864)
-                    output  bytes of lines one statement holds with --json,
-                            which shows them only once it ends (default 67108864)
-                    steps   statements and expressions one top-level statement
-                            evaluates (default 0)
-                    calls   procedures, eval and source running inside one
-                            another (default 1000; however many, the script
-                            nests no deeper than 6000 levels)
-                  A statement past a bound fails with an error; Ctrl-C stops the
-                  running statement the same way (a second one ends hostbatch)
-  -c COMMAND      run COMMAND, a script given on the command line
-  SCRIPT          run the script file SCRIPT
-  -               run the script on standard input (also when no source is given)
-  -h, --help      print this help
-  --version       print hostbatch's version
-  --              treat every later argument as a script file
-
-Sources run in the order given, in one session: top-level variables and
-procedures stay for the later sources. The language:
-  statements    end at ';' (line ends are spaces; the last may leave it out);
-                '//' and '/* */' are comments; "strings" take \" \\ \n \t \r
-  commands      name -flag word "string" $variable (expression) `command`;
-                (int) $f casts the next argument; an array argument gives
-                each element as one argument
-  values        int, float, string and arrays: int $a[] = {1, 2}; $a[5] = 7;
-  vectors       vector $v = <<1, 2.5, $x>>; $v.x $v.y $v.z (read only); + and -;
-                * of two vectors is the dot product, by a number scales; / by
-                a number; ^ the cross product; < > <= >= compare lengths;
-                mag($v); print $v shows 1 2.5 2; vector $a[] = {$v}; $a[0].x
-  expressions   + - * / % (int / int divides whole), + joins strings,
-                == != < <= > >= && || ! ?: = += -= *= /= ++ --
-  results       string $names[] = `resizeFunction -folder "images/" -size 128 -number 4`;
-  control       if/else, while, do/while, for (;;), for ($x in $array), switch
-                (case, default, falling through), break, continue, { blocks }
-  procedures    global proc int darkest(string $file) { ...; return $i; }
-                called as darkest("a.png") or as a command: darkest "a.png";
-  built-ins     )";
-
-// After the list of built-ins, which comes from the interpreter's table.
-constexpr const char* kUsageEnd = R"(
-                (source "x.mel" and a call of a procedure not defined yet look
-                for x.mel or the procedure's NAME.mel in the folders of
-                MAYA_SCRIPT_PATH)
-Any other name runs the registered command of that name. A file or -c source
-with a syntax error ('// Error: line L.C: what //') runs nothing of itself;
-standard input runs each top-level statement as soon as its ';' is read (an
-'if' once the next word shows that no 'else' follows).
-Paths are relative to the working directory.
-
-Text transcript, per top-level statement: its script-editor lines ('// Error: ... //',
-'// Warning: ... //', info lines as they are) and print output, in order, then
-'// Result: value //' when it was a call that gave a value. A failing statement
-inside shows '// Error: line L: what //'. With --json, per top-level statement:
-  {"command":"name","status":0,"result":value or null,"lines":[{"kind":"info","text":"..."}]}
-with print output as kind "output" and "command" the statement's first word.
-JSON text is UTF-8: a byte that is not part of valid UTF-8 is written as the
-escape \udcXX (XX the byte, 80 to ff), which valid text never holds.
-Status prints of the plug-ins go to standard error only. Lines that a --plugin
-load shows are printed like those of a loadPlugin statement.
-
-Exit status: 0 when every statement succeeded, 1 when one failed (the run stops
-there unless --keep-going) or the transcript could not be written, 2 for a usage
-error, an unreadable script, or a --plugin that could not be fully loaded.
-
-Example:
-  hostbatch --plugin ./pictile.so -c 'queryFunction -f "image.png" -qX'
-  // Result: 640 //
-)";
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -130,185 +34,6 @@ extern "C" void interrupt(int signal)
     interrupted = 1;
 }
 
-// The built-in names, filled into lines as wide as the rest of the help.
-std::string builtinList()
-{
-    const hostbatch::Session session;
-    std::string list;
-    std::size_t width = 16;
-    for (const std::string& name : session.builtinNames()) {
-        if (width + 1 + name.size() > 79 && width > 16) {
-            list += "\n                ";
-            width = 16;
-        } else if (width > 16) {
-            list += ' ';
-            ++width;
-        }
-        list += name;
-        width += name.size();
-    }
-    return list;
-}
-
-constexpr const char* kHelpHint = "\nTry 'hostbatch --help'.";
-
-constexpr const char* kBudgetVariable = "PICTILE_PIXEL_BUDGET";
-constexpr const char* kBudgetError = "the pixel budget must be a whole number of pixels from 1 to 1073741824";
-
-// 1 to 2^30 in decimal digits: the range the image services accept.
-bool isPixelBudget(const char* text)
-{
-    std::uint64_t value = 0;
-    for (const char* digit = text; *digit != '\0'; ++digit) {
-        if (*digit < '0' || *digit > '9' || value > (std::uint64_t(1) << 30))
-            return false;
-        value = value * 10 + std::uint64_t(*digit - '0');
-    }
-    return *text != '\0' && value >= 1 && value <= (std::uint64_t(1) << 30);
-}
-
-// Far above what a batch script needs, far below what would exhaust the machine.
-hostbatch::Limits defaultLimits()
-{
-    hostbatch::Limits limits;
-    limits.valueSize = std::size_t { 1 } << 24;
-    limits.stringSize = std::size_t { 64 } << 20;
-    limits.sourceSize = std::size_t { 64 } << 20;
-    limits.outputSize = std::size_t { 64 } << 20;
-    return limits;
-}
-
-// Sets the limit `NAME=N`; false when it is no such setting.
-bool setLimit(const std::string& setting, hostbatch::Limits& limits)
-{
-    const std::size_t equals = setting.find('=');
-    if (equals == std::string::npos || equals + 1 == setting.size())
-        return false;
-    const std::string name = setting.substr(0, equals);
-    const std::string number = setting.substr(equals + 1);
-    if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 18)
-        return false;
-    const unsigned long long value = std::stoull(number);
-    if (name == "array")
-        limits.valueSize = value;
-    else if (name == "string")
-        limits.stringSize = value;
-    else if (name == "script")
-        limits.sourceSize = value;
-    else if (name == "output")
-        limits.outputSize = value;
-    else if (name == "steps")
-        limits.steps = value;
-    else if (name == "calls")
-        limits.callDepth = static_cast<int>(std::min<unsigned long long>(value, INT_MAX));
-    else
-        return false;
-    return true;
-}
-
-struct Source {
-    std::string name;
-    std::string text;
-    bool standardInput = false;  ///< Read as it runs, not up front.
-    bool file = false;  ///< A script file, named by `name`.
-};
-
-enum class Choice { Default, Yes, No };
-
-struct Options {
-    std::vector<std::string> plugins;
-    hostbatch::Limits limits = defaultLimits();
-    bool json = false;
-    bool keepGoing = false;
-    bool time = false;
-    Choice progress = Choice::Default;
-    bool help = false;
-    bool version = false;
-    std::vector<Source> sources;
-};
-
-Source standardInput()
-{
-    Source source;
-    source.name = "<stdin>";
-    source.standardInput = true;
-    return source;
-}
-
-// Reads every option and file source up front, so that a usage error runs nothing.
-bool parseArguments(int argc, char** argv, Options& options, std::string& error)
-{
-    bool sourcesOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        const bool hasValue = i + 1 < argc;
-        Source source;
-        if (sourcesOnly || argument.empty() || argument.front() != '-') {
-            source.name = std::string(argument);
-            source.file = true;
-            if (!hostbatch::readScriptFile(source.name, options.limits.sourceSize, source.text, error))
-                return false;
-        } else if (argument == "-") {
-            source = standardInput();
-        } else if (argument == "--") {
-            sourcesOnly = true;
-            continue;
-        } else if (argument == "-h" || argument == "--help") {
-            options.help = true;
-            return true;
-        } else if (argument == "--version") {
-            options.version = true;
-            return true;
-        } else if (argument == "--json") {
-            options.json = true;
-            continue;
-        } else if (argument == "--keep-going") {
-            options.keepGoing = true;
-            continue;
-        } else if (argument == "--time") {
-            options.time = true;
-            continue;
-        } else if (argument == "--progress" || argument == "--no-progress") {
-            options.progress = argument == "--progress" ? Choice::Yes : Choice::No;
-            continue;
-        } else if (argument == "--pixel-budget") {
-            if (!hasValue || !isPixelBudget(argv[i + 1])) {
-                error = std::string(kBudgetError) + kHelpHint;
-                return false;
-            }
-            // The image services read the budget from the environment.
-            setenv(kBudgetVariable, argv[++i], 1);
-            continue;
-        } else if (argument == "--limit") {
-            if (!hasValue || !setLimit(argv[++i], options.limits)) {
-                error
-                    = "option '--limit' needs NAME=N, NAME one of array, string, script, output, steps, calls"
-                    + std::string(kHelpHint);
-                return false;
-            }
-            continue;
-        } else if (argument == "--plugin" || argument == "-c") {
-            if (!hasValue) {
-                error = "option '" + std::string(argument) + "' needs an argument" + kHelpHint;
-                return false;
-            }
-            ++i;
-            if (argument == "--plugin") {
-                options.plugins.emplace_back(argv[i]);
-                continue;
-            }
-            source = Source { "<command>", argv[i] };
-        } else {
-            error = "unknown option '" + std::string(argument) + "'" + kHelpHint;
-            return false;
-        }
-        options.sources.push_back(std::move(source));
-    }
-    if (options.sources.empty())
-        options.sources.push_back(standardInput());
-    return true;
-}
-
 // Writes each statement's transcript and flushes it, so that it stays in order
 // with what the plug-ins wrote to standard error meanwhile. A large result goes
 // out in chunks as it is formatted. Remembers the first failed write.
@@ -320,7 +45,7 @@ public:
         out_.drain = [this](std::string& text) { put(text); };
     }
 
-    void write(const hostbatch::StatementOutcome& outcome)
+    void write(const mel::StatementOutcome& outcome)
     {
         out_.text.clear();
         try {
@@ -374,10 +99,10 @@ private:
 };
 
 // Loads the --plugin plug-ins; false after telling standard error which one failed.
-bool loadPlugins(hostbatch::Session& session, const Options& options, TranscriptWriter& writer)
+bool loadPlugins(host::Session& session, const hostbatch::Options& options, TranscriptWriter& writer)
 {
     for (const std::string& path : options.plugins) {
-        hostbatch::StatementOutcome load;
+        mel::StatementOutcome load;
         load.command = "loadPlugin";
         const host::PluginLoader::LoadOutcome outcome = session.loadPlugin(path, load.lines);
         load.status = outcome.status;
@@ -395,21 +120,16 @@ bool loadPlugins(hostbatch::Session& session, const Options& options, Transcript
 
 int runHostbatch(int argc, char** argv)
 {
-    Options options;
+    hostbatch::Options options;
     std::string usageError;
-    if (!parseArguments(argc, argv, options, usageError)) {
+    if (!hostbatch::parseArguments(argc, argv, options, usageError)
+        || !hostbatch::checkBudgetVariable(usageError)) {
         std::fprintf(stderr, "hostbatch: %s\n", usageError.c_str());
         return 2;
     }
-    const char* budget = std::getenv(kBudgetVariable);
-    if (budget != nullptr && !isPixelBudget(budget)) {
-        std::fprintf(stderr, "hostbatch: %s: %s\n", kBudgetVariable, kBudgetError);
-        return 2;
-    }
     if (options.help) {
-        const bool written = std::fputs(kUsage, stdout) >= 0 && std::fputs(builtinList().c_str(), stdout) >= 0
-            && std::fputs(kUsageEnd, stdout) >= 0;
-        if (!written || std::fflush(stdout) != 0 || std::fclose(stdout) != 0) {
+        const std::string help = hostbatch::helpText(host::Session().interpreter().builtinNames());
+        if (std::fputs(help.c_str(), stdout) < 0 || std::fflush(stdout) != 0 || std::fclose(stdout) != 0) {
             std::fprintf(stderr, "hostbatch: cannot write the help: %s\n", std::strerror(errno));
             return 1;
         }
@@ -423,8 +143,9 @@ int runHostbatch(int argc, char** argv)
     // The progress line goes to a terminal only: in a pipe or a file its
     // redrawing would be noise.
     std::unique_ptr<hostbatch::ProgressLine> progress;
-    const bool progressWanted
-        = options.progress == Choice::Default ? !options.json : options.progress == Choice::Yes;
+    const bool progressWanted = options.progress == hostbatch::Choice::Default
+        ? !options.json
+        : options.progress == hostbatch::Choice::Yes;
     if (progressWanted && isatty(STDERR_FILENO)) {
         progress = std::make_unique<hostbatch::ProgressLine>(STDERR_FILENO);
         host::observeActivity(progress.get());
@@ -433,13 +154,14 @@ int runHostbatch(int argc, char** argv)
         ~StopObserving() { host::observeActivity(nullptr); }
     } stopObserving;
 
-    hostbatch::Session session;
-    session.timeStatements(options.time);
-    session.setLimits(options.limits);
+    host::Session session;
+    mel::Interpreter& interpreter = session.interpreter();
+    interpreter.timeStatements(options.time);
+    interpreter.setLimits(options.limits);
     // The text transcript can show a statement's lines before it ends; a JSON
     // object cannot, so there they are held, to the output limit.
-    session.streamLines(!options.json);
-    session.setInterruptFlag(&interrupted);
+    interpreter.streamLines(!options.json);
+    interpreter.setInterruptFlag(&interrupted);
     struct sigaction onInterrupt { };
     onInterrupt.sa_handler = interrupt;
     sigemptyset(&onInterrupt.sa_mask);
@@ -448,10 +170,10 @@ int runHostbatch(int argc, char** argv)
     if (!loadPlugins(session, options, writer))
         return 2;
 
-    const auto report = [&writer, &session](const hostbatch::StatementOutcome& outcome) {
+    const auto report = [&writer, &interpreter](const mel::StatementOutcome& outcome) {
         writer.write(outcome);
         if (writer.failed())
-            session.requestStop();  // nothing more can be shown
+            interpreter.requestStop();  // nothing more can be shown
     };
     // read, not fread: it returns what has arrived, so that a statement typed at
     // a terminal runs when its line is entered.
@@ -463,7 +185,7 @@ int runHostbatch(int argc, char** argv)
         }
     };
     bool allSucceeded = true;
-    for (const Source& source : options.sources) {
+    for (const hostbatch::Source& source : options.sources) {
         bool succeeded = false;
         if (source.standardInput) {
             bool readFailed = false;
@@ -478,57 +200,29 @@ int runHostbatch(int argc, char** argv)
         }
         if (writer.failed())
             break;
-        if (succeeded)
-            continue;
-        allSucceeded = false;
-        if (!options.keepGoing)
-            break;
+        if (!succeeded)
+            allSucceeded = false;
+        if (interpreter.runEnded() || (!succeeded && !options.keepGoing))
+            break;  // after quit nothing more runs
     }
     if (!writer.finish()) {
         std::fprintf(stderr, "hostbatch: cannot write the transcript: %s\n", std::strerror(writer.error()));
         return 1;
     }
+    // quit -exitCode N decides, as the system takes an exit status: its low byte.
+    if (interpreter.runEnded() && interpreter.endStatus())
+        return *interpreter.endStatus() & 0xff;
     return allSucceeded ? 0 : 1;
-}
-
-// Scripts run on a thread of their own, whose stack is sized for the
-// interpreter's deepest nesting (6000 levels), so that a deep recursion ends
-// with the interpreter's error line rather than a stack overflow. The costliest
-// levels measured, a script that sources itself, take 21 MiB for 6000 levels in
-// the AddressSanitizer build (3.6 KiB a level) and 8.4 MiB in the release
-// build, more than the main thread's usual 8 MiB; the stack is reserved
-// address space, used only as deep as a script goes.
-constexpr std::size_t kScriptStack = std::size_t { 256 } << 20;
-
-struct Run {
-    int argc;
-    char** argv;
-    int status;
-};
-
-extern "C" void* runOnScriptThread(void* data)
-{
-    Run& run = *static_cast<Run*>(data);
-    run.status = runHostbatch(run.argc, run.argv);
-    return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    Run run { argc, argv, 1 };
-    pthread_attr_t attributes;
-    pthread_t thread;
-    int error = pthread_attr_init(&attributes);
-    if (error == 0) {
-        error = pthread_attr_setstacksize(&attributes, kScriptStack);
-        if (error == 0)
-            error = pthread_create(&thread, &attributes, runOnScriptThread, &run);
-        pthread_attr_destroy(&attributes);
-    }
-    if (error != 0) {
-        std::fprintf(stderr, "hostbatch: cannot start the script thread: %s\n", std::strerror(error));
+    // Scripts run on a thread whose stack holds the interpreter's deepest nesting.
+    host::ScriptThread scriptThread;
+    if (!scriptThread.started()) {
+        std::fprintf(stderr, "hostbatch: cannot start the script thread: %s\n", scriptThread.error().c_str());
         return 2;
     }
     // Ctrl-C then reaches the script's thread, as it did when scripts ran on
@@ -537,6 +231,7 @@ int main(int argc, char** argv)
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
     pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
-    pthread_join(thread, nullptr);
-    return run.status;
+    int status = 1;
+    scriptThread.run([&] { status = runHostbatch(argc, argv); });
+    return status;
 }

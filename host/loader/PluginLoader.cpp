@@ -209,8 +209,10 @@ PluginLoader::LoadOutcome PluginLoader::loadPath(const std::string& path)
     if (initializePlugin == nullptr || uninitializePlugin == nullptr)
         return { MStatus::kFailure, refusal + "it lacks initializePlugin or uninitializePlugin", false };
 
-    plugins_.push_back(std::make_unique<Plugin>(
-        Plugin { std::move(library), PluginRecord { name }, {}, initializePlugin, uninitializePlugin }));
+    std::error_code ignored;
+    const std::string absolutePath = std::filesystem::absolute(path, ignored).lexically_normal().string();
+    plugins_.push_back(std::make_unique<Plugin>(Plugin { std::move(library),
+        PluginRecord { name, absolutePath, "", "" }, {}, initializePlugin, uninitializePlugin }));
     Plugin& plugin = *plugins_.back();
     plugin.loading = ObjectAccess::LoadingPlugin { &registry_, &plugin.record };
 
@@ -252,6 +254,14 @@ bool PluginLoader::isLoaded(const std::string& name) const
             return true;
     }
     return false;
+}
+
+const PluginRecord* PluginLoader::record(const std::string& name) const
+{
+    for (const auto& plugin : plugins_)
+        if (plugin->record.name == name)
+            return &plugin->record;
+    return nullptr;
 }
 
 std::vector<std::string> PluginLoader::loadedPlugins() const

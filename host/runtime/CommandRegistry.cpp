@@ -73,6 +73,20 @@ std::vector<std::string> CommandRegistry::commandsOf(const PluginRecord& owner) 
     return names;
 }
 
+std::vector<std::string> CommandRegistry::commandNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : commands_)
+        names.push_back(entry.first);
+    return names;
+}
+
+const MSyntax* CommandRegistry::syntaxOf(const std::string& name) const
+{
+    const auto found = commands_.find(name);
+    return found == commands_.end() ? nullptr : &found->second->syntax;
+}
+
 Invocation CommandRegistry::run(const std::string& name, const MArgList& args, std::size_t arrayBound) const
 {
     Invocation invocation;

@@ -13,6 +13,7 @@ struct EditorLines {
     std::mutex mutex;
     std::vector<EditorLine> lines;
     std::atomic<std::size_t> bytes { 0 };
+    std::string lastError;
 };
 
 EditorLines& editorLines()
@@ -28,6 +29,8 @@ void ScriptEditor::show(LineKind kind, std::string text)
     EditorLines& editor = editorLines();
     std::lock_guard<std::mutex> lock(editor.mutex);
     const std::size_t size = text.size();
+    if (kind == LineKind::Error)
+        editor.lastError = text;
     editor.lines.push_back(EditorLine { kind, std::move(text) });
     editor.bytes.fetch_add(size, std::memory_order_relaxed);
 }
@@ -43,6 +46,13 @@ std::vector<EditorLine> ScriptEditor::take()
 std::size_t ScriptEditor::heldBytes()
 {
     return editorLines().bytes.load(std::memory_order_relaxed);
+}
+
+std::string ScriptEditor::lastError()
+{
+    EditorLines& editor = editorLines();
+    std::lock_guard<std::mutex> lock(editor.mutex);
+    return editor.lastError;
 }
 
 const char* lineKindName(LineKind kind)

@@ -270,6 +270,24 @@ TEST_F(RegistryTest, BuildsTheSyntaxOnceAndHandsItToEveryCommandObject)
     EXPECT_TRUE(host::ScriptEditor::take().empty());
 }
 
+TEST_F(RegistryTest, TellsEachCommandsSyntaxToACallerBeforeItRuns)
+{
+    syntaxCalls = 0;
+    registry.registerCommand(owner, "readsCount", create<ReadsCount>, countedSyntax);
+    registry.registerCommand(owner, "clears", create<ClearsItsResult>, nullptr);
+    EXPECT_EQ(registry.commandNames(), (std::vector<std::string> { "clears", "readsCount" }));
+
+    const MSyntax* syntax = registry.syntaxOf("readsCount");
+    ASSERT_NE(syntax, nullptr);
+    ASSERT_EQ(syntax->flags().size(), 1u);
+    EXPECT_EQ(syntax->flags()[0].longName, "-count");
+    EXPECT_EQ(syntax->flags()[0].argumentTypes, std::vector<MSyntax::MArgType> { MSyntax::kLong });
+    EXPECT_EQ(syntaxCalls, 1);
+    ASSERT_NE(registry.syntaxOf("clears"), nullptr);
+    EXPECT_TRUE(registry.syntaxOf("clears")->flags().empty());
+    EXPECT_EQ(registry.syntaxOf("unknown"), nullptr);
+}
+
 TEST(CommandTest, ACommandNotMadeByTheRegistryHasAnEmptySyntax)
 {
     ReadsCount command;

@@ -10,12 +10,12 @@
 namespace {
 
 using host::CommandResult;
-using EditorLine = hostbatch::Line;
-using hostbatch::LineKind;
+using EditorLine = mel::Line;
+using host::LineKind;
 
-hostbatch::StatementOutcome withResult(CommandResult result)
+mel::StatementOutcome withResult(CommandResult result)
 {
-    hostbatch::StatementOutcome outcome;
+    mel::StatementOutcome outcome;
     outcome.command = "cmd";
     outcome.result = std::move(result);
     return outcome;
@@ -104,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(Escapes, JsonStringTest,
         EscapeCase { "slashKept", "a/b", R"("a/b")" }),
     [](const auto& info) { return std::string(info.param.name); });
 
-hostbatch::StatementOutcome withLines()
+mel::StatementOutcome withLines()
 {
-    hostbatch::StatementOutcome outcome;
+    mel::StatementOutcome outcome;
     outcome.command = "echoMessages";
     outcome.status = MS::kFailure;
     outcome.lines = {
@@ -138,7 +138,7 @@ TEST(TranscriptLines, JsonListsKindsInOrderAndLeavesStatusPrintsOut)
 
 TEST(TranscriptLines, PrintOutputStaysInOrderAsItIs)
 {
-    hostbatch::StatementOutcome outcome = withResult(std::monostate {});
+    mel::StatementOutcome outcome = withResult(std::monostate {});
     outcome.lines = { { LineKind::Output, "a" }, { LineKind::Warning, "w" }, { LineKind::Output, "b\n" } };
     std::string text;
     hostbatch::appendText(text, outcome);
@@ -179,7 +179,7 @@ TEST(TranscriptLines, LargeResultsAreDrainedInChunks)
 
 TEST(TranscriptLines, ResultFollowsTheLines)
 {
-    hostbatch::StatementOutcome outcome = withResult(7);
+    mel::StatementOutcome outcome = withResult(7);
     outcome.lines = { EditorLine { LineKind::Info, "computing" } };
     std::string text = "earlier\n";
     hostbatch::appendText(text, outcome);
@@ -204,7 +204,7 @@ class TimedTest : public testing::TestWithParam<TimedCase> { };
 TEST_P(TimedTest, TimeComesLastWithThreeDecimals)
 {
     const TimedCase& expected = GetParam();
-    hostbatch::StatementOutcome outcome = withResult(expected.result);
+    mel::StatementOutcome outcome = withResult(expected.result);
     outcome.milliseconds = expected.milliseconds;
     std::string text;
     hostbatch::appendText(text, outcome);

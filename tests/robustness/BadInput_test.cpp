@@ -1406,28 +1406,60 @@ TEST(PixelBudget, ComesFromTheEnvironment)
     }
 }
 
+// The batch's fixed folders are relative: after chdir, resizeFunction reads
+// the list and writes the outputs of the working folder it is in.
+TEST(BatchFolders, FollowTheWorkingFolder)
+{
+    Workspace folder;
+    fs::create_directories(folder.file(std::string("elsewhere/") + kOutputFolder));
+    fs::create_directories(folder.file("elsewhere/images"));
+    writeGradient(folder.file("elsewhere/images/a.png"), 20, 20, "png");
+    const std::string list = "a.png\n";
+    writeBytes(folder.file(std::string("elsewhere/") + kListFile), Bytes(list.begin(), list.end()));
+    const HostbatchRun run
+        = folder.hostbatch("chdir \"elsewhere\";\nresizeFunction -folder \"images/\" -size 8 -number 2;\n");
+    EXPECT_EQ(run.out, result("0") + result("a.png"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(fs::exists(folder.file(std::string("elsewhere/") + kOutputFolder + "a.iff")));
+    EXPECT_FALSE(fs::exists(folder.file(std::string(kOutputFolder) + "a.iff")));
+}
+
 // Ctrl-C at a running statement ends it with its error line, and hostbatch with
 // the status of a failed statement. The loop makes a file once it runs; the
 // minute is only there to end a hostbatch that never starts or never stops.
-TEST(Interrupt, EndsTheRunningStatementWithAnError)
+// Starts hostbatch on `script`, sends it one Ctrl-C once `running` holds (or
+// it has exited), and gives what it printed; `ended` says whether that ended
+// it within the minute, after which it is killed.
+HostbatchRun interruptOnce(
+    const Workspace& folder, const std::string& script, const std::function<bool()>& running, bool& ended)
 {
-    Workspace folder;
-    const pid_t child = folder.launch("spin", "{ fclose(fopen(\"running\")); while (1) ; }\n", {}, "");
-    ASSERT_GT(child, 0);
+    const pid_t child = folder.launch("interrupted", script, {}, "");
+    ended = false;
+    if (child <= 0)
+        return HostbatchRun();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     const auto exited = [child] {
         siginfo_t info {};
         return waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child;
     };
-    while (!fs::exists(folder.file("running")) && !exited() && std::chrono::steady_clock::now() < deadline)
+    while (!running() && !exited() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(child, SIGINT);
     while (!exited() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool ended = exited();
+    ended = exited();
     if (!ended)
         kill(child, SIGKILL);
-    const HostbatchRun run = folder.collect("spin", child);
+    return folder.collect("interrupted", child);
+}
+
+TEST(Interrupt, EndsTheRunningStatementWithAnError)
+{
+    Workspace folder;
+    bool ended = false;
+    const HostbatchRun run = interruptOnce(
+        folder, "{ fclose(fopen(\"running\")); while (1) ; }\n",
+        [&folder] { return fs::exists(folder.file("running")); }, ended);
     EXPECT_TRUE(ended);
     EXPECT_EQ(run.out, error("line 1: interrupted"));
     EXPECT_EQ(run.exitCode, 1);
@@ -1517,6 +1549,64 @@ TEST(PluginPath, ThatIsAFifoIsRefusedAtOnce)
         "file\n");
     EXPECT_EQ(run.exitCode, 2);
 }
+
+// Ctrl-C while a statement waits for a shell command that would take long or
+// never end: the statement ends as interrupted, and the command's whole
+// process group is killed. The command writes its shell's process id, which
+// is its group's, once it runs.
+struct ShellWaitRow {
+    const char* name;
+    std::string statement;
+};
+
+class InterruptShellWait : public testing::TestWithParam<ShellWaitRow> { };
+
+// The processes of process group `group` still alive: a killed one whose
+// parent has not reaped it yet is a zombie, and counts no more.
+std::vector<pid_t> livingMembers(pid_t group)
+{
+    std::vector<pid_t> living;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+        std::ifstream statFile(entry.path() / "stat");
+        std::string stat;
+        if (!std::getline(statFile, stat))
+            continue;
+        // pid (comm) state ppid pgrp ...: comm may hold spaces, so read after its ')'.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        char state = 0;
+        pid_t parent = 0;
+        pid_t processGroup = 0;
+        if (fields >> state >> parent >> processGroup && processGroup == group && state != 'Z')
+            living.push_back(std::stoi(entry.path().filename().string()));
+    }
+    return living;
+}
+
+TEST_P(InterruptShellWait, KillsTheCommandsProcessGroup)
+{
+    Workspace folder;
+    pid_t group = 0;
+    const auto running = [&folder, &group] {
+        std::ifstream written(folder.file("group"));
+        return static_cast<bool>(written >> group);
+    };
+    bool ended = false;
+    const HostbatchRun run = interruptOnce(folder, GetParam().statement + "\n", running, ended);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(run.out, error("line 1: interrupted"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "");
+    ASSERT_GT(group, 0);
+    EXPECT_EQ(livingMembers(group), std::vector<pid_t>());
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, InterruptShellWait,
+    testing::Values(ShellWaitRow { "system_sleep", "system \"echo $$ > group; sleep 30\";" },
+        ShellWaitRow { "popen_that_never_ends",
+            "{ int $p = popen(\"echo $$ > group; while :; do sleep 1; done\", \"r\"); fgetline($p); }" },
+        ShellWaitRow { "pclose_of_one_that_never_reads",
+            "{ int $p = popen(\"echo $$ > group; sleep 30 < /dev/null\", \"w\"); pclose $p; }" }),
+    [](const testing::TestParamInfo<ShellWaitRow>& info) { return std::string(info.param.name); });
 
 // A file changed by another thread while one hostbatch reads it again and again.
 struct ChangingRow {

@@ -17,6 +17,9 @@ namespace host {
 /// Who registered a command: a loaded plug-in, or the host itself (tests).
 struct PluginRecord {
     std::string name;
+    std::string path = {};  ///< The library's absolute path, for a loaded plug-in.
+    std::string vendor = {};  ///< As the plug-in's first MFnPlugin names them.
+    std::string version = {};
 };
 
 /// The outcome of running one command.
@@ -48,6 +51,12 @@ public:
     bool contains(const std::string& name) const;
     /// The names `owner` has registered, sorted.
     std::vector<std::string> commandsOf(const PluginRecord& owner) const;
+    /// Every registered name, sorted.
+    std::vector<std::string> commandNames() const;
+    /// The syntax `name` was registered with (empty when it gave none), so that
+    /// a caller can check flags and their argument types before running it; null
+    /// for a name not registered. Valid until the command is deregistered.
+    const MSyntax* syntaxOf(const std::string& name) const;
 
     /// Runs `name` with `args`: creates the command object, parses nothing itself
     /// (the command does), calls doIt, and deletes the object. An unknown name,
@@ -74,7 +83,7 @@ class OPENMAYA_EXPORT ObjectAccess {
 public:
     struct LoadingPlugin {
         CommandRegistry* registry;
-        const PluginRecord* record;
+        PluginRecord* record;
     };
     static MObject objectFor(LoadingPlugin& plugin);
     /// Null for an object that names no plug-in.

@@ -53,6 +53,9 @@ public:
     bool isLoaded(const std::string& name) const;
     /// The names of the loaded plug-ins, oldest first.
     std::vector<std::string> loadedPlugins() const;
+    /// The record of the loaded plug-in `name` (its path, vendor and version),
+    /// or null; valid until the plug-in is unloaded.
+    const PluginRecord* record(const std::string& name) const;
 
 private:
     struct Plugin;

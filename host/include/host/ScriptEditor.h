@@ -34,6 +34,9 @@ public:
     /// The bytes of text held now, read without waiting: how a long run knows
     /// when to take what it printed.
     static std::size_t heldBytes();
+    /// The text of the last error line shown, taken or not (getLastError);
+    /// empty before the first.
+    static std::string lastError();
 };
 
 /// "error", "warning", "info", "status" or "output".

@@ -2,6 +2,7 @@
 // result, or shows messages, fails, or throws, so that every path of the host's
 // transcript can be reached from a script.
 #include <maya/MArgList.h>
+#include <maya/MArgParser.h>
 #include <maya/MFnPlugin.h>
 #include <maya/MGlobal.h>
 #include <maya/MIntArray.h>
@@ -9,13 +10,16 @@
 #include <maya/MStatus.h>
 #include <maya/MString.h>
 #include <maya/MStringArray.h>
+#include <maya/MSyntax.h>
 
 #include <charconv>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -172,6 +176,52 @@ public:
     MStatus doIt(const MArgList&) override { return MS::kSuccess; }
 };
 
+// A flag of every argument type, and one of two arguments: the arguments come
+// back as they were given, once they have parsed, so that a caller can see
+// what a binding made of its values.
+class EchoFlags : public MPxCommand {
+public:
+    static MSyntax newSyntax()
+    {
+        MSyntax syntax;
+        syntax.addFlag("-b", "-boolean", MSyntax::kBoolean);
+        syntax.addFlag("-i", "-integer", MSyntax::kLong);
+        syntax.addFlag("-d", "-double", MSyntax::kDouble);
+        syntax.addFlag("-s", "-string", MSyntax::kString);
+        syntax.addFlag("-p", "-pair", MSyntax::kLong, MSyntax::kString);
+        syntax.addFlag("-on", "-switch");
+        return syntax;
+    }
+
+    MStatus doIt(const MArgList& args) override
+    {
+        MStatus status;
+        const MArgParser parser(syntax(), args, &status);
+        if (!status)
+            return status;  // error already shown
+        MStringArray given;
+        for (unsigned int i = 0; i < args.length(); ++i)
+            given.append(args.asString(i));
+        setResult(given);
+        return MS::kSuccess;
+    }
+};
+
+// Sleeps for the milliseconds given and returns them: a command that takes a
+// while, to be interrupted.
+class EchoSleep : public MPxCommand {
+public:
+    MStatus doIt(const MArgList& args) override
+    {
+        int milliseconds = 0;
+        if (!readOneNumber("echoSleep", args, milliseconds))
+            return MS::kInvalidParameter;  // error already shown
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        setResult(milliseconds);
+        return MS::kSuccess;
+    }
+};
+
 // The host takes ownership of the object and deletes it after doIt.
 template <typename Command> void* create()
 {
@@ -181,6 +231,7 @@ template <typename Command> void* create()
 struct CommandEntry {
     const char* name;
     MCreatorFunction creator;
+    MCreateSyntaxFunction newSyntax = nullptr;
 };
 
 constexpr CommandEntry kCommands[] = {
@@ -194,6 +245,8 @@ constexpr CommandEntry kCommands[] = {
     { "echoMessages", create<EchoMessages> },
     { "echoThrow", create<EchoThrow> },
     { "echoNothing", create<EchoNothing> },
+    { "echoFlags", create<EchoFlags>, EchoFlags::newSyntax },
+    { "echoSleep", create<EchoSleep> },
 };
 
 }  // namespace
@@ -207,7 +260,7 @@ PLUGIN_EXPORT MStatus initializePlugin(MObject obj)
     if (!status)
         return status;
     for (const CommandEntry& command : kCommands) {
-        status = plugin.registerCommand(command.name, command.creator);
+        status = plugin.registerCommand(command.name, command.creator, command.newSyntax);
         if (!status) {
             MGlobal::displayError(MString("echo plug-in: cannot register ") + command.name);
             return status;

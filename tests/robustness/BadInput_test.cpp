@@ -1537,6 +1537,24 @@ TEST(WriteProtectedOutput, IsLeftAsItWas)
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.file(kOutputFolder)), fs::directory_iterator()), 1);
 }
 
+// The readers of PNG, JPEG and TIFF, and with them their libraries, are opened
+// on the first read of one of those formats: a run that reads only IFF never
+// loads them. (Sanitizer builds load OpenImageIO's libraries, those among them,
+// at start; the module is looked for.)
+TEST(CommonFormatLibraries, LoadOnTheFirstReadThatNeedsThem)
+{
+    Workspace folder;
+    writeGradient(folder.file("images/a.iff"), 20, 20, "iff");
+    writeGradient(folder.file("images/a.png"), 30, 30, "png");
+    const std::string loaded
+        = "print (system(\"grep -q pictile_codecs /proc/$PPID/maps && echo yes || echo no\"));\n";
+    const HostbatchRun run = folder.hostbatch("queryFunction -f \"images/a.iff\" -qX;\n" + loaded
+        + "queryFunction -f \"images/a.png\" -qX;\n" + loaded);
+    EXPECT_EQ(run.out, result("20") + "no\n" + result("30") + "yes\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+}
+
 // A --plugin path that is a FIFO is refused at once, as a missing one is.
 TEST(PluginPath, ThatIsAFifoIsRefusedAtOnce)
 {

@@ -32,8 +32,9 @@ bool holdsNul(const MString& path)
     return std::char_traits<char>::length(path.asChar()) != path.length();
 }
 
-// A file refused only because the run's budget is smaller than the image: the
-// one refusal a user can undo, so the host says how.
+// A file refused only because the run's budget is smaller than the image, or
+// than what a file of its size may ask for: the one refusal a user can undo, so
+// the host says how.
 void showBudgetRefusal(const host::BudgetRefusal& refusal)
 {
     if (refusal.budget == 0)
@@ -41,6 +42,7 @@ void showBudgetRefusal(const host::BudgetRefusal& refusal)
     host::ScriptEditor::show(host::LineKind::Warning,
         "Image of " + std::to_string(refusal.width) + " x " + std::to_string(refusal.height)
             + " pixels is over the pixel budget of " + std::to_string(refusal.budget)
+            + (refusal.fileBytes != 0 ? " for a file of " + std::to_string(refusal.fileBytes) + " bytes" : "")
             + "; raise it with hostbatch --pixel-budget PIXELS or " + host::kPixelBudgetVariable
             + "=PIXELS, up to " + std::to_string(host::kMaxImagePixels));
 }
@@ -54,6 +56,16 @@ void showMissingModule(const MString& path)
     host::ScriptEditor::show(host::LineKind::Warning,
         std::string(path.asChar()) + ": this format needs the OpenImageIO module; install the package "
             + host::kOpenImageIOPackage);
+}
+
+// A file that is there but that no reader knows: the command will call it
+// missing, so the host says what it is.
+void showUnknownContent(const MString& path)
+{
+    if (!host::takeUnknownContent())
+        return;
+    host::ScriptEditor::show(
+        host::LineKind::Warning, std::string(path.asChar()) + ": no image reader knows this file's content");
 }
 
 }  // namespace
@@ -74,6 +86,7 @@ MStatus MImage::readFromFile(MString path)
     // buffers) instead of reporting an error.
     host::takeBudgetRefusal();
     host::takeMissingOpenImageIO();
+    host::takeUnknownContent();
     try {
         status = host::readImageFile(path.asChar(), image);
     } catch (const std::bad_alloc&) {
@@ -84,6 +97,7 @@ MStatus MImage::readFromFile(MString path)
     if (!status) {
         showBudgetRefusal(host::takeBudgetRefusal());
         showMissingModule(path);
+        showUnknownContent(path);
         return status;
     }
     pixels_ = std::make_unique<Pixels>(Pixels { std::move(image) });

@@ -10,6 +10,8 @@ namespace {
 
 // The result slot of the command running on this thread; null outside a command.
 thread_local host::ResultScope::Slot* currentSlot = nullptr;
+// The array bound in force on this thread; null outside any.
+thread_local host::ArrayBoundScope* currentBound = nullptr;
 
 void storeResult(host::CommandResult value)
 {
@@ -53,6 +55,28 @@ void ResultScope::settle()
         *slot_.result = std::move(*shared);
     else
         *slot_.result = *shared;
+}
+
+ArrayBoundScope::ArrayBoundScope(std::size_t bound)
+    : bound_(bound)
+    , outer_(std::exchange(currentBound, this))
+{
+}
+
+ArrayBoundScope::~ArrayBoundScope()
+{
+    currentBound = outer_;
+}
+
+std::size_t ArrayBoundScope::bound()
+{
+    return currentBound != nullptr ? currentBound->bound_ : 0;
+}
+
+void ArrayBoundScope::refuse()
+{
+    currentBound->passed_ = true;
+    throw ArrayBoundPassed { currentBound->bound_ };
 }
 
 }  // namespace host

@@ -1,5 +1,4 @@
 #include <maya/MString.h>
-#include <maya/MStringArray.h>
 
 #include <cstring>
 #include <ostream>
@@ -70,10 +69,4 @@ MString operator+(const char* left, const MString& right)
 std::ostream& operator<<(std::ostream& out, const MString& text)
 {
     return out << text.asChar();
-}
-
-MStatus MStringArray::append(const MString& element)
-{
-    elements_.push_back(element);
-    return MStatus::kSuccess;
 }

@@ -154,7 +154,7 @@ MStatus readLayout(const ImageSource& source, Layout& layout)
     if (!knownPixels || (layout.topDown && (compression == kBiRle8 || compression == kBiRle4)))
         return MS::kFailure;
 
-    const MStatus size = checkImageSize(layout.width, layout.height);
+    const MStatus size = checkImageSize(layout.width, layout.height, source.size(), kHeldByReader);
     if (!size)
         return size;
 
@@ -290,10 +290,15 @@ MStatus readStoredRows(const ImageSource& source, const Layout& layout, RgbaImag
             const std::uint64_t y = layout.topDown ? stored : height - 1 - stored;
             convertRow(layout, rows.data() + i * rowBytes, pixels.get() + y * outRowBytes);
         }
+        if (ReadTime::passed())
+            return MS::kFailure;
     }
     image = RgbaImage { layout.width, layout.height, std::move(pixels) };
     return MS::kSuccess;
 }
+
+// How often, in rows of run-length data, the read looks at its time.
+constexpr std::uint64_t kRowsPerTimeCheck = 1024;
 
 // Run-length data read in chunks; past the end of the file it gives nothing.
 class ChunkReader {
@@ -374,7 +379,8 @@ MStatus readRunLengthPixels(const ImageSource& source, const Layout& layout, Rgb
                 put(fourBit ? (i % 2 ? value & 0x0f : value >> 4) : value);
         } else if (value == 0) {
             x = 0;
-            ++y;
+            if (++y % kRowsPerTimeCheck == 0 && ReadTime::passed())
+                return MS::kFailure;
         } else if (value == 1) {
             break;
         } else if (value == 2) {

@@ -10,6 +10,7 @@ namespace host {
 namespace {
 
 thread_local bool missingOpenImageIO = false;
+thread_local bool unknownContent = false;
 
 // The folder of the library or program this code is linked into.
 std::string ownFolder()
@@ -24,9 +25,14 @@ std::string ownFolder()
 
 }  // namespace
 
+std::string hostModulePath(const char* fileName)
+{
+    return ownFolder() + "/" + fileName;
+}
+
 void* openHostModuleEntry(const char* fileName, const char* entryName)
 {
-    const std::string path = ownFolder() + "/" + fileName;
+    const std::string path = hostModulePath(fileName);
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
         return nullptr;
@@ -44,6 +50,16 @@ void noteMissingOpenImageIO()
 bool takeMissingOpenImageIO()
 {
     return std::exchange(missingOpenImageIO, false);
+}
+
+void noteUnknownContent()
+{
+    unknownContent = true;
+}
+
+bool takeUnknownContent()
+{
+    return std::exchange(unknownContent, false);
 }
 
 }  // namespace host

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <string>
+
 namespace host {
+
+/// The path of `fileName` in the folder of the library this code is linked
+/// into, where the host's modules and programs lie.
+std::string hostModulePath(const char* fileName);
 
 /// Opens the host module `fileName` from the folder of the library this code is
 /// linked into, and finds `entryName` in it; null when the module is missing,
@@ -18,5 +24,13 @@ void noteMissingOpenImageIO();
 
 /// Whether noteMissingOpenImageIO was called on this thread since the last take.
 bool takeMissingOpenImageIO();
+
+/// Notes, for the calling thread, that a read met a file whose content no reader
+/// knows (no signature of a format, no extension a reader lists), so that the
+/// host can say so rather than let it pass for a missing file.
+void noteUnknownContent();
+
+/// Whether noteUnknownContent was called on this thread since the last take.
+bool takeUnknownContent();
 
 }  // namespace host

@@ -37,8 +37,9 @@ struct Chunk {
     std::uint64_t next() const { return dataStart + ((std::uint64_t { size } + 3) & ~std::uint64_t { 3 }); }
 };
 
-// The chunk starting at `position`, which must end by `end`.
-bool readChunk(const ImageSource& source, std::uint64_t position, std::uint64_t end, Chunk& chunk)
+// The chunk starting at `position`, which must end by `end`. Chunk headers come
+// through a window of the file: a form may hold millions of empty chunks.
+bool readChunk(ReadWindow& source, std::uint64_t position, std::uint64_t end, Chunk& chunk)
 {
     unsigned char head[8];
     if (position > end || end - position < 8 || source.readAt(position, head, 8) != 8)
@@ -50,7 +51,7 @@ bool readChunk(const ImageSource& source, std::uint64_t position, std::uint64_t 
 }
 
 // Whether `chunk` is a "FOR4" form of `type`.
-bool isForm(const ImageSource& source, const Chunk& chunk, std::string_view type)
+bool isForm(ReadWindow& source, const Chunk& chunk, std::string_view type)
 {
     char bytes[4];
     return chunk.is("FOR4") && chunk.size >= 4 && source.readAt(chunk.dataStart, bytes, 4) == 4
@@ -68,7 +69,7 @@ struct Header {
     unsigned planes() const { return channels * sampleBytes; }
 };
 
-bool readHeader(const ImageSource& source, const Chunk& chunk, Header& header)
+bool readHeader(ReadWindow& source, const Chunk& chunk, Header& header)
 {
     // 24 bytes, or 32 with the data window's origin.
     if (!chunk.is("TBHD") || (chunk.size != 24 && chunk.size != 32))
@@ -104,7 +105,7 @@ struct Tile {
 };
 
 // A tile's corners, the first 8 bytes of its chunk: inside the image and in order.
-bool readCorners(const ImageSource& source, const Chunk& chunk, const Header& header, Tile& tile)
+bool readCorners(ReadWindow& source, const Chunk& chunk, const Header& header, Tile& tile)
 {
     unsigned char bytes[8];
     if (chunk.size < 8 || source.readAt(chunk.dataStart, bytes, 8) != 8)
@@ -258,21 +259,43 @@ bool storePackedTile(const Header& header, const Tile& tile, const unsigned char
     return true;
 }
 
-// Reads every tile of the "TBMP" form into `image`; false for any damage.
-bool readTiles(const ImageSource& source, const Chunk& form, const Header& header, unsigned char* image)
+// A colour tile's chunk: where its stored bytes lie, and its place.
+struct TileChunk {
+    Chunk chunk;
+    Tile tile;
+};
+
+// The colour tiles of the "TBMP" form, walked once; false for damage, or for
+// more tiles than the header says (a file cannot make the walk hold more).
+bool findTiles(ReadWindow& source, const Chunk& form, const Header& header, std::vector<TileChunk>& tiles)
 {
-    // First the tiles' corners alone, for the grid's tile size.
+    for (std::uint64_t position = form.dataStart + 4; position < form.end();) {
+        TileChunk found;
+        if (!readChunk(source, position, form.end(), found.chunk))
+            return false;
+        position = found.chunk.next();
+        if (!found.chunk.is("RGBA"))
+            continue;  // depth ("ZBUF") and anything else beside the colour
+        if (tiles.size() == header.tiles || !readCorners(source, found.chunk, header, found.tile))
+            return false;
+        tiles.push_back(found);
+    }
+    return true;
+}
+
+// Reads every tile of the "TBMP" form into `image`; false for any damage.
+bool readTiles(ReadWindow& window, const ImageSource& source, const Chunk& form, const Header& header,
+    unsigned char* image)
+{
+    std::vector<TileChunk> tiles;
+    if (!findTiles(window, form, header, tiles))
+        return false;
+    // The grid's tile size is the largest tile's.
     std::uint32_t tileWidth = 0;
     std::uint32_t tileHeight = 0;
-    for (std::uint64_t position = form.dataStart + 4; position < form.end();) {
-        Chunk chunk;
-        Tile tile;
-        if (!readChunk(source, position, form.end(), chunk)
-            || (chunk.is("RGBA") && !readCorners(source, chunk, header, tile)))
-            return false;
-        tileWidth = std::max(tileWidth, tile.width);
-        tileHeight = std::max(tileHeight, tile.height);
-        position = chunk.next();
+    for (const TileChunk& found : tiles) {
+        tileWidth = std::max(tileWidth, found.tile.width);
+        tileHeight = std::max(tileHeight, found.tile.height);
     }
     TileGrid grid;
     if (tileWidth == 0 || !grid.start(header, tileWidth, tileHeight))
@@ -280,26 +303,24 @@ bool readTiles(const ImageSource& source, const Chunk& form, const Header& heade
 
     std::vector<unsigned char> data;
     std::vector<unsigned char> plane;
-    for (std::uint64_t position = form.dataStart + 4; position < form.end();) {
-        Chunk chunk;
-        Tile tile;
-        if (!readChunk(source, position, form.end(), chunk))
+    for (const TileChunk& found : tiles) {
+        const Tile& tile = found.tile;
+        if (!grid.place(header, tile))
             return false;
-        position = chunk.next();
-        if (!chunk.is("RGBA"))
-            continue;  // depth ("ZBUF") and anything else beside the colour
-        if (!readCorners(source, chunk, header, tile) || !grid.place(header, tile))
-            return false;
+        // A tile that packing would not shrink is stored as it is: never more
+        // bytes than its raw pixels, checked before any of them is read.
         const std::size_t rawSize = tile.pixels() * header.planes();
-        const std::size_t dataSize = chunk.size - 8;
-        data.resize(dataSize);
-        if (source.readAt(chunk.dataStart + 8, data.data(), dataSize) != dataSize)
+        const std::size_t dataSize = found.chunk.size - 8;
+        if (dataSize > rawSize || (dataSize < rawSize && !header.packed))
             return false;
-        // A tile that packing would not shrink is stored as it is.
+        data.resize(dataSize);
+        if (source.readAt(found.chunk.dataStart + 8, data.data(), dataSize) != dataSize)
+            return false;
         if (dataSize == rawSize)
             storeRawTile(header, tile, data.data(), image);
-        else if (!header.packed || dataSize > rawSize
-            || !storePackedTile(header, tile, data.data(), dataSize, plane, image))
+        else if (!storePackedTile(header, tile, data.data(), dataSize, plane, image))
+            return false;
+        if (ReadTime::passed())
             return false;
     }
     return grid.complete(header);
@@ -310,18 +331,19 @@ bool readTiles(const ImageSource& source, const Chunk& form, const Header& heade
 MStatus readIff(const ImageSource& source, RgbaImage& image)
 {
     const std::uint64_t size = source.size();
+    ReadWindow window(source);
     Chunk form;
-    if (!readChunk(source, 0, size, form) || !isForm(source, form, "CIMG"))
+    if (!readChunk(window, 0, size, form) || !isForm(window, form, "CIMG"))
         return MS::kFailure;
     // Nothing may follow the form but the padding of its last chunk.
     if (size - form.end() >= 4)
         return MS::kFailure;
     Chunk headerChunk;
     Header header;
-    if (!readChunk(source, form.dataStart + 4, form.end(), headerChunk)
-        || !readHeader(source, headerChunk, header))
+    if (!readChunk(window, form.dataStart + 4, form.end(), headerChunk)
+        || !readHeader(window, headerChunk, header))
         return MS::kFailure;
-    const MStatus sized = checkImageSize(header.width, header.height);
+    const MStatus sized = checkImageSize(header.width, header.height, size, kHeldByReader);
     if (!sized)
         return sized;
 
@@ -329,9 +351,9 @@ MStatus readIff(const ImageSource& source, RgbaImage& image)
     bool found = false;
     for (std::uint64_t position = headerChunk.next(); position < form.end();) {
         Chunk chunk;
-        if (!readChunk(source, position, form.end(), chunk))
+        if (!readChunk(window, position, form.end(), chunk))
             return MS::kFailure;
-        if (isForm(source, chunk, "TBMP")) {
+        if (isForm(window, chunk, "TBMP")) {
             if (found)
                 return MS::kFailure;
             tiles = chunk;
@@ -352,7 +374,7 @@ MStatus readIff(const ImageSource& source, RgbaImage& image)
         for (std::size_t i = 3; i < pixels * 4; i += 4)
             bytes[i] = 255;
     }
-    if (!readTiles(source, tiles, header, bytes.get()))
+    if (!readTiles(window, source, tiles, header, bytes.get()))
         return MS::kFailure;
     image = RgbaImage { header.width, header.height, std::move(bytes) };
     return MS::kSuccess;

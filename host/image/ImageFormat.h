@@ -18,7 +18,9 @@ enum class ImageFormat {
     Exr,
     Hdr,
     Tga,  ///< no signature: known only by the extension
-    Other,  ///< a signature OpenImageIO may know (JPEG 2000, PNM, PSD, ...)
+    Jpeg2000,
+    Heif,  ///< HEIC and AVIF: an ISO media file of still images
+    Other,  ///< a signature OpenImageIO may know (PNM, PSD, WebP)
 };
 
 /// The most leading bytes identifyFormat looks at.
@@ -34,5 +36,16 @@ bool startsWith(const unsigned char* head, std::size_t count, std::string_view s
 
 /// The extension of the last name in `path`, in lower case; empty without one.
 std::string lowerExtension(std::string_view path);
+
+/// Whether OpenImageIO's reader `format` may be given a file whose format the
+/// host cannot tell, by the file's extension: not the readers of the formats the
+/// host tells by their signature, nor those of movies, volumes, camera-raw
+/// files and DICOM.
+bool readerMayClaimUnplacedFile(std::string_view format);
+
+/// Whether the extension of `path` is one that a reader of OpenImageIO lists
+/// and readerMayClaimUnplacedFile allows: the only way a file the host cannot
+/// place is read at all.
+bool extensionHasReader(std::string_view path);
 
 }  // namespace host

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -70,6 +71,33 @@ std::size_t ImageSource::readAt(std::uint64_t offset, void* buffer, std::size_t 
         if (got <= 0)
             break;
         done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+ReadWindow::ReadWindow(const ImageSource& source)
+    : source_(source)
+    , bytes_(std::make_unique<unsigned char[]>(kWindowBytes))
+{
+}
+
+std::size_t ReadWindow::readAt(std::uint64_t offset, void* buffer, std::size_t count)
+{
+    if (count >= kWindowBytes)
+        return source_.readAt(offset, buffer, count);
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::uint64_t at = offset + done;
+        if (at - start_ >= filled_) {
+            start_ = at;
+            filled_ = source_.readAt(at, bytes_.get(), kWindowBytes);
+            if (filled_ == 0)
+                break;
+        }
+        const std::size_t take = std::min<std::size_t>(count - done, filled_ - (at - start_));
+        std::memcpy(out + done, bytes_.get() + (at - start_), take);
+        done += take;
     }
     return done;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace host {
@@ -40,6 +41,33 @@ private:
     int descriptor_ = -1;
     std::uint64_t size_ = 0;
     std::string path_;
+};
+
+/// Reads a source through a window of its bytes held in memory, so that walking
+/// a file's small fields (chunk headers, markers) costs one system call a window
+/// rather than one a field. Reads as large as the window go to the file directly.
+class ReadWindow {
+public:
+    explicit ReadWindow(const ImageSource& source);
+
+    /// Copies up to `count` bytes from `offset`, never past the source's size; the
+    /// number copied, short only at the end of the file or on a read error.
+    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count);
+    /// The byte at `offset`, or -1 past the end.
+    int at(std::uint64_t offset)
+    {
+        if (offset - start_ < filled_)
+            return bytes_[offset - start_];
+        unsigned char byte = 0;
+        return readAt(offset, &byte, 1) == 1 ? byte : -1;
+    }
+
+private:
+    static constexpr std::size_t kWindowBytes = 64 * 1024;
+    const ImageSource& source_;
+    std::unique_ptr<unsigned char[]> bytes_;
+    std::uint64_t start_ = 0;
+    std::size_t filled_ = 0;
 };
 
 }  // namespace host

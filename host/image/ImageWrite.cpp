@@ -419,6 +419,10 @@ MStatus writeImageFile(const RgbaImage& image, const char* path, const char* for
     struct stat earlier { };
     const bool replacing
         = fstatat(folder.get(), name.c_str(), &earlier, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(earlier.st_mode);
+    // Renaming over a file needs only the folder's permission; a file its user
+    // may not write stays as it is.
+    if (replacing && faccessat(folder.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+        return MS::kFailure;
 
     const bool mayBeUnnamed = !(writePause && writePause->namedTemporary);
     TemporaryFile temporary(folder.get(), replacing ? earlier.st_mode & 0777 : 0, mayBeUnnamed);

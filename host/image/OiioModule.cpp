@@ -1,39 +1,40 @@
 #include "OiioModule.h"
 
+#include "DecoderChannel.h"
 #include "HostModule.h"
+#include "Mapping.h"
+#include "OpeningSizes.h"
 #include "oiio/OiioModuleApi.h"
 
 #include <host/FileDescriptor.h>
+#include <host/ImageFaults.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace host {
 
 namespace {
 
-// Opens pictile_oiio.so from beside this library once, on first need; null when
-// it is missing, fails to load or is of another version. The module stays
-// loaded for the life of the process.
+// Opens pictile_oiio.so from beside this library once, on first need, for the
+// writes; null when it is missing, fails to load or is of another version. The
+// module stays loaded for the life of the process.
 const PictileOiioModule* oiioModule()
 {
     static const PictileOiioModule* const module = []() -> const PictileOiioModule* {
@@ -62,442 +63,77 @@ MStatus toStatus(int status)
     }
 }
 
-// OpenImageIO's name for the reader of each format the host tells apart; null
-// where the module chooses.
-const char* readerName(ImageFormat format)
-{
-    switch (format) {
-    case ImageFormat::Png:
-        return "png";
-    case ImageFormat::Jpeg:
-        return "jpeg";
-    case ImageFormat::Tiff:
-        return "tiff";
-    case ImageFormat::Gif:
-        return "gif";
-    case ImageFormat::Exr:
-        return "openexr";
-    case ImageFormat::Hdr:
-        return "hdr";
-    case ImageFormat::Tga:
-        return "targa";
-    default:
-        return nullptr;
-    }
-}
-
-// A read-only or writable shared view of a file, unmapped when it goes.
-class Mapping {
-public:
-    Mapping(int descriptor, std::size_t size, int protection, int flags)
-    {
-        if (size == 0)
-            return;
-        void* address = ::mmap(nullptr, size, protection, flags, descriptor, 0);
-        if (address != MAP_FAILED) {
-            bytes_ = static_cast<unsigned char*>(address);
-            size_ = size;
-        }
-    }
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-    ~Mapping()
-    {
-        if (bytes_)
-            ::munmap(bytes_, size_);
-    }
-    unsigned char* bytes() const { return bytes_; }
-
-private:
-    unsigned char* bytes_ = nullptr;
-    std::size_t size_ = 0;
-};
-
-// What the host asks of the decoding process, sent with two descriptors: the
-// file's and an empty memfd for its pixels.
-struct DecodeRequest {
-    std::int32_t format = 0;
-    std::uint64_t size = 0;
-    char path[4000] = {};  ///< the end of the path, for its extension
-};
-
-// What the decoding process tells the host: once, that it is ready (kReady);
-// then for each read the size the file's header claims (kHeader) and how the
-// decode ended (kDone).
-struct ChildMessage {
-    enum Kind : std::uint32_t { kHeader = 1, kDone = 2, kReady = 3 };
-    std::uint32_t kind = 0;
-    std::int32_t status = kPictileOiioFailure;
-    std::uint64_t width = 0;
-    std::uint64_t height = 0;
-    std::uint64_t depth = 0;
-};
-
-// A header takes a decoder far less than this even on a loaded machine; a
-// decoder that has not told its size by then is stuck.
-constexpr std::chrono::milliseconds kHeaderTime { 1500 };
-// A new decoding process says it is ready within this, or another takes its
-// place: a lock another thread of the host held at the fork (a sanitizer's
-// allocator takes no care of fork) would hold it up for ever.
-constexpr std::chrono::milliseconds kStartTime { 1000 };
+// Waiting on the decoding service is counted in slices of this much at most:
+// a process stopped meanwhile (Ctrl-Z) sees one long slice when it goes on, of
+// which only this much counts.
+constexpr std::chrono::milliseconds kWaitSlice { 100 };
+// A decoding process is held to its CPU time itself (see pictile_decoder);
+// the host waits for it this many times as long, and 10 s more, for a process
+// that gets little of a busy machine. A process that uses no CPU and answers
+// nothing (a lock held for ever) is refused then.
+constexpr int kWaitPerCpuTime = 4;
+constexpr std::chrono::milliseconds kWaitBeyondCpuTime { 10000 };
+// The service opens the module before it answers: OpenImageIO's libraries,
+// some of them slow to start under a sanitizer's allocator. Later it answers
+// at once.
+constexpr std::chrono::milliseconds kServiceStartTime { 120000 };
+constexpr std::chrono::milliseconds kServiceAnswerTime { 10000 };
+// A new decoding process is a fork of the small service, and says it is ready
+// within this, or another takes its place, up to kStartAttempts times: a lock
+// another thread of the service held at the fork would hold it up for ever.
+constexpr std::chrono::milliseconds kDecoderStartTime { 1000 };
 constexpr int kStartAttempts = 3;
-// The decode gets this much plus kTimePerMegapixel; tens of milliseconds a
-// megapixel is ample for any of these decoders, even under the sanitizers.
-constexpr std::chrono::milliseconds kDecodeTime { 1500 };
-constexpr std::chrono::milliseconds kTimePerMegapixel { 100 };
-// A decoder's own buffers beside the pixels it hands over: OpenImageIO converts
-// in bands of 16 MiB, and some readers (Targa, GIF, ICO, PSD) hold the whole
-// image in its stored form, up to 16 bytes a pixel.
-constexpr std::uint64_t kChildWorkBytes = std::uint64_t(256) << 20;
-constexpr std::uint64_t kStoredBytesPerPixel = 16;
 // A decoding process serves at most this many reads before a fresh one takes
 // over, so that whatever a decoder leaves behind stays bounded.
 constexpr int kReadsPerDecoder = 256;
 
-std::uint64_t pixelBytes(const ChildMessage& header)
+// Whether the process at the other end of `channel` has gone.
+bool hasHungUp(int channel)
 {
-    return header.width * header.height * 4;
+    pollfd state { channel, 0, 0 };
+    return ::poll(&state, 1, 0) != 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-// The process's private writable memory now (VmData, with the stack), in bytes:
-// its memory limit is set above this, because a sanitizer build has already
-// reserved terabytes of it.
-std::uint64_t dataBytesInUse()
+std::chrono::milliseconds waitFor(std::chrono::milliseconds cpuTime)
 {
-    FileDescriptor statm(::open("/proc/self/statm", O_RDONLY | O_CLOEXEC));
-    char text[256];
-    const ssize_t got = statm.get() >= 0 ? ::read(statm.get(), text, sizeof text - 1) : -1;
-    if (got <= 0)
-        return 0;
-    text[got] = '\0';
-    // Pages: size, resident, shared, text, lib, data, dirty.
-    const char* field = text;
-    for (int skip = 0; skip < 5 && field; ++skip) {
-        field = std::strchr(field, ' ');
-        field = field ? field + 1 : nullptr;
-    }
-    return field ? std::strtoull(field, nullptr, 10) * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE))
-                 : 0;
+    return cpuTime * kWaitPerCpuTime + kWaitBeyondCpuTime;
 }
 
-void limitData(std::uint64_t base, std::uint64_t allowed)
+// Waits until `channel` has a message, for `allowed` of the time this process
+// runs; false when the time has passed or the other end has gone with nothing
+// to read.
+bool awaitMessage(int channel, std::chrono::milliseconds allowed)
 {
-    rlimit limit {};
-    ::getrlimit(RLIMIT_DATA, &limit);
-    const rlim_t wanted = static_cast<rlim_t>(base + allowed);
-    if (limit.rlim_max != RLIM_INFINITY && wanted > limit.rlim_max)
-        return;
-    limit.rlim_cur = wanted;
-    ::setrlimit(RLIMIT_DATA, &limit);
-}
-
-// Limits the process's CPU time to what it has used so far plus `time`.
-void limitCpu(std::chrono::milliseconds time)
-{
-    rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const rlim_t seconds
-        = static_cast<rlim_t>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + 2 + time.count() / 1000);
-    rlimit limit {};
-    ::getrlimit(RLIMIT_CPU, &limit);
-    limit.rlim_cur = limit.rlim_max != RLIM_INFINITY ? std::min(seconds, limit.rlim_max) : seconds;
-    ::setrlimit(RLIMIT_CPU, &limit);
-}
-
-std::chrono::milliseconds decodeTime(std::uint64_t pixels)
-{
-    return kDecodeTime + kTimePerMegapixel * static_cast<long long>(pixels >> 20);
-}
-
-// The decoding process's end of one read: where the module puts the pixels.
-struct ChildSink {
-    int channel;
-    int pixels;
-    std::uint64_t dataBase;
-    unsigned char* mapped = nullptr;
-    std::size_t mappedSize = 0;
-
-    ChildSink(int channel, int pixels, std::uint64_t dataBase)
-        : channel(channel)
-        , pixels(pixels)
-        , dataBase(dataBase)
-    {
-    }
-    ChildSink(const ChildSink&) = delete;
-    ChildSink& operator=(const ChildSink&) = delete;
-    ~ChildSink()
-    {
-        if (mapped)
-            ::munmap(mapped, mappedSize);
-    }
-
-    static unsigned char* allocate(void* context, unsigned long long width, unsigned long long height,
-        unsigned long long depth, int* status)
-    {
-        ChildSink& sink = *static_cast<ChildSink*>(context);
-        ChildMessage header;
-        header.kind = ChildMessage::kHeader;
-        header.width = width;
-        header.height = height;
-        header.depth = depth;
-        std::int32_t reply = kPictileOiioFailure;
-        if (sink.mapped
-            || ::send(sink.channel, &header, sizeof header, MSG_NOSIGNAL)
-                != static_cast<ssize_t>(sizeof header)
-            || ::recv(sink.channel, &reply, sizeof reply, 0) != static_cast<ssize_t>(sizeof reply)
-            || reply != kPictileOiioSuccess) {
-            *status = reply;
-            return nullptr;
-        }
-        // The host has sized the shared pixels; the decoder's own buffers may now
-        // grow with the image.
-        const std::uint64_t pixels = std::uint64_t(width) * height;
-        limitData(sink.dataBase, kChildWorkBytes + pixels * kStoredBytesPerPixel);
-        limitCpu(decodeTime(pixels));
-        const std::size_t size = static_cast<std::size_t>(pixels * 4);
-        void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, sink.pixels, 0);
-        if (address == MAP_FAILED) {
-            *status = kPictileOiioInsufficientMemory;
-            return nullptr;
-        }
-        sink.mapped = static_cast<unsigned char*>(address);
-        sink.mappedSize = size;
-        return sink.mapped;
-    }
-};
-
-// Takes the next request and its two descriptors; false when the host has gone.
-bool receiveRequest(int channel, DecodeRequest& request, FileDescriptor& file, FileDescriptor& pixels)
-{
-    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))];
-    iovec part { &request, sizeof request };
-    msghdr message {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t got = 0;
-    do
-        got = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
-    while (got < 0 && errno == EINTR);
-    const cmsghdr* header = got > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
-    if (!header || header->cmsg_type != SCM_RIGHTS || header->cmsg_len != CMSG_LEN(2 * sizeof(int)))
-        return false;
-    int descriptors[2];
-    std::memcpy(descriptors, CMSG_DATA(header), sizeof descriptors);
-    file.reset(descriptors[0]);
-    pixels.reset(descriptors[1]);
-    request.path[sizeof request.path - 1] = '\0';
-    return got == static_cast<ssize_t>(sizeof request);
-}
-
-// The decoding process, forked from the host: decodes one file after another
-// into the shared pixels the host provides and tells it how each went. Only
-// _exit leaves it: no atexit handler, stream flush or leak check of the host's
-// runs twice.
-[[noreturn]] void serveDecodes(const PictileOiioModule& module, int channel, pid_t host)
-{
-    // Gone with the host; no core file for a decoder's crash; nothing of a
-    // decoder's complaints reaches the host's output.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != host)
-        ::_exit(1);
-    rlimit noCore { 0, 0 };
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    // A fault ends the process at once: a sanitizer's report of it would only
-    // take time to write where nobody reads it.
-    for (const int fault : { SIGSEGV, SIGBUS, SIGFPE, SIGILL })
-        ::signal(fault, SIG_DFL);
-    const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (quiet >= 0) {
-        ::dup2(quiet, STDOUT_FILENO);
-        ::dup2(quiet, STDERR_FILENO);
-    }
-    // The hard limit leaves room for the largest image the host allows.
-    const std::uint64_t start = dataBytesInUse();
-    rlimit data { static_cast<rlim_t>(start + kChildWorkBytes),
-        static_cast<rlim_t>(
-            start + kChildWorkBytes + (kMaxImagePixels + kMaxImagePixels) * kStoredBytesPerPixel) };
-    ::setrlimit(RLIMIT_DATA, &data);
-
-    // An allocation of every size class first: one whose lock a thread of the
-    // host held at the fork hangs here, where the host notices and starts
-    // another process, rather than in a read.
-    for (std::size_t size = 8; size <= (std::size_t(1) << 24); size *= 2)
-        std::free(std::malloc(size));
-    ChildMessage ready;
-    ready.kind = ChildMessage::kReady;
-    if (::send(channel, &ready, sizeof ready, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof ready))
-        ::_exit(0);
-    for (;;) {
-        DecodeRequest request;
-        FileDescriptor file;
-        FileDescriptor pixels;
-        if (!receiveRequest(channel, request, file, pixels))
-            ::_exit(0);
-        // Until the header is known the decoder gets its working room alone.
-        ChildSink sink(channel, pixels.get(), dataBytesInUse());
-        limitData(sink.dataBase, kChildWorkBytes);
-        limitCpu(kHeaderTime);
-        ChildMessage done;
-        done.kind = ChildMessage::kDone;
-        // The file's bytes are mapped, never copied: a file cut short meanwhile
-        // ends this process with SIGBUS, which is that file's refusal.
-        const std::size_t size = static_cast<std::size_t>(request.size);
-        const Mapping bytes(file.get(), size, PROT_READ, MAP_PRIVATE);
-        if (bytes.bytes()) {
-            PictileOiioPixels target { &sink, &ChildSink::allocate };
-            done.status = module.read(bytes.bytes(), size,
-                readerName(static_cast<ImageFormat>(request.format)), request.path, &target);
-            if (done.status == kPictileOiioSuccess && !sink.mapped)
-                done.status = kPictileOiioFailure;
-        }
-        if (::send(channel, &done, sizeof done, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof done))
-            ::_exit(0);
-    }
-}
-
-// The host's end of its decoding process: one at a time, started on first
-// need, and replaced after any read that did not end in success (its decoder's
-// state is then suspect) or after kReadsPerDecoder reads.
-class Decoder {
-public:
-    Decoder() = default;
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
-    ~Decoder() { stop(); }
-
-    /// The channel to a running decoding process, started if need be; -1 when
-    /// none can be started.
-    int channel(const PictileOiioModule& module)
-    {
-        if (pid_ > 0) {
-            int status = 0;
-            if (reads_ < kReadsPerDecoder && ::waitpid(pid_, &status, WNOHANG) == 0)
-                return channel_.get();
-            stop();
-        }
-        for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-            if (start(module))
-                return channel_.get();
-            stop();
-        }
-        return -1;
-    }
-
-    void counted() { ++reads_; }
-
-    /// Forks a decoding process and waits for it to say it is ready.
-    bool start(const PictileOiioModule& module)
-    {
-        int ends[2];
-        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
-            return false;
-        FileDescriptor ours(ends[0]);
-        FileDescriptor theirs(ends[1]);
-        const pid_t host = ::getpid();
-        const pid_t pid = ::fork();
-        if (pid < 0)
-            return false;
-        if (pid == 0) {
-            ours.reset();
-            serveDecodes(module, theirs.get(), host);
-        }
-        pid_ = pid;
-        reads_ = 0;
-        channel_.reset(ours.release());
-        pollfd wait { channel_.get(), POLLIN, 0 };
-        int ready = 0;
-        do
-            ready = ::poll(&wait, 1, static_cast<int>(kStartTime.count()));
-        while (ready < 0 && errno == EINTR);
-        ChildMessage message;
-        return ready == 1
-            && ::recv(channel_.get(), &message, sizeof message, 0) == static_cast<ssize_t>(sizeof message)
-            && message.kind == ChildMessage::kReady;
-    }
-
-    /// Ends the decoding process, leaving it to be reaped once it has gone: its
-    /// exit unmaps a copy of the host's address space, which the host need not
-    /// wait for.
-    void stop()
-    {
-        channel_.reset();
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            unreaped_.push_back(pid_);
-        }
-        pid_ = -1;
-        unreaped_.erase(std::remove_if(unreaped_.begin(), unreaped_.end(),
-                            [](pid_t pid) {
-                                int status = 0;
-                                const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
-                                return reaped == pid || (reaped < 0 && errno == ECHILD);
-                            }),
-            unreaped_.end());
-    }
-
-private:
-    pid_t pid_ = -1;
-    int reads_ = 0;
-    FileDescriptor channel_;
-    std::vector<pid_t> unreaped_;
-};
-
-bool sendRequest(int channel, const DecodeRequest& request, int file, int pixels)
-{
-    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
-    iovec part { const_cast<DecodeRequest*>(&request), sizeof request };
-    msghdr message {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(2 * sizeof(int));
-    const int descriptors[2] = { file, pixels };
-    std::memcpy(CMSG_DATA(header), descriptors, sizeof descriptors);
-    ssize_t sent = 0;
-    do
-        sent = ::sendmsg(channel, &message, MSG_NOSIGNAL);
-    while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(sizeof request);
-}
-
-// Waits up to `deadline` for the decoder's next message; false on a timeout,
-// an ended decoder or a malformed message.
-bool receive(int channel, std::chrono::steady_clock::time_point deadline, ChildMessage& message)
-{
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
+    using Clock = std::chrono::steady_clock;
+    std::chrono::milliseconds waited { 0 };
+    while (waited < allowed) {
+        const auto slice = std::min(kWaitSlice, allowed - waited);
         pollfd wait { channel, POLLIN, 0 };
-        const int ready = ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
+        const Clock::time_point before = Clock::now();
+        const int ready = ::poll(&wait, 1, static_cast<int>(slice.count()));
+        if (ready > 0)
+            return (wait.revents & POLLIN) != 0;
+        if (ready < 0 && errno != EINTR)
             return false;
-        const ssize_t got = ::recv(channel, &message, sizeof message, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        return got == static_cast<ssize_t>(sizeof message);
+        waited
+            += std::min(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before), slice);
     }
+    return false;
 }
 
 // The size a decoder reports, checked as any reader's header is: kSuccess or
-// the status of the refusal.
-MStatus checkReportedSize(const ChildMessage& header)
+// the status of the refusal. It may not claim more than the header the host
+// read itself.
+MStatus checkReportedSize(const DecodeMessage& header, std::uint64_t fileBytes, std::uint64_t openingPixels)
 {
     if (header.width > UINT32_MAX || header.height > UINT32_MAX || header.depth == 0
         || header.depth > UINT32_MAX)
         return MS::kInvalidParameter;
-    const MStatus size = checkImageSize(header.width, header.height);
+    const MStatus size = checkImageSize(header.width, header.height, fileBytes, kOtherPixelsPerByte);
     if (size && header.width * header.height * header.depth > kMaxImagePixels)
         return MS::kInvalidParameter;
+    if (size && openingPixels != 0 && header.width * header.height > openingPixels)
+        return MS::kFailure;
     return size;
 }
 
@@ -514,6 +150,163 @@ int toModuleStatus(const MStatus& status)
         return kPictileOiioFailure;
     }
 }
+
+// The host's end of its decoding service: the pictile_decoder program,
+// started once and apart from the host (posix_spawn: its cost does not grow
+// with the host), and one decoding process of the service's at a time, asked
+// for on first need and replaced after any read that did not end cleanly (its
+// decoder's state is then suspect) or after kReadsPerDecoder reads.
+class DecodingService {
+public:
+    DecodingService() = default;
+    DecodingService(const DecodingService&) = delete;
+    DecodingService& operator=(const DecodingService&) = delete;
+    ~DecodingService()
+    {
+        endDecoder();
+        endService();
+    }
+
+    /// The channel to a decoding process, started if need be; -1 when none can
+    /// be, with `missingModule` set when the module is not installed.
+    int decoder(bool& missingModule)
+    {
+        missingModule = false;
+        if (decoderPid_ > 0 && reads_ < kReadsPerDecoder && !hasHungUp(decoderChannel_.get()))
+            return decoderChannel_.get();
+        endDecoder();
+        for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+            if (!serviceRunning() && !startService(missingModule))
+                return -1;
+            if (startDecoder())
+                return decoderChannel_.get();
+            endDecoder();
+        }
+        return -1;
+    }
+
+    void counted() { ++reads_; }
+
+    /// Has the service end the decoding process; the next read gets a new one.
+    void endDecoder()
+    {
+        decoderChannel_.reset();
+        if (decoderPid_ > 0 && serviceChannel_.get() >= 0) {
+            ServiceRequest request;
+            request.kind = ServiceRequest::kEndDecoder;
+            request.pid = decoderPid_;
+            sendMessage(serviceChannel_.get(), &request, sizeof request);
+        }
+        decoderPid_ = -1;
+    }
+
+    DecodingProcesses processes() const { return { decodersStarted_, decoderPid_ > 0 ? decoderPid_ : 0 }; }
+
+private:
+    // Asks the service for a decoding process and waits for it to say it is
+    // ready; false when it does not, or the service has gone (which is then ended).
+    bool startDecoder()
+    {
+        ServiceRequest request;
+        request.kind = ServiceRequest::kStartDecoder;
+        ServiceMessage started;
+        int channel = -1;
+        if (!sendMessage(serviceChannel_.get(), &request, sizeof request)
+            || !awaitMessage(serviceChannel_.get(), kServiceAnswerTime)
+            || !receiveMessage(serviceChannel_.get(), &started, sizeof started, &channel, 1)
+            || started.kind != ServiceMessage::kDecoder || started.pid <= 0 || channel < 0) {
+            if (channel >= 0)
+                ::close(channel);
+            endService();
+            return false;
+        }
+        decoderChannel_.reset(channel);
+        decoderPid_ = started.pid;
+        reads_ = 0;
+        ++decodersStarted_;
+        DecodeMessage ready;
+        return awaitMessage(channel, kDecoderStartTime) && receiveMessage(channel, &ready, sizeof ready)
+            && ready.kind == DecodeMessage::kReady;
+    }
+
+    bool serviceRunning()
+    {
+        int status = 0;
+        if (servicePid_ > 0 && ::waitpid(servicePid_, &status, WNOHANG) != 0)
+            servicePid_ = -1;  // reaped: the id may be another process's soon
+        return servicePid_ > 0;
+    }
+
+    bool startService(bool& missingModule)
+    {
+        endService();
+        const std::string program = hostModulePath("pictile_decoder");
+        int ends[2];
+        if (::access(program.c_str(), X_OK) != 0
+            || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+            missingModule = true;
+            return false;
+        }
+        FileDescriptor ours(ends[0]);
+        FileDescriptor theirs(ends[1]);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        for (const int standard : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
+            posix_spawn_file_actions_addopen(&actions, standard, "/dev/null", O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(&actions, theirs.get(), kDecoderServiceChannel);
+        // Whatever this thread blocks or ignores, the service starts with every
+        // signal as the system has it: its decoders' CPU time ends them with
+        // SIGPROF.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        char* const arguments[] = { const_cast<char*>(program.c_str()), nullptr };
+        pid_t pid = -1;
+        const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, arguments, environ);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0)
+            return false;
+        servicePid_ = pid;
+        serviceChannel_.reset(ours.release());
+        ServiceMessage ready;
+        if (!awaitMessage(serviceChannel_.get(), kServiceStartTime)
+            || !receiveMessage(serviceChannel_.get(), &ready, sizeof ready)
+            || ready.kind != ServiceMessage::kReady || ready.status != 1) {
+            missingModule = ready.kind == ServiceMessage::kReady;
+            endService();
+            return false;
+        }
+        return true;
+    }
+
+    void endService()
+    {
+        // Its decoding processes go with it.
+        serviceChannel_.reset();
+        decoderChannel_.reset();
+        decoderPid_ = -1;
+        if (servicePid_ > 0) {
+            ::kill(servicePid_, SIGKILL);
+            int status = 0;
+            ::waitpid(servicePid_, &status, 0);
+        }
+        servicePid_ = -1;
+    }
+
+    pid_t servicePid_ = -1;
+    FileDescriptor serviceChannel_;
+    pid_t decoderPid_ = -1;
+    FileDescriptor decoderChannel_;
+    int reads_ = 0;
+    int decodersStarted_ = 0;
+};
 
 // Moves the shared pixels into memory of the host's own, a band at a time,
 // giving each band back as soon as it is copied, so that the read never holds
@@ -537,52 +330,69 @@ PixelBytes takePixels(int pixels, std::size_t size)
     return bytes;
 }
 
-// One read through the decoding process; `finished` is set when it ended in a
-// way that leaves the process fit for the next read.
-MStatus decodeThrough(
-    int channel, const ImageSource& source, ImageFormat format, RgbaImage& image, bool& finished)
+// How one read through a decoding process ended for the process: `clean` when
+// it may serve the next read.
+struct DecodeEnd {
+    MStatus status = MS::kFailure;
+    bool clean = false;
+};
+
+// One read through the decoding process on `channel`.
+DecodeEnd decodeThrough(
+    int channel, const ImageSource& source, ImageFormat format, std::uint64_t openingPixels, RgbaImage& image)
 {
-    finished = false;
     FileDescriptor pixels(::memfd_create("pictile-pixels", MFD_CLOEXEC));
     DecodeRequest request;
     request.format = static_cast<std::int32_t>(format);
     request.size = source.size();
+    request.openingPixels = openingPixels;
     const std::string& path = source.path();
     const std::size_t keep = std::min(path.size(), sizeof request.path - 1);
     std::memcpy(request.path, path.data() + path.size() - keep, keep);
-    if (pixels.get() < 0 || !sendRequest(channel, request, source.descriptor(), pixels.get()))
-        return MS::kFailure;
+    if (pixels.get() < 0
+        || !sendMessage(channel, &request, sizeof request, source.descriptor(), pixels.get()))
+        return {};
 
-    ChildMessage message;
-    if (!receive(channel, std::chrono::steady_clock::now() + kHeaderTime, message))
-        return MS::kFailure;
-    if (message.kind != ChildMessage::kHeader) {
-        // Done before any header: the file was refused without pixels.
-        finished = message.kind == ChildMessage::kDone;
-        const MStatus status = toStatus(message.status);
-        return finished && !status ? status : MS::kFailure;
+    DecodeMessage message;
+    if (!awaitMessage(channel, waitFor(readTimeFor(openingPixels)))
+        || !receiveMessage(channel, &message, sizeof message))
+        return {};
+    if (message.kind != DecodeMessage::kHeader) {
+        // Done before any header: the file was refused without pixels, cleanly
+        // when no reader had run.
+        if (message.kind != DecodeMessage::kDone || message.status == kPictileOiioSuccess)
+            return {};
+        return { toStatus(message.status), message.status == kPictileOiioNoReader };
     }
-    const ChildMessage header = message;
-    MStatus size = checkReportedSize(header);
-    if (size && ::ftruncate(pixels.get(), static_cast<off_t>(pixelBytes(header))) != 0)
+    const DecodeMessage header = message;
+    MStatus size = checkReportedSize(header, source.size(), openingPixels);
+    const std::uint64_t pixelBytes = header.width * header.height * 4;
+    if (size && ::ftruncate(pixels.get(), static_cast<off_t>(pixelBytes)) != 0)
         size = MS::kInsufficientMemory;
     const std::int32_t reply = toModuleStatus(size);
-    if (::send(channel, &reply, sizeof reply, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof reply))
-        return MS::kFailure;
-    const auto deadline = std::chrono::steady_clock::now() + decodeTime(header.width * header.height);
-    if (!receive(channel, deadline, message) || message.kind != ChildMessage::kDone)
-        return MS::kFailure;
-    finished = true;
+    if (!sendMessage(channel, &reply, sizeof reply)
+        || !awaitMessage(channel, waitFor(readTimeFor(header.width * header.height)))
+        || !receiveMessage(channel, &message, sizeof message) || message.kind != DecodeMessage::kDone)
+        return {};
     const MStatus status = toStatus(message.status);
     if (!size || !status)
-        return size ? status : size;
-    PixelBytes bytes = takePixels(pixels.get(), static_cast<std::size_t>(pixelBytes(header)));
+        return { size ? status : size, false };
+    PixelBytes bytes = takePixels(pixels.get(), static_cast<std::size_t>(pixelBytes));
     if (!bytes)
-        return MS::kInsufficientMemory;
+        return { MS::kInsufficientMemory, true };
     // Within the limits, each side fits.
     image = RgbaImage { static_cast<unsigned int>(header.width), static_cast<unsigned int>(header.height),
         std::move(bytes) };
-    return MS::kSuccess;
+    return { MS::kSuccess, true };
+}
+
+// Reads take turns: there is one decoding process.
+std::mutex serviceTurn;
+
+DecodingService& decodingService()
+{
+    static DecodingService service;
+    return service;
 }
 
 }  // namespace
@@ -591,30 +401,50 @@ MStatus readWithOpenImageIO(const ImageSource& source, ImageFormat format, RgbaI
 {
     if (source.size() == 0 || source.size() > SIZE_MAX)
         return MS::kFailure;
-    const PictileOiioModule* module = oiioModule();
-    if (!module) {
-        noteMissingOpenImageIO();
+    // A file the host cannot place goes to a reader only by its extension;
+    // without one no reader knows its content, with the module or without.
+    if (format == ImageFormat::Unknown && !extensionHasReader(source.path())) {
+        noteUnknownContent();
         return MS::kFailure;
     }
+    // Readers that decode the whole image while they open the file get the
+    // size from the host, which reads it from the header first.
+    std::uint64_t openingPixels = 0;
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    if (readOpeningSize(source, format, width, height)) {
+        const MStatus size = checkImageSize(width, height, source.size(), kOtherPixelsPerByte);
+        if (!size)
+            return size;
+        openingPixels = width * height;
+    }
 
-    // The decoders run in a process of their own, forked from the host once the
-    // module is loaded: a crash, a runaway loop or an allocation storm there
-    // ends only that process, and the file is refused. The pixels come back
-    // through an unnamed shared file the host sizes from the header the decoder
-    // reports. Reads take turns: there is one decoding process.
-    static std::mutex turn;
-    static Decoder decoder;
-    const std::lock_guard<std::mutex> lock(turn);
-    const int channel = decoder.channel(*module);
-    if (channel < 0)
+    // The decoders run in processes of their own: a crash, a runaway loop or an
+    // allocation storm there ends only that process, and the file is refused.
+    // The pixels come back through an unnamed shared file the host sizes from
+    // the header the decoder reports.
+    const std::lock_guard<std::mutex> lock(serviceTurn);
+    DecodingService& service = decodingService();
+    bool missingModule = false;
+    const int channel = service.decoder(missingModule);
+    if (channel < 0) {
+        if (missingModule)
+            noteMissingOpenImageIO();
         return MS::kFailure;
-    bool finished = false;
-    const MStatus status = decodeThrough(channel, source, format, image, finished);
-    decoder.counted();
-    // A decoder that failed may have left its process in any state.
-    if (!finished || !status)
-        decoder.stop();
-    return status;
+    }
+    const DecodeEnd end = decodeThrough(channel, source, format, openingPixels, image);
+    service.counted();
+    // A decoder that failed may have left its process in any state; one that
+    // found no reader has run none.
+    if (!end.clean)
+        service.endDecoder();
+    return end.status;
+}
+
+DecodingProcesses decodingProcesses()
+{
+    const std::lock_guard<std::mutex> lock(serviceTurn);
+    return decodingService().processes();
 }
 
 MStatus encodeWithOpenImageIO(const RgbaImage& image, const char* format, int descriptor)

@@ -9,14 +9,15 @@
 namespace host {
 
 /// Reads `source`, identified as `format`, with OpenImageIO's reader for that
-/// format alone, from one copy of the file's bytes taken here (never past
-/// source.size()): that format's damage check and the decoder both see that
-/// copy. For ImageFormat::Unknown and Other the reader is the one the bytes'
-/// signature shows, else the one the extension names. The OpenImageIO module is
-/// opened on the first call. kFailure when the module cannot be opened or the
-/// file is damaged or not readable; kInvalidParameter when the header claims
-/// more than checkImageSize allows; kInsufficientMemory when the pixels cannot
-/// be allocated.
+/// format alone, in a decoding process of pictile_decoder's (started on the
+/// first call, beside this library), which maps the file's bytes through its
+/// descriptor (never past source.size()). For ImageFormat::Unknown and Other
+/// the reader is the one the bytes' signature shows, else the one the extension
+/// names; an unknown file whose extension no reader lists is refused here, and
+/// noted (noteUnknownContent). kFailure when the module cannot be opened (noted:
+/// noteMissingOpenImageIO) or the file is damaged or not readable;
+/// kInvalidParameter when the header claims more than checkImageSize allows;
+/// kInsufficientMemory when the pixels cannot be allocated.
 MStatus readWithOpenImageIO(const ImageSource& source, ImageFormat format, RgbaImage& image);
 
 /// Encodes `image` as `format` into `descriptor`, an open, writable, empty file

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -54,6 +55,16 @@ bool isRegularFile(const std::filesystem::path& path)
 {
     std::error_code ignored;
     return std::filesystem::is_regular_file(path, ignored);
+}
+
+// Empty when `path` names a regular file (or nothing, which dlopen reports
+// itself), else what it is instead.
+std::string notRegularFile(const std::string& path)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode))
+        return "";
+    return S_ISDIR(status.st_mode) ? "it is a folder" : "it is not a regular file";
 }
 
 std::string joined(const std::vector<std::string>& folders)
@@ -181,10 +192,15 @@ PluginLoader::LoadOutcome PluginLoader::loadPath(const std::string& path)
     if (isLoaded(name))
         return { MStatus::kFailure, "Plug-in \"" + name + "\" is already loaded", false };
 
+    const std::string refusal = "Cannot load plug-in \"" + path + "\": ";
+    // dlopen would wait for ever on a FIFO and read a device without end; only a
+    // regular file can hold a library.
+    const std::string notRegular = notRegularFile(path);
+    if (!notRegular.empty())
+        return { MStatus::kNotFound, refusal + notRegular, false };
     LibraryHandle library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (library == nullptr)
-        return { MStatus::kNotFound, "Cannot load plug-in \"" + path + "\": " + lastDlError(), false };
-    const std::string refusal = "Cannot load plug-in \"" + path + "\": ";
+        return { MStatus::kNotFound, refusal + lastDlError(), false };
     const std::string versionProblem = apiVersionProblem(library.get());
     if (!versionProblem.empty())
         return { MStatus::kFailure, refusal + versionProblem, false };

@@ -815,7 +815,9 @@ Interpreter::CallResult Interpreter::callCommand(Frame& frame, const CallSite& s
             args.addArg(MString(value.element(i).text()));
     }
     const DepthGuard depth(*this, site.line, site.depth, false);
-    host::Invocation invocation = registry_.run(site.name, args);
+    host::Invocation invocation = registry_.run(site.name, args, limits_.valueSize);
+    if (invocation.passedArrayBound)
+        checkSize(limits_.valueSize + 1, site.line);
     if (!invocation.status)
         throw Failure { invocation.status, true };  // the command or the registry has shown why
     checkResult(invocation.result, site.line);

@@ -87,7 +87,7 @@ const MSyntax* CommandRegistry::syntaxOf(const std::string& name) const
     return found == commands_.end() ? nullptr : &found->second->syntax;
 }
 
-Invocation CommandRegistry::run(const std::string& name, const MArgList& args) const
+Invocation CommandRegistry::run(const std::string& name, const MArgList& args, std::size_t arrayBound) const
 {
     Invocation invocation;
     const auto found = commands_.find(name);
@@ -107,6 +107,7 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
 
     // A command is plug-in code: whatever it throws stops at this boundary so
     // that the host keeps running.
+    const ArrayBoundScope bound(arrayBound);
     try {
         std::unique_ptr<MPxCommand> command(static_cast<MPxCommand*>(entry.creator()));
         if (command == nullptr) {
@@ -119,6 +120,8 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
         invocation.status = command->doIt(args);
         command.reset();  // its arrays go first, so that the result is moved, not copied
         scope.settle();
+    } catch (const ArrayBoundPassed&) {
+        // The arrays it had built are gone with the frames the throw left.
     } catch (const std::exception& error) {
         showInternalError(name, error.what());
         invocation = Invocation { MStatus::kFailure, std::monostate {} };
@@ -126,6 +129,9 @@ Invocation CommandRegistry::run(const std::string& name, const MArgList& args) c
         showInternalError(name, "unknown exception");
         invocation = Invocation { MStatus::kFailure, std::monostate {} };
     }
+    // Also when the command caught the throw and went on.
+    if (bound.passed())
+        invocation = Invocation { MStatus::kFailure, std::monostate {}, true };
     return invocation;
 }
 

@@ -3,7 +3,9 @@
 #include <host/CommandRegistry.h>
 
 #include <maya/MArgDatabase.h>
+#include <maya/MIntArray.h>
 #include <maya/MPxCommand.h>
+#include <maya/MStringArray.h>
 
 #include <memory>
 #include <stdexcept>
@@ -62,6 +64,34 @@ public:
 class FailsWithItsOwnStatus : public MPxCommand {
 public:
     MStatus doIt(const MArgList&) override { return MS::kNotImplemented; }
+};
+
+// Appends for ever: only the array bound ends it.
+class AppendsWithoutEnd : public MPxCommand {
+public:
+    MStatus doIt(const MArgList&) override
+    {
+        MIntArray numbers;
+        numbers.setSizeIncrement(4000000000u);
+        for (;;)
+            numbers.append(1);
+    }
+};
+
+// Catches whatever its appends throw and hands on what it had.
+class HidesTheBound : public MPxCommand {
+public:
+    MStatus doIt(const MArgList&) override
+    {
+        MStringArray names;
+        try {
+            for (;;)
+                names.append("name");
+        } catch (...) {
+        }
+        setResult(names);
+        return MS::kSuccess;
+    }
 };
 
 int syntaxCalls = 0;
@@ -187,6 +217,46 @@ INSTANTIATE_TEST_SUITE_P(Cases, ThrowingCommandTest,
         ThrowingCase { "throwsInt", create<ThrowsAnInteger>, "throwsInt: internal error: unknown exception" },
         ThrowingCase { "createsNothing", createNothing,
             "createsNothing: internal error: the creator made no command object" }));
+
+// The arrays of a command run with a bound stop at it as they grow; the command
+// fails, with nothing shown, even when it caught the throw.
+TEST_F(RegistryTest, EndsACommandWhoseArrayWouldPassTheBound)
+{
+    registry.registerCommand(owner, "ints", create<AppendsWithoutEnd>, nullptr);
+    registry.registerCommand(owner, "names", create<HidesTheBound>, nullptr);
+    registry.registerCommand(owner, "twoResults", create<SetsTwoResults>, nullptr);
+    for (const char* name : { "ints", "names" }) {
+        const Invocation stopped = registry.run(name, MArgList(), 1000);
+        EXPECT_EQ(stopped.status, MS::kFailure) << name;
+        EXPECT_TRUE(stopped.passedArrayBound) << name;
+        EXPECT_EQ(stopped.result, CommandResult()) << name;
+    }
+    EXPECT_TRUE(host::ScriptEditor::take().empty());
+    const Invocation next = registry.run("twoResults", MArgList(), 1000);
+    EXPECT_EQ(next.status, MS::kSuccess);
+    EXPECT_FALSE(next.passedArrayBound);
+}
+
+TEST(ArrayBoundTest, AnArrayHoldsTheBoundButNoMore)
+{
+    const host::ArrayBoundScope bound(3);
+    MIntArray numbers;
+    MStringArray names;
+    for (int i = 0; i < 3; ++i) {
+        numbers.append(i);
+        names.append("n");
+    }
+    EXPECT_THROW(numbers.append(3), host::ArrayBoundPassed);
+    EXPECT_THROW(names.append("n"), host::ArrayBoundPassed);
+    EXPECT_TRUE(bound.passed());
+    EXPECT_EQ(numbers.length(), 3u);
+    EXPECT_EQ(names.length(), 3u);
+    {
+        const host::ArrayBoundScope none(0);
+        numbers.append(3);
+        EXPECT_EQ(numbers.length(), 4u);
+    }
+}
 
 TEST_F(RegistryTest, BuildsTheSyntaxOnceAndHandsItToEveryCommandObject)
 {

@@ -1,6 +1,10 @@
 #include <maya/MString.h>
+#include <maya/MStringArray.h>
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -47,6 +51,37 @@ TEST(MStringTest, NullAndCountedTextBecomeOrdinaryStrings)
     EXPECT_EQ(MString("photo", -1), "");
     EXPECT_TRUE(MString("") == nullptr);
     EXPECT_TRUE(MString("a") != nullptr);
+}
+
+// Elements read back as they went in, NUL bytes and long ones too, whether the
+// array holds them packed or, once one was handed out to change, as strings.
+TEST(MStringArrayTest, GivesBackEveryElementPackedOrNot)
+{
+    const std::string withNul("a\0b", 3);
+    const std::string longName(300, 'x');
+    std::vector<std::string> elements;
+    for (int i = 0; i < 40; ++i)
+        elements.push_back(i == 17 ? withNul
+                : i == 33          ? longName
+                                   : std::string(std::size_t(i % 5), char('a' + i % 26)));
+    MStringArray names;
+    for (const std::string& element : elements)
+        names.append(MString(element));
+    ASSERT_EQ(names.length(), elements.size());
+    const MStringArray& packed = names;
+    for (unsigned int i = 0; i < names.length(); ++i)
+        EXPECT_EQ(std::string(packed[i].asChar(), packed[i].length()), elements[i]) << i;
+    names[5] = MString("changed");
+    elements[5] = "changed";
+    names.append(MString("last"));
+    elements.push_back("last");
+    ASSERT_EQ(names.length(), elements.size());
+    for (unsigned int i = 0; i < names.length(); ++i)
+        EXPECT_EQ(std::string(packed[i].asChar(), packed[i].length()), elements[i]) << i;
+    names.clear();
+    EXPECT_EQ(names.length(), 0u);
+    names.append(MString("again"));
+    EXPECT_EQ(packed[0], "again");
 }
 
 }  // namespace

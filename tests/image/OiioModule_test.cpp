@@ -44,6 +44,11 @@ TEST(OiioModuleMissing, ReadAndWriteFailQuietly)
     EXPECT_EQ(host::readImageFile((folder / "out.iff").c_str(), image), MS::kSuccess);
     EXPECT_EQ(image.bytes[3], 9);
     EXPECT_FALSE(host::takeMissingOpenImageIO());
+    // A file of no format is no matter of the module: nothing names it.
+    std::ofstream((folder / "notes.txt").string()) << "not an image\n";
+    EXPECT_EQ(host::readImageFile((folder / "notes.txt").c_str(), image), MS::kFailure);
+    EXPECT_FALSE(host::takeMissingOpenImageIO());
+    EXPECT_TRUE(host::takeUnknownContent());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
@@ -51,7 +56,7 @@ TEST(OiioModuleMissing, ReadAndWriteFailQuietly)
     for (const fs::directory_entry& entry : fs::directory_iterator(folder))
         entries.push_back(entry.path().filename().string());
     std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string> { "dot.tga", "out.iff" }));
+    EXPECT_EQ(entries, (std::vector<std::string> { "dot.tga", "notes.txt", "out.iff" }));
     fs::remove_all(folder);
 }
 

@@ -2,15 +2,24 @@
 
 #include <maya/MImage.h>
 
+#include <host/ImageFaults.h>
+
+#include "ImageFormat.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace imagetest;
 
@@ -652,6 +661,65 @@ TEST(ImageRead, SucceedsAfterAFailedDecode)
     EXPECT_EQ(width, 1u);
     EXPECT_EQ(height, 2u);
     EXPECT_EQ(pixelsOf(image), samples);
+}
+
+// The decoding process is kept after a file it found no reader for, and
+// replaced after one whose reader failed; it is a child of the decoding
+// service, not a copy of this process.
+TEST(DecodingService, KeepsADecoderThatRanNoReaderAndReplacesOneThatFailed)
+{
+    TemporaryFolder folder;
+    const Bytes samples = variedPixels(16);
+    writeFixture(folder.file("good.tga"), "targa", 4, 4, 4, OIIO::TypeDesc::UINT8, samples.data());
+    // Named as an icon, but no icon: refused before the icon reader runs.
+    writeFileBytes(folder.file("noise.ico"), Bytes(300, 'x'));
+    Bytes cut = readFileBytes(folder.file("good.tga"));
+    cut.resize(30);
+    writeFileBytes(folder.file("cut.tga"), cut);
+
+    MImage image;
+    ASSERT_EQ(readInto(image, folder.file("good.tga")), MS::kSuccess);
+    const host::DecodingProcesses first = host::decodingProcesses();
+    ASSERT_GT(first.current, 0);
+    EXPECT_EQ(readInto(image, folder.file("noise.ico")), MS::kFailure);
+    EXPECT_EQ(readInto(image, folder.file("good.tga")), MS::kSuccess);
+    const host::DecodingProcesses kept = host::decodingProcesses();
+    EXPECT_EQ(kept.started, first.started);
+    EXPECT_EQ(kept.current, first.current);
+    EXPECT_EQ(readInto(image, folder.file("cut.tga")), MS::kFailure);
+    EXPECT_EQ(readInto(image, folder.file("good.tga")), MS::kSuccess);
+    EXPECT_EQ(pixelsOf(image), samples);
+    const host::DecodingProcesses replaced = host::decodingProcesses();
+    EXPECT_EQ(replaced.started, first.started + 1);
+    EXPECT_NE(replaced.current, first.current);
+
+    // Its parent, from /proc/PID/stat ("pid (name) state ppid ..."), runs the
+    // decoding service's program.
+    std::ifstream stat("/proc/" + std::to_string(replaced.current) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    char state = 0;
+    int parent = 0;
+    fields >> state >> parent;
+    EXPECT_NE(parent, getpid());
+    const std::filesystem::path program
+        = std::filesystem::read_symlink("/proc/" + std::to_string(parent) + "/exe");
+    EXPECT_EQ(program.filename(), "pictile_decoder");
+}
+
+// Without opening the module the host knows which extensions its other
+// readers list: a file of no signature goes to one of them or to none.
+TEST(ImageFormat, KnowsTheExtensionsOfTheModulesOtherReaders)
+{
+    for (const auto& [format, extensions] : OIIO::get_extension_map()) {
+        if (!host::readerMayClaimUnplacedFile(format))
+            continue;
+        for (const std::string& extension : extensions)
+            EXPECT_TRUE(host::extensionHasReader("file." + extension)) << format << ": " << extension;
+    }
+    for (const char* name : { "notes.txt", "photo.png", "map.dat", "film.mov", "noextension" })
+        EXPECT_FALSE(host::extensionHasReader(name)) << name;
 }
 
 }  // namespace

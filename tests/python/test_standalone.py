@@ -147,7 +147,7 @@ def test_the_host_runs_without_its_openimageio_module(tmp_path):
     assert os.path.exists(os.path.join(built, "pictile_oiio.so"))
     libraries = tmp_path / "lib"
     libraries.mkdir()
-    for name in ("libOpenMaya.so", "pictile_resample.so", "pictile.so"):
+    for name in ("libOpenMaya.so", "pictile_resample.so", "pictile_codecs.so", "pictile.so"):
         shutil.copy(os.path.join(built, name), libraries)
     write_png(tmp_path / "grid.png", 20, 20, quadrant)
     # A 10 x 10 grey true-colour Targa, a format only OpenImageIO reads.

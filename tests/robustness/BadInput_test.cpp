@@ -3,7 +3,10 @@
 // Nothing may print to standard error, crash, or hold more than kMemoryBound.
 #include "RobustnessSupport.h"
 
+#include <OpenImageIO/imageio.h>
+#include <libheif/heif.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 #include <webp/encode.h>
@@ -23,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,6 +54,12 @@ std::string result(const std::string& text)
     return "// Result: " + text + " //\n";
 }
 
+// The one line a read of a file no reader knows adds before the command's error.
+std::string unknownContent(const std::string& path)
+{
+    return "// Warning: " + path + ": no image reader knows this file's content //\n";
+}
+
 // The one line a read refused by the pixel budget adds before the command's error.
 std::string overBudget(unsigned int width, unsigned int height, const char* budget = "268435456")
 {
@@ -72,6 +82,12 @@ struct Row {
     // Run a second time with fresh memory filled with another byte: a pixel
     // taken from memory the file did not fill would change.
     bool perturbed = false;
+    // For a transcript that names what the files came to (their sizes): made
+    // from the prepared folder, in place of `transcript`.
+    std::function<std::string(const Workspace&)> transcriptOf = nullptr;
+    /// The most the run may hold beyond what a run of an empty script holds, in
+    /// KiB; 0: only kMemoryBound holds it.
+    long memoryAboveEmptyRun = 0;
 };
 
 Prepare gradient(const std::string& name, unsigned int width, unsigned int height, const char* format)
@@ -271,10 +287,12 @@ std::vector<Row> imageRows()
         { "iff_cut_near_end", truncated("cut.iff", "iff", lastTwentyCut), query + "cut.iff\" -qX",
             missing("cut.iff"), 1 },
     };
+    // Bytes of no format: only a Targa, which has no signature, reaches a reader.
     for (const char* extension : { "png", "jpg", "tif", "iff", "exr", "gif", "bmp", "tga" }) {
         const std::string name = std::string("noise.") + extension;
-        rows.push_back(
-            { "random_bytes", bytes(name, randomBytes(3000)), query + name + "\" -qX", missing(name), 1 });
+        const std::string said = name == "noise.tga" ? "" : unknownContent("images/" + name);
+        rows.push_back({ "random_bytes", bytes(name, randomBytes(3000)), query + name + "\" -qX",
+            said + missing(name), 1 });
     }
     const Bytes black(4, 0);
     rows.insert(rows.end(),
@@ -569,7 +587,8 @@ std::vector<Row> readerRows()
             bytes("scans.jpg", greyJpeg(8192, 8192, true, 3000, 90)), depth + "scans.jpg" + corners,
             error("images/scans.jpg does not exist!"), 1 },
         { "jpeg_progressive_short_scans", bytes("scans.jpg", greyJpeg(8192, 8192, true, 50, 90)),
-            depth + "scans.jpg" + corners, error("images/scans.jpg does not exist!"), 1 },
+            depth + "scans.jpg" + corners, error("images/scans.jpg does not exist!"), 1, "",
+            { "--pixel-budget", "1073741824" } },
         { "jpeg_progressive_100_whole_scans", bytes("scans.jpg", greyJpeg(256, 256, true, 100, 128)),
             depth + "scans.jpg\" -x 128 -y 128",
             result("128 128 128 255 128 128 128 255 128 128 128 255 128 128 128 255"), 0 },
@@ -862,7 +881,7 @@ std::vector<Row> isolatedReaderRows()
         // alone, and none other is asked whether it claims it.
         { "targa_named_otherwise",
             bytes("map.dat", colourMappedTarga(12, 10, 8, kMapColours, rowIndices(12, 10, 0), false)),
-            query + "map.dat\" -qX", missing("map.dat"), 1 },
+            query + "map.dat\" -qX", unknownContent("images/map.dat") + missing("map.dat"), 1 },
         { "random_bytes_as_icon", bytes("noise.ico", randomBytes(3000)), query + "noise.ico\" -qX",
             missing("noise.ico"), 1 },
         // Old-style runs (a pixel of 1, 1, 1 repeating the one before) are
@@ -899,6 +918,384 @@ std::vector<Row> isolatedReaderRows()
                 1 },
         });
     return rows;
+}
+
+// ---- Files that claim more than they hold, and large files that hold it.
+
+void appendBig(Bytes& bytes, std::uint64_t value, int count)
+{
+    for (int shift = (count - 1) * 8; shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+std::uint64_t fileBytes(const Workspace& folder, const std::string& name)
+{
+    return fs::file_size(folder.file("images/" + name));
+}
+
+// The warning of a file refused for asking more pixels than a file of its size
+// may under the default budget: the bytes times what one byte of the format
+// makes (`perByte`), or 2^25 pixels.
+std::string overShare(unsigned width, unsigned height, std::uint64_t bytes, std::uint64_t perByte)
+{
+    const std::uint64_t share = std::max<std::uint64_t>(std::uint64_t(1) << 25, bytes * perByte);
+    return "// Warning: Image of " + std::to_string(width) + " x " + std::to_string(height)
+        + " pixels is over the pixel budget of " + std::to_string(share) + " for a file of "
+        + std::to_string(bytes)
+        + " bytes; raise it with hostbatch --pixel-budget PIXELS or PICTILE_PIXEL_BUDGET=PIXELS, up to "
+          "1073741824 //\n";
+}
+
+// An IFF form holding a 1 x 1 header and one tile chunk claiming `tileBytes`,
+// in a sparse file as long as the form says: only the header is on disk.
+Prepare iffClaimingTile(const std::string& name, std::uint32_t tileBytes)
+{
+    return [=](const Workspace& folder) {
+        const std::uint32_t tileForm = 4 + 8 + tileBytes;
+        const std::uint32_t form = 4 + 8 + 24 + 8 + tileForm;
+        Bytes iff = { 'F', 'O', 'R', '4' };
+        appendBig(iff, form, 4);
+        iff.insert(iff.end(), { 'C', 'I', 'M', 'G', 'T', 'B', 'H', 'D' });
+        appendBig(iff, 24, 4);
+        for (const auto& [value, count] : std::vector<std::pair<std::uint64_t, int>> {
+                 { 1, 4 }, { 1, 4 }, { 0x00010001, 4 }, { 3, 4 }, { 0, 2 }, { 1, 2 }, { 0, 4 } })
+            appendBig(iff, value, count);
+        iff.insert(iff.end(), { 'F', 'O', 'R', '4' });
+        appendBig(iff, tileForm, 4);
+        iff.insert(iff.end(), { 'T', 'B', 'M', 'P', 'R', 'G', 'B', 'A' });
+        appendBig(iff, tileBytes, 4);
+        iff.resize(iff.size() + 8, 0);  // the tile's corners: 0, 0 to 0, 0
+        const std::string path = folder.file("images/" + name);
+        writeBytes(path, iff);
+        fs::resize_file(path, 8 + std::uint64_t(form));
+    };
+}
+
+// A 10 x 10 IFF of one raw tile of (10, 20, 30, 255) behind `emptyChunks`
+// chunks of no data in its tile form.
+Prepare iffWithEmptyChunks(const std::string& name, std::uint32_t emptyChunks)
+{
+    return [=](const Workspace& folder) {
+        Bytes tile = { 0, 0, 0, 0, 0, 9, 0, 9 };
+        for (int i = 0; i < 100; ++i)
+            tile.insert(tile.end(), { 255, 30, 20, 10 });  // alpha, blue, green, red
+        const std::uint32_t tileForm = 4 + 8 * emptyChunks + 8 + std::uint32_t(tile.size());
+        Bytes iff = { 'F', 'O', 'R', '4' };
+        appendBig(iff, 4 + 8 + 24 + 8 + tileForm, 4);
+        iff.insert(iff.end(), { 'C', 'I', 'M', 'G', 'T', 'B', 'H', 'D' });
+        appendBig(iff, 24, 4);
+        for (const auto& [value, count] : std::vector<std::pair<std::uint64_t, int>> {
+                 { 10, 4 }, { 10, 4 }, { 0x00010001, 4 }, { 3, 4 }, { 0, 2 }, { 1, 2 }, { 0, 4 } })
+            appendBig(iff, value, count);
+        iff.insert(iff.end(), { 'F', 'O', 'R', '4' });
+        appendBig(iff, tileForm, 4);
+        iff.insert(iff.end(), { 'T', 'B', 'M', 'P' });
+        for (std::uint32_t i = 0; i < emptyChunks; ++i)
+            iff.insert(iff.end(), { 'P', 'A', 'D', ' ', 0, 0, 0, 0 });
+        iff.insert(iff.end(), { 'R', 'G', 'B', 'A' });
+        appendBig(iff, tile.size(), 4);
+        iff.insert(iff.end(), tile.begin(), tile.end());
+        writeBytes(folder.file("images/" + name), iff);
+    };
+}
+
+// A little-endian TIFF of 8-bit grey in one strip, with `extra` entries of
+// (tag, type, count, value) in its directory (in place of its own of the same
+// tag), the strip's bytes `strip` written after the directory; the file then
+// made `length` long (sparse) if longer.
+struct TiffEntry {
+    std::uint16_t tag, type;
+    std::uint32_t count, value;
+};
+
+void writeGreyTiff(const std::string& path, std::uint32_t width, std::uint32_t height,
+    std::uint16_t compression, const Bytes& strip, std::vector<TiffEntry> extra, std::uint64_t length = 0)
+{
+    std::vector<TiffEntry> entries = { { 256, 4, 1, width }, { 257, 4, 1, height }, { 258, 3, 1, 8 },
+        { 259, 3, 1, compression }, { 262, 3, 1, 1 }, { 273, 4, 1, 0 }, { 277, 3, 1, 1 },
+        { 278, 4, 1, height }, { 279, 4, 1, std::uint32_t(strip.size()) } };
+    for (const TiffEntry& entry : extra) {
+        const auto same = std::find_if(entries.begin(), entries.end(),
+            [&entry](const TiffEntry& other) { return other.tag == entry.tag; });
+        if (same != entries.end())
+            *same = entry;
+        else
+            entries.push_back(entry);
+    }
+    std::sort(
+        entries.begin(), entries.end(), [](const TiffEntry& a, const TiffEntry& b) { return a.tag < b.tag; });
+    const std::uint32_t stripAt = 8 + 2 + 12 * std::uint32_t(entries.size()) + 4;
+    Bytes tiff = { 'I', 'I', 42, 0 };
+    appendLittle(tiff, 8, 4);
+    appendLittle(tiff, entries.size(), 2);
+    for (const TiffEntry& entry : entries) {
+        appendLittle(tiff, entry.tag, 2);
+        appendLittle(tiff, entry.type, 2);
+        appendLittle(tiff, entry.count, 4);
+        appendLittle(tiff, entry.tag == 273 ? stripAt : entry.value, 4);
+    }
+    appendLittle(tiff, 0, 4);
+    tiff.insert(tiff.end(), strip.begin(), strip.end());
+    writeBytes(path, tiff);
+    if (length > tiff.size())
+        fs::resize_file(path, length);
+}
+
+// `count` zero bytes as a zlib stream, made a piece at a time.
+Bytes deflatedZeros(std::uint64_t count)
+{
+    z_stream stream {};
+    deflateInit(&stream, 9);
+    const Bytes zeros(1 << 20, 0);
+    Bytes packed;
+    unsigned char out[1 << 16];
+    for (std::uint64_t left = count;;) {
+        const std::size_t take = std::size_t(std::min<std::uint64_t>(left, zeros.size()));
+        stream.next_in = const_cast<unsigned char*>(zeros.data());
+        stream.avail_in = static_cast<uInt>(take);
+        left -= take;
+        const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int status = Z_OK;
+        do {
+            stream.next_out = out;
+            stream.avail_out = sizeof out;
+            status = deflate(&stream, flush);
+            packed.insert(packed.end(), out, out + (sizeof out - stream.avail_out));
+        } while (stream.avail_out == 0);
+        if (status == Z_STREAM_END)
+            break;
+    }
+    deflateEnd(&stream);
+    return packed;
+}
+
+// A PNG of 10 x 10 grey pixels of 77 with `count` empty private chunks before
+// its image data.
+Bytes pngWithEmptyChunks(std::uint32_t count)
+{
+    const Bytes plain = pngFile(10, 10, 8, 0, 0, std::vector<Bytes>(10, Bytes(10, 77)));
+    const std::size_t afterHeader = 8 + 25;
+    Bytes empty = { 0, 0, 0, 0, 'p', 'r', 'I', 'v' };
+    appendBig(empty, crc32(0, empty.data() + 4, 4), 4);
+    Bytes png(plain.begin(), plain.begin() + afterHeader);
+    png.reserve(plain.size() + std::size_t(count) * empty.size());
+    for (std::uint32_t i = 0; i < count; ++i)
+        png.insert(png.end(), empty.begin(), empty.end());
+    png.insert(png.end(), plain.begin() + afterHeader, plain.end());
+    return png;
+}
+
+// A GIF of width by height with a grey palette, pixel (x, y) of index
+// (x + y) * 7 % 256; its LZW codes stay 9 bits wide, a clear code every 254
+// pixels, so the file holds about a byte a pixel.
+void writeGreyGif(const std::string& path, std::uint16_t width, std::uint16_t height)
+{
+    Bytes gif = { 'G', 'I', 'F', '8', '9', 'a' };
+    appendLittle(gif, width, 2);
+    appendLittle(gif, height, 2);
+    gif.insert(gif.end(), { 0xF7, 0, 0 });
+    for (int i = 0; i < 256; ++i)
+        gif.insert(gif.end(),
+            { static_cast<unsigned char>(i), static_cast<unsigned char>(i), static_cast<unsigned char>(i) });
+    gif.push_back(',');
+    appendLittle(gif, 0, 4);
+    appendLittle(gif, width, 2);
+    appendLittle(gif, height, 2);
+    gif.insert(gif.end(), { 0, 8 });
+    Bytes codes;
+    std::uint32_t bits = 0;
+    int held = 0;
+    const auto put = [&](std::uint32_t code) {
+        bits |= code << held;
+        for (held += 9; held >= 8; held -= 8, bits >>= 8)
+            codes.push_back(static_cast<unsigned char>(bits));
+    };
+    put(256);
+    int sinceClear = 0;
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x) {
+            put((x + y) * 7 % 256);
+            if (++sinceClear == 254) {
+                put(256);
+                sinceClear = 0;
+            }
+        }
+    put(257);
+    if (held > 0)
+        codes.push_back(static_cast<unsigned char>(bits));
+    for (std::size_t at = 0; at < codes.size(); at += 255) {
+        const std::size_t count = std::min<std::size_t>(255, codes.size() - at);
+        gif.push_back(static_cast<unsigned char>(count));
+        gif.insert(gif.end(), codes.begin() + at, codes.begin() + at + count);
+    }
+    gif.insert(gif.end(), { 0, ';' });
+    writeBytes(path, gif);
+}
+
+// A JPEG 2000 file (JP2) of width by height, a gradient, through OpenImageIO.
+void writeJpeg2000(const std::string& path, int width, int height)
+{
+    const OIIO::ImageSpec spec(width, height, 3, OIIO::TypeDesc::UINT8);
+    Bytes pixels(std::size_t(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            unsigned char* pixel = pixels.data() + (std::size_t(y) * width + x) * 3;
+            pixel[0] = static_cast<unsigned char>(x * 255 / width);
+            pixel[1] = static_cast<unsigned char>(y * 255 / height);
+            pixel[2] = 100;
+        }
+    const std::unique_ptr<OIIO::ImageOutput> output = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(output && output->open(path, spec)) << path;
+    ASSERT_TRUE(output->write_image(OIIO::TypeDesc::UINT8, pixels.data()));
+    ASSERT_TRUE(output->close());
+}
+
+// A HEIC of width by height, a gradient, coded by libheif with x265's fastest
+// preset.
+void writeHeic(const std::string& path, int width, int height)
+{
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    ASSERT_EQ(
+        heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code, heif_error_Ok);
+    heif_encoder_set_parameter(encoder, "preset", "ultrafast");
+    heif_encoder_set_lossy_quality(encoder, 50);
+    heif_image* image = nullptr;
+    heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* pixel = plane + std::size_t(y) * stride + std::size_t(x) * 3;
+            pixel[0] = static_cast<std::uint8_t>(x * 255 / width);
+            pixel[1] = static_cast<std::uint8_t>(y * 255 / height);
+            pixel[2] = 100;
+        }
+    EXPECT_EQ(heif_context_encode_image(context, image, encoder, nullptr, nullptr).code, heif_error_Ok);
+    EXPECT_EQ(heif_context_write_to_file(context, path.c_str()).code, heif_error_Ok);
+    heif_image_release(image);
+    heif_encoder_release(encoder);
+    heif_context_free(context);
+}
+
+std::vector<Row> boundRows()
+{
+    const std::string query = "queryFunction -f \"images/";
+    const auto missing = [](const std::string& name) { return error("images/" + name + " does not exist!"); };
+    const std::string oneColour = result("10 20 30 255 10 20 30 255 10 20 30 255 10 20 30 255");
+    return {
+        // A tile is checked against its own pixels before any of it is read
+        // (the whole 4 GiB was read first).
+        { "iff_tile_claiming_4_gib", iffClaimingTile("claim.iff", 0xFFFFFF00u), query + "claim.iff\" -qX",
+            missing("claim.iff"), 1 },
+        // 16 MiB of empty chunks are walked through a window, once.
+        { "iff_behind_2_million_empty_chunks", iffWithEmptyChunks("padded.iff", 1u << 21),
+            "depthFunction -f \"images/padded.iff\" -x 5 -y 5", oneColour, 0 },
+        // libtiff may allocate no tag of more than 256 MiB: a profile is then
+        // left out and the image reads; strip offsets the pixels need fail it.
+        { "tiff_with_1_gib_profile",
+            [](const Workspace& f) {
+                Bytes grey;
+                for (int i = 0; i < 256; ++i)
+                    grey.push_back(static_cast<unsigned char>(i));
+                writeGreyTiff(f.file("images/profiled.tif"), 16, 16, 1, grey,
+                    { { 34675, 7, 1u << 30, 4096 } }, (std::uint64_t(1) << 30) + 8192);
+            },
+            "depthFunction -f \"images/profiled.tif\" -x 8 -y 8",
+            result("0 0 0 255 8 8 8 255 128 128 128 255 136 136 136 255"), 0 },
+        { "tiff_with_2_to_28_strip_offsets",
+            [](const Workspace& f) {
+                const std::uint32_t strips = (1u << 28) - 16;
+                const std::uint32_t offsetsAt = 4096;
+                const std::uint32_t countsAt = offsetsAt + 4 * strips;
+                writeGreyTiff(f.file("images/strips.tif"), 1, strips, 1, {},
+                    { { 273, 4, strips, offsetsAt }, { 278, 4, 1, 1 }, { 279, 4, strips, countsAt } },
+                    std::uint64_t(countsAt) + 4 * std::uint64_t(strips));
+            },
+            query + "strips.tif\" -qY", missing("strips.tif"), 1 },
+        // Few bytes may not ask for many pixels unless the run raised the budget.
+        { "png_32_kib_claiming_16384_square",
+            [](const Workspace& f) {
+                writeBytes(f.file("images/bomb.png"),
+                    pngFile(16384, 16384, 1, 0, 0, std::vector<Bytes>(16384, Bytes(2048, 0))));
+            },
+            "depthFunction -f \"images/bomb.png\" -x 1 -y 1", "", 1, "", {}, false,
+            [missing](const Workspace& f) {
+                return overShare(16384, 16384, fileBytes(f, "bomb.png"), 1024) + missing("bomb.png");
+            } },
+        { "tiff_261_kib_of_1_by_2_to_28",
+            [](const Workspace& f) {
+                writeGreyTiff(
+                    f.file("images/tall.tif"), 1, 1u << 28, 8, deflatedZeros(std::uint64_t(1) << 28), {});
+            },
+            query + "tall.tif\" -qY", "", 1, "", {}, false,
+            [missing](const Workspace& f) {
+                return overShare(1, 1u << 28, fileBytes(f, "tall.tif"), 1024) + missing("tall.tif");
+            } },
+        // Narrow rows are read a strip at a time, not a call a row.
+        { "tiff_of_16_by_2_to_20_in_one_strip",
+            [](const Workspace& f) {
+                writeGreyTiff(
+                    f.file("images/tall.tif"), 16, 1u << 20, 8, deflatedZeros(std::uint64_t(1) << 24), {});
+            },
+            query + "tall.tif\" -qY", result("1048576"), 0 },
+        { "exr_of_16384_square_with_1_pixel_of_data",
+            [](const Workspace& f) {
+                const float orange[4] = { 1.0f, 0.2f, 0.0f, 1.0f };
+                writeBytes(f.file("images/window.exr"), windowedExr(16384, 0, 0, 0, 0, orange));
+            },
+            query + "window.exr\" -qX", "", 1, "", {}, false,
+            [missing](const Workspace& f) {
+                return overShare(16384, 16384, fileBytes(f, "window.exr"), 1024) + missing("window.exr");
+            } },
+        // A progressive JPEG may visit no more blocks than 16 passes over its
+        // image (100 whole scans did 100); its bytes are in proportion.
+        { "jpeg_progressive_100_whole_scans_of_16384_square",
+            [](const Workspace& f) {
+                writeBytes(
+                    f.file("images/scans.jpg"), greyJpeg(16384, 16384, true, 100, std::size_t(1) << 19));
+            },
+            query + "scans.jpg\" -qX", missing("scans.jpg"), 1 },
+        { "png_of_2_million_empty_chunks",
+            [](const Workspace& f) { writeBytes(f.file("images/chunks.png"), pngWithEmptyChunks(1u << 21)); },
+            query + "chunks.png\" -qX", missing("chunks.png"), 1 },
+        { "png_of_1000_empty_chunks",
+            [](const Workspace& f) { writeBytes(f.file("images/chunks.png"), pngWithEmptyChunks(1000)); },
+            "averageFunction -f \"images/chunks.png\" -x 10 -y 10", result("77 77 77 255"), 0 },
+        // Readers that decode while they open a file get the room of the size
+        // the host read from its header.
+        { "jpeg_2000_of_6000_by_4000",
+            [](const Workspace& f) { writeJpeg2000(f.file("images/large.jp2"), 6000, 4000); },
+            query + "large.jp2\" -qX", result("6000"), 0 },
+        { "gif_of_9000_square",
+            [](const Workspace& f) { writeGreyGif(f.file("images/large.gif"), 9000, 9000); },
+            "depthFunction -f \"images/large.gif\" -x 4500 -y 4500",
+            result("0 0 0 255 12 12 12 255 12 12 12 255 24 24 24 255"), 0 },
+        { "heic_of_8000_by_6000",
+            [](const Workspace& f) { writeHeic(f.file("images/large.heic"), 8000, 6000); },
+            query + "large.heic\" -qY", result("6000"), 0 },
+        // A plug-in path that is no regular file is refused, not waited on.
+        { "plugin_path_is_fifo", [](const Workspace& f) { mkfifo(f.file("pipe.so").c_str(), 0600); },
+            "loadPlugin \"./pipe.so\"", error("Cannot load plug-in \"./pipe.so\": it is not a regular file"),
+            1 },
+        // A command's result is stopped at the array bound as it grows.
+        { "result_stopped_at_the_array_bound", gradient("g.png", 100, 100, "png"),
+            "depthFunction -f \"images/g.png\" -x 1 -y 1",
+            error("line 1: an array of more than 1000 elements"), 1, "", { "--limit", "array=1000" } },
+        // Ten million names read before the first image, held compactly: 530 MB
+        // as strings, now about the 20 MB of their text.
+        { "list_of_10_million_names",
+            [](const Workspace& f) {
+                std::string names;
+                names.reserve(20u << 20);
+                for (int i = 0; i < 10000000; ++i)
+                    names += "a\n";
+                writeBytes(f.file(kListFile), Bytes(names.begin(), names.end()));
+            },
+            "resizeFunction -folder \"images/\" -size 8 -number 2147483647", missing("a"), 1, "", {}, false,
+            nullptr, 128 * 1024 },
+    };
 }
 
 // Hostile scripts: each ends with one clear error, in bounded time and memory,
@@ -953,14 +1350,21 @@ TEST_P(BadInput, ShowsOneClearOutcome)
     Workspace folder;
     row.prepare(folder);
     const HostbatchRun run = folder.hostbatch(row.statement + "\n", row.options, row.asanOptions);
-    EXPECT_EQ(run.out, row.transcript) << row.statement;
+    const std::string transcript = row.transcriptOf ? row.transcriptOf(folder) : row.transcript;
+    EXPECT_EQ(run.out, transcript) << row.statement;
     EXPECT_EQ(run.exitCode, row.exitCode);
     EXPECT_EQ(run.err, "");
     EXPECT_LT(run.peakKilobytes, kMemoryBound);
+    if (row.memoryAboveEmptyRun != 0) {
+        // The empty run holds what the sanitizers take and what this process
+        // held before the exec.
+        const HostbatchRun empty = folder.hostbatch("print \"\";\n", row.options, row.asanOptions);
+        EXPECT_LT(run.peakKilobytes - empty.peakKilobytes, row.memoryAboveEmptyRun);
+    }
     if (row.perturbed) {
         const HostbatchRun again = folder.hostbatch(row.statement + "\n", row.options,
             row.asanOptions + ":malloc_fill_byte=165:max_malloc_fill_size=1073741824");
-        EXPECT_EQ(again.out, row.transcript) << row.statement;
+        EXPECT_EQ(again.out, transcript) << row.statement;
     }
 }
 
@@ -1060,6 +1464,108 @@ TEST(Interrupt, EndsTheRunningStatementWithAnError)
     EXPECT_EQ(run.out, error("line 1: interrupted"));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "");
+}
+
+// Waits up to a minute for `path` to exist or `child` to end.
+void awaitFile(const std::string& path, pid_t child)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    siginfo_t info {};
+    while (!fs::exists(path) && std::chrono::steady_clock::now() < deadline
+        && !(waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// A job stopped (Ctrl-Z) while its decoding process reads, and continued
+// (fg) seconds later: the time it was stopped is not counted against the read,
+// so every read of the GIF (which its reader decodes whole as it opens the
+// file, most of a read's time) still reads.
+TEST(StoppedJob, GoesOnReadingWhenContinued)
+{
+    Workspace folder;
+    writeGreyGif(folder.file("images/big.gif"), 3000, 3000);
+    // The first read starts the decoding service; the job is stopped among the
+    // reads after it.
+    std::string script = "queryFunction -f \"images/big.gif\" -qX;\n{ fclose(fopen(\"running\")); }\n";
+    std::string expected = result("3000");
+    for (int i = 0; i < 30; ++i) {
+        script += "queryFunction -f \"images/big.gif\" -qX;\n";
+        expected += result("3000");
+    }
+    const pid_t child = folder.launch("stopped", script, {}, "");
+    ASSERT_GT(child, 0);
+    awaitFile(folder.file("running"), child);
+    // The whole job, hostbatch and its decoding processes, three times, so that
+    // a read is under way at one of them at least.
+    for (const int pause : { 500, 700, 300 }) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        kill(-child, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        kill(-child, SIGCONT);
+    }
+    const HostbatchRun run = folder.collect("stopped", child);
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+// A file its user may not write is not replaced by the batch, though the
+// folder's permission would let a rename through. Permissions do not bind
+// root, so as root the batch runs as the user nobody.
+TEST(WriteProtectedOutput, IsLeftAsItWas)
+{
+    Workspace folder;
+    writeGradient(folder.file("images/a.png"), 20, 20, "png");
+    writeBytes(folder.file(kListFile), Bytes { 'a', '.', 'p', 'n', 'g' });
+    const std::string earlier = folder.file(std::string(kOutputFolder) + "a.iff");
+    const Bytes before = { 'e', 'a', 'r', 'l', 'i', 'e', 'r' };
+    writeBytes(earlier, before);
+    fs::permissions(earlier, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (geteuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr)
+            GTEST_SKIP() << "no user 'nobody' to run hostbatch as, and root is not bound by permissions";
+        folder.runAs(nobody->pw_uid, nobody->pw_gid);
+    }
+    const HostbatchRun run = folder.hostbatch("resizeFunction -folder \"images/\" -size 8 -number 2\n");
+    if (run.exitCode == 126 || run.exitCode == 127)
+        GTEST_SKIP() << "hostbatch cannot run as the user nobody here (exit " << run.exitCode << ")";
+    EXPECT_EQ(run.out, error("cant write to file!"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readBytes(earlier), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.file(kOutputFolder)), fs::directory_iterator()), 1);
+}
+
+// The readers of PNG, JPEG and TIFF, and with them their libraries, are opened
+// on the first read of one of those formats: a run that reads only IFF never
+// loads them. (Sanitizer builds load OpenImageIO's libraries, those among them,
+// at start; the module is looked for.)
+TEST(CommonFormatLibraries, LoadOnTheFirstReadThatNeedsThem)
+{
+    Workspace folder;
+    writeGradient(folder.file("images/a.iff"), 20, 20, "iff");
+    writeGradient(folder.file("images/a.png"), 30, 30, "png");
+    const std::string loaded
+        = "print (system(\"grep -q pictile_codecs /proc/$PPID/maps && echo yes || echo no\"));\n";
+    const HostbatchRun run = folder.hostbatch("queryFunction -f \"images/a.iff\" -qX;\n" + loaded
+        + "queryFunction -f \"images/a.png\" -qX;\n" + loaded);
+    EXPECT_EQ(run.out, result("20") + "no\n" + result("30") + "yes\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+// A --plugin path that is a FIFO is refused at once, as a missing one is.
+TEST(PluginPath, ThatIsAFifoIsRefusedAtOnce)
+{
+    Workspace folder;
+    ASSERT_EQ(mkfifo(folder.file("pipe.so").c_str(), 0600), 0);
+    const HostbatchRun run = folder.hostbatch("print 1;\n", { "--plugin", "./pipe.so" });
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+        "hostbatch: cannot load plug-in './pipe.so': Cannot load plug-in \"./pipe.so\": it is not a regular "
+        "file\n");
+    EXPECT_EQ(run.exitCode, 2);
 }
 
 // Ctrl-C while a statement waits for a shell command that would take long or
@@ -1228,6 +1734,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, BadInput, testing::ValuesIn(stepRows()), rowName
 INSTANTIATE_TEST_SUITE_P(Resize, BadInput, testing::ValuesIn(resizeRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(Scripts, BadInput, testing::ValuesIn(scriptRows()), rowName);
 INSTANTIATE_TEST_SUITE_P(IsolatedReaders, BadInput, testing::ValuesIn(isolatedReaderRows()), rowName);
+INSTANTIATE_TEST_SUITE_P(Bounds, BadInput, testing::ValuesIn(boundRows()), rowName);
 
 }  // namespace
 }  // namespace robustness

@@ -26,7 +26,8 @@ struct HostbatchRun {
 };
 
 /// A fresh folder holding `images/` and the list file's folders, removed with
-/// everything in it when the object goes.
+/// everything in it when the object goes (kept, and named on standard error,
+/// while PICTILE_KEEP_WORKSPACES is set).
 class Workspace {
 public:
     Workspace();
@@ -45,7 +46,12 @@ public:
     /// Starts one hostbatch per script at once, then waits for all of them.
     std::vector<HostbatchRun> hostbatchTogether(const std::vector<std::string>& scripts) const;
 
-    /// Starts hostbatch on `script`, saved as `name`.mel, without waiting for it.
+    /// From now on runs hostbatch as the user `uid` of group `gid`, and gives
+    /// that user the folder; the caller must be root.
+    void runAs(uid_t uid, gid_t gid);
+
+    /// Starts hostbatch on `script`, saved as `name`.mel, without waiting for it,
+    /// in a process group of its own (whose id is the process's).
     pid_t launch(const std::string& name, const std::string& script, const std::vector<std::string>& options,
         const std::string& asanOptions) const;
     /// Waits for the hostbatch `launch` started as `name`, and gives what it printed.
@@ -53,6 +59,9 @@ public:
 
 private:
     std::filesystem::path path_;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
+    bool asUser_ = false;
 };
 
 Bytes readBytes(const std::string& path);

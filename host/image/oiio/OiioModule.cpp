@@ -161,17 +161,6 @@ bool readIntoDisplayWindow(OIIO::ImageInput& input, int channels, unsigned char*
     return readFirstSlice(input, channels, bandAt, bandDone);
 }
 
-// The readers of formats the host tells apart by their signature: a file the
-// host could not place is none of these, whatever its name (the IFF reader, for
-// one, would look for its form behind other bytes). The others left out are no
-// still images, or read nothing but what their name describes.
-bool mayClaimUnplacedFile(const std::string& format)
-{
-    static const char* const excluded[] = { "png", "jpeg", "tiff", "iff", "bmp", "gif", "openexr", "hdr",
-        "jpeg2000", "psd", "pnm", "webp", "ffmpeg", "openvdb", "dicom", "raw", "null" };
-    return std::find(std::begin(excluded), std::end(excluded), format) == std::end(excluded);
-}
-
 // The format whose reader lists `extension`; empty when none does.
 std::string formatOfExtension(const std::string& extension)
 {
@@ -200,7 +189,7 @@ std::string chooseReader(const unsigned char* bytes, std::size_t size, std::stri
     if (size >= 12 && startsWith(bytes, size, "RIFF"sv) && std::memcmp(bytes + 8, "WEBP", 4) == 0)
         return "webp";
     const std::string named = formatOfExtension(lowerExtension(path));
-    return mayClaimUnplacedFile(named) ? named : std::string();
+    return host::readerMayClaimUnplacedFile(named) ? named : std::string();
 }
 
 unsigned readLittle(const unsigned char* bytes, int count)
@@ -400,15 +389,16 @@ int readImage(const unsigned char* bytes, std::size_t size, const char* reader, 
     // Errors left by other readers on this thread would count against this one.
     host::takeGlobalErrors();
     const std::string name = reader ? std::string(reader) : chooseReader(bytes, size, path ? path : "");
+    // Nothing of any reader has run: the process stays fit for the next file.
     if (name.empty() || knownMisread(name, bytes, size))
-        return kPictileOiioFailure;
+        return kPictileOiioNoReader;
     if (name == "webp")
         return decodeWebp(bytes, size, pixels);
     // Created by format name, never by file name, so that no other reader is tried.
     std::unique_ptr<OIIO::ImageInput> input = OIIO::ImageInput::create(name);
     if (!input) {
         host::takeGlobalErrors();
-        return kPictileOiioFailure;
+        return kPictileOiioNoReader;
     }
     OIIO::ImageSpec config;
     // Keep stored alpha as it is instead of premultiplying colour by it.

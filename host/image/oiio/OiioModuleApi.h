@@ -9,7 +9,7 @@
 extern "C" {
 
 /// Raised whenever a field or function of PictileOiioModule changes.
-#define PICTILE_OIIO_MODULE_VERSION 2
+#define PICTILE_OIIO_MODULE_VERSION 3
 
 /// What a module call gives back; the host turns each into its own status.
 enum PictileOiioStatus {
@@ -18,6 +18,9 @@ enum PictileOiioStatus {
     kPictileOiioInvalidParameter = 2,
     kPictileOiioInsufficientMemory = 3,
     kPictileOiioNotImplemented = 4,
+    /// The read found no reader for the file, or refused it before any reader
+    /// ran: nothing of a decoder has touched the process.
+    kPictileOiioNoReader = 5,
 };
 
 /// Where a read puts its pixels: the module asks for the buffer once it knows the

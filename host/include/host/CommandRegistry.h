@@ -6,6 +6,7 @@
 #include <maya/MStatus.h>
 #include <maya/MSyntax.h>
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ struct PluginRecord {
 struct Invocation {
     MStatus status;
     CommandResult result;
+    /// The command was ended because an array of it would pass the run's array
+    /// bound; nothing was shown, the caller says so.
+    bool passedArrayBound = false;
 };
 
 /// The commands a host knows, each owned by the plug-in that registered it.
@@ -58,8 +62,11 @@ public:
     /// (the command does), calls doIt, and deletes the object. An unknown name,
     /// a null object from the creator, and any exception out of the command are
     /// shown as one error line naming the command and give kFailure (unknown
-    /// name: kNotFound).
-    Invocation run(const std::string& name, const MArgList& args) const;
+    /// name: kNotFound). With an `arrayBound`, no array of the command's
+    /// (MIntArray, MStringArray) may hold more elements: the command is ended at
+    /// the append that would pass it, its objects freed, with kFailure and
+    /// `passedArrayBound` set, and nothing shown.
+    Invocation run(const std::string& name, const MArgList& args, std::size_t arrayBound = 0) const;
 
 private:
     struct Entry {

@@ -2,6 +2,7 @@
 
 #include <maya/MTypes.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <variant>
@@ -38,6 +39,39 @@ public:
 private:
     Slot slot_;
     Slot* previous_;
+};
+
+/// Thrown by MIntArray::append and MStringArray::append when an array would
+/// pass the bound of the command running on this thread; the command runner
+/// ends the command with it. No std::exception, so that a plug-in's handler of
+/// those lets it through.
+struct ArrayBoundPassed {
+    std::size_t bound;
+};
+
+/// While it lives, no MIntArray or MStringArray on this thread may grow past
+/// `bound` elements (0: no bound): the append that would throws
+/// ArrayBoundPassed, before the array grows. Scopes nest; the innermost is in
+/// force.
+class OPENMAYA_EXPORT ArrayBoundScope {
+public:
+    explicit ArrayBoundScope(std::size_t bound);
+    ArrayBoundScope(const ArrayBoundScope&) = delete;
+    ArrayBoundScope& operator=(const ArrayBoundScope&) = delete;
+    ~ArrayBoundScope();
+
+    /// Whether an array passed the bound in this scope, caught or not.
+    bool passed() const { return passed_; }
+
+    /// The bound in force on this thread; 0 for none.
+    static std::size_t bound();
+    /// Marks the scope in force as passed and throws ArrayBoundPassed.
+    [[noreturn]] static void refuse();
+
+private:
+    std::size_t bound_;
+    bool passed_ = false;
+    ArrayBoundScope* outer_;
 };
 
 }  // namespace host

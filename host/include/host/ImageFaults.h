@@ -32,4 +32,13 @@ public:
     ~ImageWritePause();
 };
 
+/// The decoding processes the host's decoding service has started for this
+/// process so far, and the one serving reads now (0 for none): for tests of when
+/// one is kept and when replaced.
+struct DecodingProcesses {
+    int started = 0;
+    int current = 0;
+};
+OPENMAYA_EXPORT DecodingProcesses decodingProcesses();
+
 }  // namespace host

@@ -60,7 +60,8 @@ public:
     /// "png", "jpg", "tif", "exr", "tga" or "bmp". The file is written beside its
     /// target under a temporary name and renamed into place, so a failed write
     /// leaves any earlier file at `path` as it was and no partial file. kFailure
-    /// on an empty image or a failed encode, kNotImplemented for an unknown
+    /// on an empty image, a failed encode or an earlier file at `path` that the
+    /// process may not write (which stays as it was), kNotImplemented for an unknown
     /// format, kNotFound for a missing folder, kInvalidParameter when `path` is a
     /// directory or holds a NUL character.
     MStatus writeToFile(MString path, MString format = MString("iff")) const;

@@ -16,18 +16,17 @@ class OPENMAYA_EXPORT MIntArray {
 public:
     MIntArray() = default;
 
-    /// Adds `element` at the end. Always succeeds.
-    MStatus append(int element)
-    {
-        own().push_back(element);
-        return MStatus::kSuccess;
-    }
+    /// Adds `element` at the end. Always succeeds, but in a command run with an
+    /// array bound (host::ArrayBoundScope): the host ends the command at the
+    /// element that would pass it, before the array grows past it.
+    MStatus append(int element);
     unsigned int length() const { return elements_ ? static_cast<unsigned int>(elements_->size()) : 0; }
     /// The element at `index`; `index` must be below `length()`.
     int operator[](unsigned int index) const { return (*elements_)[index]; }
     int& operator[](unsigned int index) { return own()[index]; }
-    /// Makes room for `capacity` elements without changing the length.
-    void setSizeIncrement(unsigned int capacity) { own().reserve(capacity); }
+    /// Makes room for `capacity` elements (no more than the array bound in
+    /// force) without changing the length.
+    void setSizeIncrement(unsigned int capacity);
     void clear()
     {
         if (elements_)

@@ -17,9 +17,14 @@ namespace {
 constexpr std::size_t kChunkBytes = 64 * 1024;
 
 // The most scans a progressive file may have, as libjpeg-turbo's own tools limit
-// them: each scan is a pass over the whole image, and a crafted file repeats one
-// thousands of times. Encoders write ten or so.
+// them: each scan is a pass over its components' blocks, and a crafted file
+// repeats one thousands of times. Encoders write ten or so.
 constexpr int kMaxScans = 100;
+// The most blocks all the scans together may visit: as many as 16 passes over
+// every block of the image, twice what an encoder's progression makes, or for
+// small images 2^22 blocks (a few tens of milliseconds).
+constexpr std::uint64_t kScanPassesPerBlock = 16;
+constexpr std::uint64_t kLeastScanBlocks = std::uint64_t(1) << 22;
 
 // Everything the decode needs outside the frame that calls setjmp, so that a
 // longjmp from libjpeg's error exit skips no destructor.
@@ -65,10 +70,11 @@ void onMessage(j_common_ptr info, int level)
     }
 }
 
-// Called as libjpeg works through the input; stops a file with too many scans.
+// Called as libjpeg works through the input; stops a file with too many scans
+// and a read that has taken its time.
 void onProgress(j_common_ptr info)
 {
-    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans)
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans || ReadTime::passed())
         std::longjmp(stateOf(info).failed, 1);
 }
 
@@ -114,41 +120,32 @@ void endSource(j_decompress_ptr)
 {
 }
 
-// The bytes of a file by offset, read through a window of kChunkBytes.
-class ByteWindow {
-public:
-    explicit ByteWindow(const ImageSource& source)
-        : source_(source)
-    {
-    }
-
-    // The byte at `offset`, or -1 past the end.
-    int at(std::uint64_t offset)
-    {
-        if (offset < start_ || offset >= start_ + filled_) {
-            start_ = offset;
-            filled_ = source_.readAt(offset, bytes_.get(), kChunkBytes);
-            if (filled_ == 0)
-                return -1;
-        }
-        return bytes_[offset - start_];
-    }
-
-private:
-    const ImageSource& source_;
-    std::unique_ptr<unsigned char[]> bytes_ = std::make_unique<unsigned char[]>(kChunkBytes);
-    std::uint64_t start_ = 0;
-    std::size_t filled_ = 0;
-};
-
-// Whether the file holds more than kMaxScans scans, counted from its markers
-// before anything is decoded: segments are skipped by their lengths, and each
-// scan's coded data up to the next marker (in it, 0xFF is followed only by a
-// stuffed 0 or a restart marker).
-bool hasTooManyScans(const ImageSource& source)
+// The blocks of the component whose identifier is `id`; 0 for none.
+std::uint64_t blocksOf(const jpeg_decompress_struct& info, int id)
 {
-    ByteWindow file(source);
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        if (component.component_id == id)
+            return std::uint64_t(component.width_in_blocks) * component.height_in_blocks;
+    }
+    return 0;
+}
+
+// Whether the scans of a progressive file would cost more than its image
+// allows: more than kMaxScans of them, or more blocks visited than
+// kScanPassesPerBlock passes over the image (or kLeastScanBlocks). Counted
+// from the markers before anything is decoded: segments are skipped by their
+// lengths, and each scan's coded data up to the next marker (in it, 0xFF is
+// followed only by a stuffed 0 or a restart marker).
+bool scansCostTooMuch(const ImageSource& source, const jpeg_decompress_struct& info)
+{
+    std::uint64_t imageBlocks = 0;
+    for (int c = 0; c < info.num_components; ++c)
+        imageBlocks += std::uint64_t(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+    const std::uint64_t allowed = std::max(kLeastScanBlocks, imageBlocks * kScanPassesPerBlock);
+    ReadWindow file(source);
     int scans = 0;
+    std::uint64_t visited = 0;
     std::uint64_t at = 2;  // after the start-of-image marker
     for (;;) {
         int byte = file.at(at);
@@ -168,10 +165,17 @@ bool hasTooManyScans(const ImageSource& source)
         const int low = file.at(at + 1);
         if (high < 0 || low < 0)
             return false;
+        const std::uint64_t segment = at;
         at += std::uint64_t(high << 8 | low);
         if (byte != 0xDA)
             continue;
         if (++scans > kMaxScans)
+            return true;
+        // The scan's header: its component count, then two bytes a component.
+        const int count = file.at(segment + 2);
+        for (int i = 0; i < count; ++i)
+            visited += blocksOf(info, file.at(segment + 3 + 2 * std::uint64_t(i)));
+        if (visited > allowed)
             return true;
         for (;; ++at) {
             const int coded = file.at(at);
@@ -213,14 +217,15 @@ bool decode(jpeg_decompress_struct& info, JpegRead& read)
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     // Grey and colour straight into RGBA, libjpeg-turbo filling in opaque alpha.
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
-    read.status = checkImageSize(info.image_width, info.image_height);
+    read.status
+        = checkImageSize(info.image_width, info.image_height, read.source->size(), kJpegPixelsPerByte);
     if (!read.status)
         return false;
     read.status = MS::kFailure;
-    // Every scan of a progressive file is a pass over the whole image, made as
+    // Every scan of a progressive file is a pass over its components, made as
     // the decode starts, and it needs the image's coefficients in memory first:
-    // too many are refused before that.
-    if (info.progressive_mode && hasTooManyScans(*read.source))
+    // too costly a set of scans is refused before that.
+    if (info.progressive_mode && scansCostTooMuch(*read.source, info))
         return false;
     read.status = MS::kFailure;  // for an error exit from here on
     jpeg_start_decompress(&info);

@@ -13,8 +13,13 @@ namespace host {
 
 namespace {
 
-// The most one decoded tile or row may take: a header may claim any size.
+// The most one decoded tile, strip or row may take, and the most libtiff may
+// allocate at once (a tag's data, a strip's coded bytes, the strips' offsets):
+// a header may claim any size.
 constexpr tmsize_t kMaxTileBytes = tmsize_t(1) << 28;
+
+// How often, in rows read one at a time, the read looks at its time.
+constexpr std::uint32_t kRowsPerTimeCheck = 4096;
 
 struct TiffStream {
     const ImageSource* source;
@@ -188,22 +193,55 @@ void storeRow(const SampleReader& sample, const unsigned char* row, std::size_t 
             out[x * 4 + first + c] = sample(row, x * stride + c, first + c);
 }
 
+// Whether every strip can be decoded whole, a call each: its rows and its coded
+// bytes within kMaxTileBytes. Else the rows are read one at a time, libtiff then
+// reading the coded bytes in pieces.
+bool stripsFitWhole(TIFF* tiff, tmsize_t stripBytes)
+{
+    if (stripBytes <= 0 || stripBytes > kMaxTileBytes)
+        return false;
+    const std::uint32_t strips = TIFFNumberOfStrips(tiff);
+    for (std::uint32_t strip = 0; strip < strips; ++strip) {
+        if (TIFFGetStrileByteCount(tiff, strip) > std::uint64_t(kMaxTileBytes))
+            return false;
+    }
+    return true;
+}
+
 bool readStrips(TIFF* tiff, const Layout& layout, unsigned char* bytes)
 {
     const tmsize_t scanlineBytes = TIFFScanlineSize(tiff);
     if (scanlineBytes <= 0 || scanlineBytes > kMaxTileBytes)
         return false;
+    std::uint32_t rowsPerStrip = layout.height;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, layout.height);
+    const bool whole = stripsFitWhole(tiff, TIFFStripSize(tiff));
     const SampleReader sample(layout);
-    std::vector<unsigned char> row(static_cast<std::size_t>(scanlineBytes));
+    // A strip at a time, or one row.
+    const std::uint32_t rowsPerRead = whole ? rowsPerStrip : 1;
+    std::vector<unsigned char> rows(static_cast<std::size_t>(scanlineBytes) * rowsPerRead);
     const std::size_t rowBytes = std::size_t(layout.width) * 4;
     const int planes = layout.planar == PLANARCONFIG_SEPARATE ? layout.kept : 1;
     for (int plane = 0; plane < planes; ++plane) {
         const int stride = planes == 1 ? layout.samples : 1;
         const int channels = planes == 1 ? layout.kept : 1;
-        for (std::uint32_t y = 0; y < layout.height; ++y) {
-            if (TIFFReadScanline(tiff, row.data(), y, std::uint16_t(plane)) < 0)
+        for (std::uint32_t y = 0; y < layout.height; y += rowsPerRead) {
+            const std::uint32_t count = std::min(rowsPerRead, layout.height - y);
+            if (whole) {
+                const tmsize_t wanted = scanlineBytes * tmsize_t(count);
+                if (TIFFReadEncodedStrip(
+                        tiff, TIFFComputeStrip(tiff, y, std::uint16_t(plane)), rows.data(), wanted)
+                    != wanted)
+                    return false;
+            } else if (TIFFReadScanline(tiff, rows.data(), y, std::uint16_t(plane)) < 0) {
                 return false;
-            storeRow(sample, row.data(), layout.width, stride, plane, channels, bytes + y * rowBytes);
+            }
+            for (std::uint32_t i = 0; i < count; ++i)
+                storeRow(sample, rows.data() + std::size_t(i) * std::size_t(scanlineBytes), layout.width,
+                    stride, plane, channels, bytes + std::size_t(y + i) * rowBytes);
+            if ((whole || y % kRowsPerTimeCheck == 0) && ReadTime::passed())
+                return false;
         }
     }
     return true;
@@ -236,6 +274,8 @@ bool readTiles(TIFF* tiff, const Layout& layout, unsigned char* bytes)
                     storeRow(sample, tile.data() + y * std::size_t(tileRowBytes), columns, stride, plane,
                         channels, bytes + (top + y) * rowBytes + std::size_t(left) * 4);
             }
+            if (ReadTime::passed())
+                return false;
         }
     }
     return true;
@@ -408,6 +448,10 @@ MStatus readTiff(const ImageSource& source, RgbaImage& image)
         return MS::kInsufficientMemory;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, &stream);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), onWarning, nullptr);
+    // libtiff allocates each tag's data as the directory claims it before reading
+    // it: 2^28 strip offsets took 5 GB. A tag no image needs (a profile) is then
+    // left out, an array the pixels need fails the read.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTileBytes);
     // "m": no memory mapping, every byte comes through readAt.
     const std::unique_ptr<TIFF, CloseTiff> tiff(
         TIFFClientOpenExt(source.path().c_str(), "rm", &stream, readStream, writeStream, seekStream,
@@ -423,7 +467,7 @@ MStatus readTiff(const ImageSource& source, RgbaImage& image)
     if (!TIFFGetField(file, TIFFTAG_IMAGEWIDTH, &layout.width)
         || !TIFFGetField(file, TIFFTAG_IMAGELENGTH, &layout.height))
         return MS::kFailure;
-    const MStatus size = checkImageSize(layout.width, layout.height);
+    const MStatus size = checkImageSize(layout.width, layout.height, source.size(), kDeflatePixelsPerByte);
     if (!size)
         return size;
     TIFFGetFieldDefaulted(file, TIFFTAG_SAMPLESPERPIXEL, &layout.samples);

@@ -4,6 +4,7 @@
 
 #include <csetjmp>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace host {
@@ -49,11 +50,26 @@ constexpr png_byte kSkippedChunks[] = {
     '\0',
 };
 
+// The most chunks other than the image data a file may hold: each is walked and
+// its checksum computed, and real files have a few dozen (an animation's frames
+// two each).
+constexpr unsigned kMaxOtherChunks = 1u << 16;
+
+// How often, in rows, the read looks at its time.
+constexpr png_uint_32 kRowsPerTimeCheck = 256;
+
 // Everything the decode needs outside the frame that calls setjmp, so that a
 // longjmp from libpng's error path skips no destructor.
 struct PngRead {
-    const ImageSource* source = nullptr;
+    explicit PngRead(const ImageSource& source)
+        : source(&source)
+        , window(source)
+    {
+    }
+    const ImageSource* source;
+    ReadWindow window;
     std::uint64_t offset = 0;
+    unsigned otherChunks = 0;
     png_structp png = nullptr;
     png_infop info = nullptr;
     std::jmp_buf failed;
@@ -67,10 +83,21 @@ struct PngRead {
 void readBytes(png_structp png, png_bytep data, std::size_t count)
 {
     auto* read = static_cast<PngRead*>(png_get_io_ptr(png));
-    const std::size_t got = read->source->readAt(read->offset, data, count);
+    const std::size_t got = read->window.readAt(read->offset, data, count);
     read->offset += got;
     if (got != count)
         png_error(png, "truncated");
+    // A chunk's length and type come in a read of their own.
+    if ((png_get_io_state(png) & PNG_IO_CHUNK_HDR) != 0 && count == 8 && std::memcmp(data + 4, "IDAT", 4) != 0
+        && ++read->otherChunks > kMaxOtherChunks)
+        png_error(png, "too many chunks");
+}
+
+// Called after each row; stops a read that has taken its time.
+void onRow(png_structp png, png_uint_32 row, int)
+{
+    if (row % kRowsPerTimeCheck == 0 && ReadTime::passed())
+        png_error(png, "too slow");
 }
 
 [[noreturn]] void onError(png_structp png, png_const_charp)
@@ -85,7 +112,7 @@ void onWarning(png_structp, png_const_charp)
 // Sizes the image from the header and makes room for it; false to stop.
 bool allocate(PngRead& read)
 {
-    read.status = checkImageSize(read.width, read.height);
+    read.status = checkImageSize(read.width, read.height, read.source->size(), kDeflatePixelsPerByte);
     if (!read.status)
         return false;
     read.bytes = allocateBytes(std::size_t(read.width) * read.height * 4);
@@ -106,6 +133,7 @@ bool decode(PngRead& read)
     if (setjmp(read.failed))
         return false;
     png_set_read_fn(read.png, &read, readBytes);
+    png_set_read_status_fn(read.png, onRow);
     png_set_chunk_malloc_max(read.png, kMaxChunkBytes);
     png_set_keep_unknown_chunks(read.png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(
@@ -136,8 +164,7 @@ bool decode(PngRead& read)
 
 MStatus readPng(const ImageSource& source, RgbaImage& image)
 {
-    PngRead read;
-    read.source = &source;
+    PngRead read(source);
     read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, onError, onWarning);
     if (!read.png)
         return MS::kInsufficientMemory;

@@ -45,24 +45,13 @@ public:
     {
         if (count == 0)
             return Span { nullptr, current_, 0 };
-        if (blocks_.empty() || used_ + count > blocks_[current_].size) {
-            // Onto the next block, made when first needed.
-            const std::size_t next = blocks_.empty() ? 0 : current_ + 1;
-            if (next == blocks_.size() || blocks_[next].size < count) {
-                const std::size_t size = std::max(count, kBlock);
-                if (next == blocks_.size())
-                    blocks_.push_back(Block { std::make_unique<Slot[]>(size), size, 0 });
-                else
-                    blocks_[next] = Block { std::make_unique<Slot[]>(size), size, 0 };
-            }
-            if (!blocks_.empty() && next != current_)
-                blocks_[current_].used = used_;
-            current_ = next;
-            used_ = 0;
+        if (used_ + count <= currentSize_) {
+            // The current block has room: what nearly every call finds.
+            Span span { currentData_ + used_, current_, count };
+            used_ += count;
+            return span;
         }
-        Span span { blocks_[current_].data.get() + used_, current_, count };
-        used_ += count;
-        return span;
+        return pushOnANewBlock(count);
     }
 
     void pop(const Span& span)
@@ -73,10 +62,34 @@ public:
         if (used_ == 0 && current_ > 0 && span.block == current_) {
             --current_;
             used_ = blocks_[current_].used;
+            currentData_ = blocks_[current_].data.get();
+            currentSize_ = blocks_[current_].size;
         }
     }
 
 private:
+    // Onto the next block, made when first needed.
+    Span pushOnANewBlock(std::size_t count)
+    {
+        const std::size_t next = blocks_.empty() ? 0 : current_ + 1;
+        if (next == blocks_.size() || blocks_[next].size < count) {
+            const std::size_t size = std::max(count, kBlock);
+            if (next == blocks_.size())
+                blocks_.push_back(Block { std::make_unique<Slot[]>(size), size, 0 });
+            else
+                blocks_[next] = Block { std::make_unique<Slot[]>(size), size, 0 };
+        }
+        if (!blocks_.empty() && next != current_)
+            blocks_[current_].used = used_;
+        current_ = next;
+        used_ = 0;
+        currentData_ = blocks_[current_].data.get();
+        currentSize_ = blocks_[current_].size;
+        Span span { currentData_ + used_, current_, count };
+        used_ += count;
+        return span;
+    }
+
     static constexpr std::size_t kBlock = std::size_t { 1 } << 14;
     struct Block {
         std::unique_ptr<Slot[]> data;
@@ -86,6 +99,8 @@ private:
     std::vector<Block> blocks_;
     std::size_t current_ = 0;
     std::size_t used_ = 0;
+    Slot* currentData_ = nullptr;  // the current block's, none before the first
+    std::size_t currentSize_ = 0;
 };
 
 }  // namespace
@@ -118,7 +133,7 @@ namespace {
 // Takes a frame's registers, and gives them back however the frame ends:
 // values emptied, so that what they held goes with them.
 template <typename Stacks> struct FrameRegisters {
-    FrameRegisters(Stacks& stacks, const Code& code)
+    [[gnu::always_inline]] FrameRegisters(Stacks& stacks, const Code& code)
         : stacks_(stacks)
         , scalars(stacks.scalars.push(std::size_t(code.scalars)))
         , values(stacks.values.push(std::size_t(code.valueRegisters)))
@@ -126,7 +141,7 @@ template <typename Stacks> struct FrameRegisters {
     }
     FrameRegisters(const FrameRegisters&) = delete;
     FrameRegisters& operator=(const FrameRegisters&) = delete;
-    ~FrameRegisters()
+    [[gnu::always_inline]] ~FrameRegisters()
     {
         for (std::size_t i = 0; i < values.count; ++i)
             if (values.data[i].index() != 0)

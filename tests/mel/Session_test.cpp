@@ -459,6 +459,17 @@ INSTANTIATE_TEST_SUITE_P(RuntimeErrors, Language,
             "// Error: line 1: n returns a string[], not an int //\n" },
         LanguageCase { "floatProcedureReturnsAnIntExpression",
             "proc float half(int $n) { return $n; } print (half(1) / 2);", "0.5" },
+        // 990 frames of 56 registers each: the register stack grows by blocks, and
+        // every caller's registers stay as they were across its callee's.
+        LanguageCase { "deepRecursionAcrossRegisterBlocks",
+            "proc int deep(int $n) { int $a = $n; int $b = $a + 1; int $c = $b + 1; int $d = $c + 1; int $e "
+            "= $d + 1; "
+            "int $f = $e + 1; int $g = $f + 1; int $h = $g + 1; int $i = $h + 1; int $j = $i + 1; int $k = "
+            "$j + 1; "
+            "int $l = $k + 1; int $m = $l + 1; int $o = $m + 1; int $p = $o + 1; int $q = $p + 1; if ($n == "
+            "0) "
+            "return 0; int $r = deep($n - 1); return $r + $q - $a - 14; } print (deep(990));",
+            "990" },
         LanguageCase { "wrongArgumentCountFailsEveryTime",
             "proc one(int $a) { } proc loop() { for ($i = 0; $i < 2; $i++) catch(one($i, 1)); } loop();",
             "// Error: line 1: one takes 1 argument, not 2 //\n// Error: line 1: one takes 1 argument, not 2 "

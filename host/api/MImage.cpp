@@ -58,16 +58,6 @@ void showMissingModule(const MString& path)
             + host::kOpenImageIOPackage);
 }
 
-// A file that is there but that no reader knows: the command will call it
-// missing, so the host says what it is.
-void showUnknownContent(const MString& path)
-{
-    if (!host::takeUnknownContent())
-        return;
-    host::ScriptEditor::show(
-        host::LineKind::Warning, std::string(path.asChar()) + ": no image reader knows this file's content");
-}
-
 }  // namespace
 
 MImage::MImage() = default;
@@ -86,7 +76,6 @@ MStatus MImage::readFromFile(MString path)
     // buffers) instead of reporting an error.
     host::takeBudgetRefusal();
     host::takeMissingOpenImageIO();
-    host::takeUnknownContent();
     try {
         status = host::readImageFile(path.asChar(), image);
     } catch (const std::bad_alloc&) {
@@ -97,7 +86,6 @@ MStatus MImage::readFromFile(MString path)
     if (!status) {
         showBudgetRefusal(host::takeBudgetRefusal());
         showMissingModule(path);
-        showUnknownContent(path);
         return status;
     }
     pixels_ = std::make_unique<Pixels>(Pixels { std::move(image) });

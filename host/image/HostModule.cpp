@@ -10,7 +10,6 @@ namespace host {
 namespace {
 
 thread_local bool missingOpenImageIO = false;
-thread_local bool unknownContent = false;
 
 // The folder of the library or program this code is linked into.
 std::string ownFolder()
@@ -50,16 +49,6 @@ void noteMissingOpenImageIO()
 bool takeMissingOpenImageIO()
 {
     return std::exchange(missingOpenImageIO, false);
-}
-
-void noteUnknownContent()
-{
-    unknownContent = true;
-}
-
-bool takeUnknownContent()
-{
-    return std::exchange(unknownContent, false);
 }
 
 }  // namespace host

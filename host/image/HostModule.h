@@ -25,12 +25,4 @@ void noteMissingOpenImageIO();
 /// Whether noteMissingOpenImageIO was called on this thread since the last take.
 bool takeMissingOpenImageIO();
 
-/// Notes, for the calling thread, that a read met a file whose content no reader
-/// knows (no signature of a format, no extension a reader lists), so that the
-/// host can say so rather than let it pass for a missing file.
-void noteUnknownContent();
-
-/// Whether noteUnknownContent was called on this thread since the last take.
-bool takeUnknownContent();
-
 }  // namespace host

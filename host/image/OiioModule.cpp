@@ -403,10 +403,8 @@ MStatus readWithOpenImageIO(const ImageSource& source, ImageFormat format, RgbaI
         return MS::kFailure;
     // A file the host cannot place goes to a reader only by its extension;
     // without one no reader knows its content, with the module or without.
-    if (format == ImageFormat::Unknown && !extensionHasReader(source.path())) {
-        noteUnknownContent();
+    if (format == ImageFormat::Unknown && !extensionHasReader(source.path()))
         return MS::kFailure;
-    }
     // Readers that decode the whole image while they open the file get the
     // size from the host, which reads it from the header first.
     std::uint64_t openingPixels = 0;

@@ -13,8 +13,8 @@ namespace host {
 /// first call, beside this library), which maps the file's bytes through its
 /// descriptor (never past source.size()). For ImageFormat::Unknown and Other
 /// the reader is the one the bytes' signature shows, else the one the extension
-/// names; an unknown file whose extension no reader lists is refused here, and
-/// noted (noteUnknownContent). kFailure when the module cannot be opened (noted:
+/// names; an unknown file whose extension no reader lists is refused here,
+/// without a decoding process. kFailure when the module cannot be opened (noted:
 /// noteMissingOpenImageIO) or the file is damaged or not readable;
 /// kInvalidParameter when the header claims more than checkImageSize allows;
 /// kInsufficientMemory when the pixels cannot be allocated.

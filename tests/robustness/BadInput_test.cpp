@@ -54,12 +54,6 @@ std::string result(const std::string& text)
     return "// Result: " + text + " //\n";
 }
 
-// The one line a read of a file no reader knows adds before the command's error.
-std::string unknownContent(const std::string& path)
-{
-    return "// Warning: " + path + ": no image reader knows this file's content //\n";
-}
-
 // The one line a read refused by the pixel budget adds before the command's error.
 std::string overBudget(unsigned int width, unsigned int height, const char* budget = "268435456")
 {
@@ -290,9 +284,8 @@ std::vector<Row> imageRows()
     // Bytes of no format: only a Targa, which has no signature, reaches a reader.
     for (const char* extension : { "png", "jpg", "tif", "iff", "exr", "gif", "bmp", "tga" }) {
         const std::string name = std::string("noise.") + extension;
-        const std::string said = name == "noise.tga" ? "" : unknownContent("images/" + name);
-        rows.push_back({ "random_bytes", bytes(name, randomBytes(3000)), query + name + "\" -qX",
-            said + missing(name), 1 });
+        rows.push_back(
+            { "random_bytes", bytes(name, randomBytes(3000)), query + name + "\" -qX", missing(name), 1 });
     }
     const Bytes black(4, 0);
     rows.insert(rows.end(),
@@ -881,7 +874,7 @@ std::vector<Row> isolatedReaderRows()
         // alone, and none other is asked whether it claims it.
         { "targa_named_otherwise",
             bytes("map.dat", colourMappedTarga(12, 10, 8, kMapColours, rowIndices(12, 10, 0), false)),
-            query + "map.dat\" -qX", unknownContent("images/map.dat") + missing("map.dat"), 1 },
+            query + "map.dat\" -qX", missing("map.dat"), 1 },
         { "random_bytes_as_icon", bytes("noise.ico", randomBytes(3000)), query + "noise.ico\" -qX",
             missing("noise.ico"), 1 },
         // Old-style runs (a pixel of 1, 1, 1 repeating the one before) are

@@ -173,8 +173,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t outcomes = 0;
     session.runScript(text, true, [&outcomes](const mel::StatementOutcome& outcome) {
         ++outcomes;
-        if (outcome.command.empty() && outcome.lines.empty())
-            __builtin_trap();  // a syntax error always says where
+        // A syntax error always says where. (A statement that is a string
+        // alone, "";, has an empty first word too, and succeeds silently.)
+        if (!outcome.status && outcome.command.empty() && outcome.lines.empty())
+            __builtin_trap();
     });
     if (!parsed.ok() && outcomes != 1)
         __builtin_trap();
